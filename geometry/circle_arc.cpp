@@ -28,8 +28,11 @@ Point2 CircleArc::SeekStart() {
                 lastPoint = Point2{u, t};
                 return lastPoint;
             }
+            if (t < params.cy - params.r) {
+                break;  // below the circle u stays at cx, already refused
+            }
         } else if (params.tMin > t) {
-            break;
+            break;  // below the box: nothing can be accepted any more
         }
         double next = t - kSweepStep;
         if (next == t) {

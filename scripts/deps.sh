@@ -1,0 +1,33 @@
+#!/bin/bash
+# Installs the Debian packages a task needs, only those missing.
+# Usage: scripts/deps.sh run|test
+set -euo pipefail
+
+build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libstb-dev)
+run=(xvfb)
+test=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils libxdamage-dev
+      python3)
+
+case "${1:-}" in
+    run) wanted=("${build[@]}" "${run[@]}") ;;
+    test) wanted=("${build[@]}" "${test[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "deps.sh: need root or sudo to install ${missing[*]}" >&2; exit 1; }
+    sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
