@@ -111,6 +111,21 @@ typedef struct tagPAINTSTRUCT {
     BYTE rgbReserved[32];
 } PAINTSTRUCT, *LPPAINTSTRUCT;
 
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+
 typedef struct tagWINDOWPOS {
     HWND hwnd;
     HWND hwndInsertAfter;
@@ -155,6 +170,13 @@ typedef struct tagBITMAPINFO {
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))
 #define CLR_INVALID 0xFFFFFFFF
 
+#define MAKELONG(a, b) \
+    ((LONG)(((WORD)(((UINT_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((UINT_PTR)(b)) & 0xffff))) << 16))
+#define LOWORD(l) ((WORD)(((UINT_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((UINT_PTR)(l)) >> 16) & 0xffff))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+
+#define MAKEINTATOM(i) ((LPSTR)((UINT_PTR)((WORD)(i))))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((UINT_PTR)((WORD)(i))))
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
@@ -201,7 +223,9 @@ typedef struct tagBITMAPINFO {
 #define WS_THICKFRAME 0x00040000L
 #define WS_MINIMIZEBOX 0x00020000L
 #define WS_MAXIMIZEBOX 0x00010000L
+#define WS_MINIMIZE 0x20000000L
 #define WS_VISIBLE 0x10000000L
+#define WS_MAXIMIZE 0x01000000L
 #define WS_OVERLAPPEDWINDOW \
     (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define CW_USEDEFAULT ((int)0x80000000)
@@ -209,6 +233,13 @@ typedef struct tagBITMAPINFO {
 // WINDOWPOS flags.
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+
+// WM_SIZE request types.
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+#define SIZE_MAXIMIZED 2
 
 // System metrics.
 #define SM_CXSCREEN 0
@@ -227,16 +258,26 @@ typedef struct tagBITMAPINFO {
 
 // Pen styles.
 #define PS_SOLID 0
+#define PS_DASH 1
+#define PS_DOT 2
+#define PS_DASHDOT 3
+#define PS_DASHDOTDOT 4
+#define PS_NULL 5
+#define PS_INSIDEFRAME 6
 
 // Raster operations.
 #define SRCCOPY 0x00CC0020
 #define PATCOPY 0x00F00021
+#define PATINVERT 0x005A0049
+#define DSTINVERT 0x00550009
 #define BLACKNESS 0x00000042
 #define WHITENESS 0x00FF0062
 
 // Bitmap formats.
 #define BI_RGB 0
+#define BI_BITFIELDS 3
 #define DIB_RGB_COLORS 0
+#define DIB_PAL_COLORS 1
 
 // Window manager.
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wndClass);
@@ -247,6 +288,7 @@ BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI ShowWindow(HWND hwnd, int showCommand);
 BOOL WINAPI UpdateWindow(HWND hwnd);
 BOOL WINAPI IsWindow(HWND hwnd);
+BOOL WINAPI IsWindowVisible(HWND hwnd);
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);

@@ -1,0 +1,131 @@
+// The graphics objects behind GDI handles, and the table that maps handles to
+// them.
+//
+// A handle is never dereferenced: it encodes a kind, a table index and a
+// generation, and is only honoured while the slot at that index still holds a
+// live object of that kind and generation. Stale, deleted, forged and
+// wrong-kind handles therefore just fail the lookup.
+//
+// Everything here runs on the program's single thread; nothing is locked.
+// Callers that call out to user code (observers, surface notifications) look
+// their objects up again afterwards, since the callback may have deleted them.
+#ifndef OSTREVANE_PLATFORM_GDI_OBJECTS_H
+#define OSTREVANE_PLATFORM_GDI_OBJECTS_H
+
+#include <windows.h>
+#include <platform_extras.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/gdi/surface.h"
+
+namespace platform {
+namespace gdi {
+
+enum class Kind : unsigned { None = 0, Dc = 1, Bitmap = 2, Pen = 3, Brush = 4 };
+
+struct Object {
+    virtual ~Object() = default;
+    // Stock objects are never deleted.
+    bool stock = false;
+    // Device contexts this object is selected into.
+    int selectCount = 0;
+    // DeleteObject was called while the object was selected; it goes away
+    // when the last device context lets go of it.
+    bool deletePending = false;
+};
+
+struct FreeDeleter {
+    void operator()(std::uint32_t* p) const { std::free(p); }
+};
+
+struct Bitmap : Object {
+    int width = 0;
+    int height = 0;
+    // 32 (0x00RRGGBB per pixel) or 1 (monochrome: stored the same way, every
+    // pixel 0x000000 or 0xFFFFFF).
+    int bitsPerPixel = 32;
+    // Rows top to bottom, `width` pixels per row.
+    std::unique_ptr<std::uint32_t[], FreeDeleter> pixels;
+    // The 1x1 monochrome bitmap every memory device context starts with. It
+    // can be read but is never drawn on, and may be selected anywhere.
+    bool isDefault = false;
+};
+
+struct Pen : Object {
+    bool visible = true;  // false for PS_NULL
+    COLORREF colour = 0;
+};
+
+struct Brush : Object {
+    bool hollow = false;  // NULL_BRUSH
+    COLORREF colour = 0;
+};
+
+enum class DcType { Memory, Screen, Surface };
+
+struct Dc : Object {
+    DcType type = DcType::Memory;
+    HBITMAP bitmap = nullptr;  // memory device contexts only
+    HPEN pen = nullptr;
+    HBRUSH brush = nullptr;
+    POINT position = {0, 0};
+    PlatformLineObserver observer = nullptr;
+    void* observerContext = nullptr;
+    Surface* surface = nullptr;  // surface device contexts; null once detached
+};
+
+// Adds `object` to the table; returns its handle, or null when the table is
+// full.
+HGDIOBJ Register(std::unique_ptr<Object> object, Kind kind);
+
+// The live object of the given kind behind `handle`, or null.
+Object* Lookup(const void* handle, Kind kind);
+Kind KindOf(const void* handle);
+
+template <typename T>
+T* LookupAs(const void* handle, Kind kind) {
+    return static_cast<T*>(Lookup(handle, kind));
+}
+inline Dc* LookupDc(HDC hdc) { return LookupAs<Dc>(hdc, Kind::Dc); }
+inline Bitmap* LookupBitmap(const void* h) { return LookupAs<Bitmap>(h, Kind::Bitmap); }
+inline Pen* LookupPen(const void* h) { return LookupAs<Pen>(h, Kind::Pen); }
+inline Brush* LookupBrush(const void* h) { return LookupAs<Brush>(h, Kind::Brush); }
+
+// Frees the slot of `handle`; later lookups of it fail.
+void Destroy(const void* handle);
+
+// Calls visit(handle, dc) for every live device context.
+template <typename Visit>
+void ForEachDc(Visit&& visit);
+
+// The stock objects.
+HGDIOBJ StockObject(int index);
+HBITMAP DefaultBitmap();
+
+// Records that a device context now holds / no longer holds `handle`. Letting
+// go of the last hold of an object whose deletion is pending deletes it.
+void Hold(HGDIOBJ handle);
+void LetGo(HGDIOBJ handle);
+
+// Implementation detail of ForEachDc.
+std::size_t SlotCount();
+HDC DcAt(std::size_t slot, Dc** dc);
+
+template <typename Visit>
+void ForEachDc(Visit&& visit) {
+    for (std::size_t i = 0; i < SlotCount(); ++i) {
+        Dc* dc = nullptr;
+        HDC hdc = DcAt(i, &dc);
+        if (hdc != nullptr) {
+            visit(hdc, dc);
+        }
+    }
+}
+
+}  // namespace gdi
+}  // namespace platform
+
+#endif  // OSTREVANE_PLATFORM_GDI_OBJECTS_H
