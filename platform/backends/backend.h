@@ -1,0 +1,96 @@
+// What the window manager needs from a display, and what a display reports
+// back to it.
+//
+// The window manager (platform/user) keeps every Win32 window's state: class,
+// styles, update region, client pixels. A back end only mirrors the windows
+// on a display: it creates and shows native windows, shows client pixels
+// that the window manager hands it, and turns what happens on the display
+// (close requests, typed characters, moves and resizes, exposure) into
+// events. Exactly one back end is installed at a time; everything runs on
+// the one thread that runs the message loop.
+#ifndef OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
+#define OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace platform {
+
+struct Surface;
+
+// Names a window to the back end: the value of its HWND. The back end
+// stores it and hands it back in events, and never looks inside it.
+typedef std::uintptr_t WindowId;
+
+enum class WindowShow { kHidden, kNormal, kMinimized, kMaximized };
+
+struct BackendEvent {
+    enum Type {
+        kClose,      // the user asked to close the window
+        kChars,      // a key press typed `chars`
+        kConfigure,  // the window moved or changed size: `rect`
+        kExpose,     // `rect` of the client area must be shown again
+        kDestroyed,  // the native window went away without being asked to
+    };
+    Type type = kClose;
+    WindowId window = 0;
+    // kConfigure: the client area in screen coordinates. kExpose: the area
+    // in client coordinates.
+    RECT rect = {0, 0, 0, 0};
+    // kChars: the characters in the order typed (not NUL-terminated).
+    char chars[16] = {};
+    int charCount = 0;
+};
+
+enum class WaitResult {
+    kEvent,    // *event was filled
+    kNoEvent,  // nothing is pending (only when not asked to wait)
+    kBroken,   // the display is gone, or nothing could ever arrive
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    // The primary monitor's size in pixels.
+    virtual void GetScreenSize(int* width, int* height) = 0;
+
+    // Makes a hidden native window whose client area covers `rect` (screen
+    // coordinates). `className` is the Win32 class, for the display's own
+    // bookkeeping. Returns false if the display cannot make one.
+    virtual bool CreateNativeWindow(WindowId window, const char* className, const char* title,
+                                    const RECT& rect) = 0;
+
+    // Removes the native window; unknown windows are ignored.
+    virtual void DestroyNativeWindow(WindowId window) = 0;
+
+    virtual void ShowNativeWindow(WindowId window, WindowShow show) = 0;
+
+    // Puts `area` (client coordinates, inside the surface) of the surface's
+    // pixels on the display. Output may be buffered until NextEvent.
+    virtual void Present(WindowId window, const Surface& surface, const RECT& area) = 0;
+
+    // Takes the next event. With `wait`, blocks until there is one and
+    // never returns kNoEvent; all output is sent before blocking.
+    virtual WaitResult NextEvent(BackendEvent* event, bool wait) = 0;
+};
+
+// Makes `backend` the display the window manager uses from now on; nullptr
+// leaves it with none (window creation then fails). The caller keeps
+// ownership and uninstalls it before destroying it.
+void InstallBackend(Backend* backend);
+
+// Forgets every window, class, DC and message without sending any message.
+// For back ends starting afresh (tests) and for leaving after a lost display.
+void ResetWindowManager();
+
+// The program's start on top of an opened back end: installs it, calls
+// WinMain with an instance handle, the arguments after the program name
+// joined by spaces, and SW_SHOWDEFAULT, then forgets what WinMain left and
+// uninstalls the back end. Returns WinMain's result.
+int RunWinMain(int argc, char** argv, Backend* backend);
+
+}  // namespace platform
+
+#endif  // OSTREVANE_PLATFORM_BACKENDS_BACKEND_H

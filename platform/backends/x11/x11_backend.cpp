@@ -1,0 +1,590 @@
+// The X11 display.
+//
+// Each Win32 window is one top-level X window whose whole area is the client
+// area: any frame and caption are the X window manager's. Client pixels go
+// up with XPutImage from the window manager's own buffer (32-bit 0x00RRGGBB
+// matches a 24-bit true-colour visual byte for byte), in bands so that
+// Xlib never copies a large image at once. The X window has no background,
+// so nothing but our pixels is ever drawn into it, and north-west bit
+// gravity keeps its contents in place across resizes.
+#include "platform/backends/x11/x11_backend.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/gdi/surface.h"
+
+namespace platform {
+namespace x11 {
+
+namespace {
+
+// Rows of one XPutImage request are kept to about this many bytes.
+const int kBandBytes = 256 * 1024;
+// X window sizes and positions are 16-bit.
+const int kMaxSide = 32767;
+
+// The connection whose loss the handlers report. Xlib's I/O error handler
+// is process-wide, and there is only ever one display open.
+struct LossReport {
+    std::string program;
+    std::string display;
+    bool lost = false;
+};
+LossReport lossReport;
+
+int OnIoError(Display*) {
+    if (!lossReport.lost) {
+        lossReport.lost = true;
+        std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n",
+                     lossReport.program.c_str(), lossReport.display.c_str());
+    }
+#if !OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
+    // This Xlib cannot carry on after an I/O error: leave cleanly now.
+    _exit(1);
+#endif
+    return 0;
+}
+
+#if OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
+// Returning lets the Xlib call in progress fail instead of exiting; every
+// later call on the dead connection returns at once, and the back end
+// reports itself broken to the message loop.
+void OnIoErrorExit(Display*, void*) {}
+#endif
+
+// Protocol errors are not fatal: the usual one is a request for a window
+// another program has just destroyed, which DestroyNotify then reports.
+int OnProtocolError(Display*, XErrorEvent*) { return 0; }
+
+int ClampCoordinate(long value) {
+    return static_cast<int>(
+        std::clamp(value, static_cast<long>(-kMaxSide - 1), static_cast<long>(kMaxSide)));
+}
+
+unsigned ClampSide(long value) {
+    return static_cast<unsigned>(std::clamp(value, 1L, static_cast<long>(kMaxSide)));
+}
+
+struct NativeWindow {
+    Window xid = 0;
+    GC gc = nullptr;
+    Window parent = 0;
+    RECT rect = {0, 0, 0, 0};  // the client area in screen coordinates
+    bool mapped = false;
+    WindowShow show = WindowShow::kHidden;
+};
+
+class X11Backend : public Backend {
+public:
+    X11Backend(Display* display, Visual* visual, int depth, Colormap colormap,
+               const std::string& program)
+        : display_(display),
+          screen_(DefaultScreen(display)),
+          root_(RootWindow(display, DefaultScreen(display))),
+          visual_(visual),
+          depth_(depth),
+          colormap_(colormap),
+          program_(program) {
+        const char* names[] = {"WM_PROTOCOLS",
+                               "WM_DELETE_WINDOW",
+                               "_NET_WM_NAME",
+                               "UTF8_STRING",
+                               "_NET_WM_STATE",
+                               "_NET_WM_STATE_MAXIMIZED_VERT",
+                               "_NET_WM_STATE_MAXIMIZED_HORZ"};
+        Atom atoms[7] = {};
+        XInternAtoms(display_, const_cast<char**>(names), 7, False, atoms);
+        wmProtocols_ = atoms[0];
+        wmDeleteWindow_ = atoms[1];
+        netWmName_ = atoms[2];
+        utf8String_ = atoms[3];
+        netWmState_ = atoms[4];
+        maximizedVert_ = atoms[5];
+        maximizedHorz_ = atoms[6];
+
+        int eventBase = 0;
+        int errorBase = 0;
+        int major = 0;
+        int minor = 0;
+        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
+                 XRRQueryVersion(display_, &major, &minor) &&
+                 (major > 1 || (major == 1 && minor >= 3));
+        ReadScreenSize();
+    }
+
+    ~X11Backend() override {
+        // After a lost connection Xlib sends nothing more; it only frees its
+        // own memory.
+        for (auto& entry : windows_) {
+            XFreeGC(display_, entry.second.gc);
+            if (!lossReport.lost) {
+                XDestroyWindow(display_, entry.second.xid);
+            }
+        }
+        if (colormap_ != DefaultColormap(display_, screen_) && !lossReport.lost) {
+            XFreeColormap(display_, colormap_);
+        }
+        XCloseDisplay(display_);
+    }
+
+    void GetScreenSize(int* width, int* height) override {
+        if (!lossReport.lost) {
+            ReadScreenSize();
+        }
+        *width = screenWidth_;
+        *height = screenHeight_;
+    }
+
+    bool CreateNativeWindow(WindowId id, const char* className, const char* title,
+                            const RECT& rect) override {
+        if (lossReport.lost || windows_.count(id) != 0) {
+            return false;
+        }
+        XSetWindowAttributes attributes = {};
+        attributes.background_pixmap = None;
+        attributes.border_pixel = 0;
+        attributes.bit_gravity = NorthWestGravity;
+        attributes.colormap = colormap_;
+        attributes.event_mask = ExposureMask | StructureNotifyMask | KeyPressMask;
+        unsigned long mask = CWBackPixmap | CWBorderPixel | CWBitGravity | CWColormap | CWEventMask;
+        int x = ClampCoordinate(rect.left);
+        int y = ClampCoordinate(rect.top);
+        unsigned width = ClampSide(static_cast<long>(rect.right) - rect.left);
+        unsigned height = ClampSide(static_cast<long>(rect.bottom) - rect.top);
+        Window xid = XCreateWindow(display_, root_, x, y, width, height, 0, depth_, InputOutput,
+                                   visual_, mask, &attributes);
+        if (xid == 0) {
+            return false;
+        }
+
+        // The caption, both as ICCCM's WM_NAME and as EWMH's UTF-8 name.
+        XStoreName(display_, xid, title);
+        XChangeProperty(display_, xid, netWmName_, utf8String_, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(title),
+                        static_cast<int>(std::strlen(title)));
+        XClassHint classHint = {};
+        classHint.res_name = const_cast<char*>(program_.c_str());
+        classHint.res_class = const_cast<char*>(className);
+        XSetClassHint(display_, xid, &classHint);
+        // The close button becomes a WM_DELETE_WINDOW message, not a kill.
+        XSetWMProtocols(display_, xid, &wmDeleteWindow_, 1);
+        XSizeHints* sizeHints = XAllocSizeHints();
+        if (sizeHints != nullptr) {
+            sizeHints->flags = PPosition | PSize;
+            sizeHints->x = x;
+            sizeHints->y = y;
+            sizeHints->width = static_cast<int>(width);
+            sizeHints->height = static_cast<int>(height);
+            XSetWMNormalHints(display_, xid, sizeHints);
+            XFree(sizeHints);
+        }
+        SetInitialState(xid, NormalState);
+
+        NativeWindow window;
+        window.xid = xid;
+        window.gc = XCreateGC(display_, xid, 0, nullptr);
+        window.parent = root_;
+        window.rect = RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)};
+        windows_[id] = window;
+        return true;
+    }
+
+    void DestroyNativeWindow(WindowId id) override {
+        auto found = windows_.find(id);
+        if (found == windows_.end()) {
+            return;
+        }
+        XFreeGC(display_, found->second.gc);
+        if (!lossReport.lost) {
+            XDestroyWindow(display_, found->second.xid);
+        }
+        windows_.erase(found);
+    }
+
+    void ShowNativeWindow(WindowId id, WindowShow show) override {
+        auto found = windows_.find(id);
+        if (found == windows_.end() || lossReport.lost) {
+            return;
+        }
+        NativeWindow& window = found->second;
+        WindowShow before = window.show;
+        window.show = show;
+        switch (show) {
+            case WindowShow::kHidden:
+                if (window.mapped) {
+                    XWithdrawWindow(display_, window.xid, screen_);
+                    window.mapped = false;
+                }
+                break;
+            case WindowShow::kNormal:
+                if (before == WindowShow::kMaximized) {
+                    SetMaximized(window, false);
+                }
+                SetInitialState(window.xid, NormalState);
+                // Mapping again also brings an iconified window back.
+                XMapRaised(display_, window.xid);
+                window.mapped = true;
+                break;
+            case WindowShow::kMinimized:
+                if (window.mapped) {
+                    XIconifyWindow(display_, window.xid, screen_);
+                } else {
+                    SetInitialState(window.xid, IconicState);
+                    XMapWindow(display_, window.xid);
+                    window.mapped = true;
+                }
+                break;
+            case WindowShow::kMaximized:
+                SetMaximized(window, true);
+                SetInitialState(window.xid, NormalState);
+                XMapRaised(display_, window.xid);
+                window.mapped = true;
+                break;
+        }
+    }
+
+    void Present(WindowId id, const Surface& surface, const RECT& area) override {
+        auto found = windows_.find(id);
+        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr) {
+            return;
+        }
+        int left = std::max(0, static_cast<int>(area.left));
+        int top = std::max(0, static_cast<int>(area.top));
+        int right = std::min(surface.width, static_cast<int>(area.right));
+        int bottom = std::min(surface.height, static_cast<int>(area.bottom));
+        if (right <= left || bottom <= top) {
+            return;
+        }
+        XImage image = {};
+        image.width = surface.width;
+        image.height = surface.height;
+        image.xoffset = 0;
+        image.format = ZPixmap;
+        image.data = reinterpret_cast<char*>(surface.pixels);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        image.byte_order = MSBFirst;
+        image.bitmap_bit_order = MSBFirst;
+#else
+        image.byte_order = LSBFirst;
+        image.bitmap_bit_order = LSBFirst;
+#endif
+        image.bitmap_unit = 32;
+        image.bitmap_pad = 32;
+        image.depth = depth_;
+        image.bytes_per_line = surface.width * 4;
+        image.bits_per_pixel = 32;
+        image.red_mask = 0xFF0000;
+        image.green_mask = 0x00FF00;
+        image.blue_mask = 0x0000FF;
+        if (!XInitImage(&image)) {
+            return;
+        }
+        int width = right - left;
+        int bandRows = std::max(1, kBandBytes / (width * 4));
+        for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
+            int rows = std::min(bandRows, bottom - y);
+            XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
+                      static_cast<unsigned>(width), static_cast<unsigned>(rows));
+        }
+    }
+
+    WaitResult NextEvent(BackendEvent* event, bool wait) override {
+        for (;;) {
+            if (lossReport.lost) {
+                return WaitResult::kBroken;
+            }
+            // XPending sends whatever output is buffered before it looks.
+            while (XPending(display_) > 0 && !lossReport.lost) {
+                XEvent xevent;
+                XNextEvent(display_, &xevent);
+                if (Translate(xevent, event)) {
+                    return WaitResult::kEvent;
+                }
+            }
+            if (lossReport.lost) {
+                return WaitResult::kBroken;
+            }
+            if (!wait) {
+                return WaitResult::kNoEvent;
+            }
+            pollfd connection = {ConnectionNumber(display_), POLLIN, 0};
+            if (poll(&connection, 1, -1) < 0 && errno != EINTR) {
+                std::fprintf(stderr, "%s: cannot wait for display \"%s\": %s\n", program_.c_str(),
+                             lossReport.display.c_str(), std::strerror(errno));
+                return WaitResult::kBroken;
+            }
+        }
+    }
+
+private:
+    NativeWindow* FindByXid(Window xid, WindowId* id) {
+        for (auto& entry : windows_) {
+            if (entry.second.xid == xid) {
+                *id = entry.first;
+                return &entry.second;
+            }
+        }
+        return nullptr;
+    }
+
+    // Turns an X event into a back-end event; false if there is none.
+    bool Translate(XEvent& xevent, BackendEvent* event) {
+        if (xevent.type == MappingNotify) {
+            XRefreshKeyboardMapping(&xevent.xmapping);
+            return false;
+        }
+        WindowId id = 0;
+        NativeWindow* window = FindByXid(xevent.xany.window, &id);
+        if (window == nullptr) {
+            return false;
+        }
+        *event = BackendEvent();
+        event->window = id;
+        switch (xevent.type) {
+            case Expose: {
+                const XExposeEvent& e = xevent.xexpose;
+                event->type = BackendEvent::kExpose;
+                event->rect = RECT{e.x, e.y, e.x + e.width, e.y + e.height};
+                return true;
+            }
+            case ConfigureNotify: {
+                const XConfigureEvent& e = xevent.xconfigure;
+                int x = e.x;
+                int y = e.y;
+                // Real events from under a window manager's frame are
+                // relative to the frame; synthetic ones and those of
+                // undecorated windows are already on the root.
+                if (!e.send_event && window->parent != root_) {
+                    Window child = 0;
+                    XTranslateCoordinates(display_, window->xid, root_, 0, 0, &x, &y, &child);
+                }
+                RECT rect = {x, y, x + e.width, y + e.height};
+                if (std::memcmp(&rect, &window->rect, sizeof(rect)) == 0) {
+                    return false;
+                }
+                window->rect = rect;
+                event->type = BackendEvent::kConfigure;
+                event->rect = rect;
+                return true;
+            }
+            case ReparentNotify:
+                window->parent = xevent.xreparent.parent;
+                return false;
+            case ClientMessage: {
+                const XClientMessageEvent& e = xevent.xclient;
+                if (e.message_type == wmProtocols_ && e.format == 32 &&
+                    static_cast<Atom>(e.data.l[0]) == wmDeleteWindow_) {
+                    event->type = BackendEvent::kClose;
+                    return true;
+                }
+                return false;
+            }
+            case KeyPress: {
+                KeySym keysym = 0;
+                int count = XLookupString(&xevent.xkey, event->chars,
+                                          static_cast<int>(sizeof(event->chars)), &keysym, nullptr);
+                if (count <= 0) {
+                    return false;
+                }
+                event->type = BackendEvent::kChars;
+                event->charCount = std::min(count, static_cast<int>(sizeof(event->chars)));
+                return true;
+            }
+            case DestroyNotify:
+                // Our own destroys forget the window first, so this one came
+                // from elsewhere.
+                if (xevent.xdestroywindow.window != window->xid) {
+                    return false;
+                }
+                XFreeGC(display_, window->gc);
+                windows_.erase(id);
+                event->type = BackendEvent::kDestroyed;
+                return true;
+        }
+        return false;
+    }
+
+    void SetInitialState(Window xid, int state) {
+        XWMHints* hints = XAllocWMHints();
+        if (hints == nullptr) {
+            return;
+        }
+        hints->flags = InputHint | StateHint;
+        hints->input = True;
+        hints->initial_state = state;
+        XSetWMHints(display_, xid, hints);
+        XFree(hints);
+    }
+
+    // EWMH maximisation: a property before mapping, a request to the window
+    // manager afterwards. Without a window manager nothing changes.
+    void SetMaximized(NativeWindow& window, bool maximized) {
+        Atom states[2] = {maximizedVert_, maximizedHorz_};
+        if (!window.mapped) {
+            if (maximized) {
+                XChangeProperty(display_, window.xid, netWmState_, XA_ATOM, 32, PropModeReplace,
+                                reinterpret_cast<unsigned char*>(states), 2);
+            } else {
+                XDeleteProperty(display_, window.xid, netWmState_);
+            }
+            return;
+        }
+        XEvent request = {};
+        request.xclient.type = ClientMessage;
+        request.xclient.window = window.xid;
+        request.xclient.message_type = netWmState_;
+        request.xclient.format = 32;
+        request.xclient.data.l[0] = maximized ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+        request.xclient.data.l[1] = static_cast<long>(maximizedVert_);
+        request.xclient.data.l[2] = static_cast<long>(maximizedHorz_);
+        request.xclient.data.l[3] = 1;  // from an application
+        XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &request);
+    }
+
+    // The primary monitor: RandR's primary output where the server names
+    // one, otherwise the whole X screen.
+    void ReadScreenSize() {
+        if (randr_ && ReadPrimaryOutputSize()) {
+            return;
+        }
+        Window root = 0;
+        int x = 0;
+        int y = 0;
+        unsigned width = 0;
+        unsigned height = 0;
+        unsigned border = 0;
+        unsigned depth = 0;
+        if (XGetGeometry(display_, root_, &root, &x, &y, &width, &height, &border, &depth)) {
+            screenWidth_ = static_cast<int>(width);
+            screenHeight_ = static_cast<int>(height);
+        }
+    }
+
+    bool ReadPrimaryOutputSize() {
+        RROutput primary = XRRGetOutputPrimary(display_, root_);
+        if (primary == None || lossReport.lost) {
+            return false;
+        }
+        XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root_);
+        if (resources == nullptr) {
+            return false;
+        }
+        bool found = false;
+        XRROutputInfo* output = XRRGetOutputInfo(display_, resources, primary);
+        if (output != nullptr && output->crtc != None) {
+            XRRCrtcInfo* crtc = XRRGetCrtcInfo(display_, resources, output->crtc);
+            if (crtc != nullptr && crtc->width > 0 && crtc->height > 0) {
+                screenWidth_ = static_cast<int>(crtc->width);
+                screenHeight_ = static_cast<int>(crtc->height);
+                found = true;
+            }
+            if (crtc != nullptr) {
+                XRRFreeCrtcInfo(crtc);
+            }
+        }
+        if (output != nullptr) {
+            XRRFreeOutputInfo(output);
+        }
+        XRRFreeScreenResources(resources);
+        return found;
+    }
+
+    Display* display_;
+    int screen_;
+    Window root_;
+    Visual* visual_;
+    int depth_;
+    Colormap colormap_;
+    std::string program_;
+    Atom wmProtocols_ = 0;
+    Atom wmDeleteWindow_ = 0;
+    Atom netWmName_ = 0;
+    Atom utf8String_ = 0;
+    Atom netWmState_ = 0;
+    Atom maximizedVert_ = 0;
+    Atom maximizedHorz_ = 0;
+    bool randr_ = false;
+    int screenWidth_ = 0;
+    int screenHeight_ = 0;
+    std::unordered_map<WindowId, NativeWindow> windows_;
+};
+
+// A visual whose pixels are 0x00RRGGBB in 32 bits: the surfaces' format.
+bool FindTrueColourVisual(Display* display, Visual** visual, int* depth) {
+    int screen = DefaultScreen(display);
+    XVisualInfo info = {};
+    if (!XMatchVisualInfo(display, screen, 24, TrueColor, &info) || info.red_mask != 0xFF0000 ||
+        info.green_mask != 0x00FF00 || info.blue_mask != 0x0000FF) {
+        return false;
+    }
+    int count = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+    bool thirtyTwoBits = false;
+    for (int i = 0; i < count; ++i) {
+        if (formats[i].depth == 24 && formats[i].bits_per_pixel == 32) {
+            thirtyTwoBits = true;
+        }
+    }
+    if (formats != nullptr) {
+        XFree(formats);
+    }
+    Visual* preferred = DefaultVisual(display, screen);
+    *visual = preferred->visualid == info.visualid ? preferred : info.visual;
+    *depth = 24;
+    return thirtyTwoBits;
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string* error) {
+    const char* name = XDisplayName(nullptr);
+    std::string displayName = name != nullptr ? name : "";
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        *error = "cannot open display \"" + displayName + "\"";
+        if (displayName.empty()) {
+            *error += " (DISPLAY is not set)";
+        }
+        return nullptr;
+    }
+    Visual* visual = nullptr;
+    int depth = 0;
+    if (!FindTrueColourVisual(display, &visual, &depth)) {
+        XCloseDisplay(display);
+        *error = "display \"" + displayName + "\" has no 24-bit true-colour visual";
+        return nullptr;
+    }
+    Colormap colormap = visual == DefaultVisual(display, DefaultScreen(display))
+                            ? DefaultColormap(display, DefaultScreen(display))
+                            : XCreateColormap(display, RootWindow(display, DefaultScreen(display)),
+                                              visual, AllocNone);
+
+    // A write to a dead connection must become an I/O error, not SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    lossReport.program = programName;
+    lossReport.display = DisplayString(display);
+    lossReport.lost = false;
+    XSetIOErrorHandler(OnIoError);
+#if OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
+    XSetIOErrorExitHandler(display, OnIoErrorExit, nullptr);
+#endif
+    XSetErrorHandler(OnProtocolError);
+    return std::make_unique<X11Backend>(display, visual, depth, colormap, programName);
+}
+
+}  // namespace x11
+}  // namespace platform

@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the ostrevane program on a real X server (Xvfb).
+
+Each case starts its own Xvfb on a display number that Xvfb picks itself
+(-displayfd), bounds every step with a timeout, and kills every process it
+started, whatever happens.
+
+Cases:
+  window WxH [PxQ]
+               on a WxH screen (with a PxQ RandR primary output, which is
+               then the program's screen), the window appears with its
+               caption; its client area shows the top-left part of
+               `ostrevane-render --size` of the program's screen, and white
+               beyond it, before and after typing keys, moving and resizing
+               it; closing it through WM_DELETE_WINDOW ends the program with
+               exit code 0
+  no-display   without a display the program says so in one line on stderr
+               and exits with code 1 at once
+  display-lost when the X server dies the program says so and exits with
+               code 1 within a second
+
+Missing tools make a case skip (exit code 77), except under CI=true, where
+they make it fail.
+"""
+
+import argparse
+import os
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+SKIP = 77
+TITLE = "Ostrevane"
+
+
+class Failure(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def require_tools(*names):
+    missing = [name for name in names if shutil.which(name) is None]
+    if missing:
+        message = "missing tools: " + ", ".join(missing)
+        if os.environ.get("CI") == "true":
+            raise Failure(message + " (CI must install them: scripts/deps.sh test)")
+        raise Skip(message)
+
+
+# --- Images ----------------------------------------------------------------
+
+
+def read_png(path):
+    """(width, height, rows of RGB bytes) of an 8-bit, non-interlaced RGB or
+    RGBA PNG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", path + " is not a PNG")
+    pos = 8
+    idat = b""
+    width = height = colour = None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        pos += 12 + length
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            check(depth == 8 and colour in (2, 6) and interlace == 0,
+                  path + ": only 8-bit RGB/RGBA non-interlaced PNGs are read")
+        elif kind == b"IDAT":
+            idat += body
+        elif kind == b"IEND":
+            break
+    channels = 3 if colour == 2 else 4
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows = []
+    previous = bytearray(stride)
+    for y in range(height):
+        start = y * (stride + 1)
+        kind = raw[start]
+        line = bytearray(raw[start + 1:start + 1 + stride])
+        if kind == 2:
+            line = bytearray((v + u) & 0xFF for v, u in zip(line, previous))
+        elif kind != 0:
+            for i in range(stride):
+                a = line[i - channels] if i >= channels else 0
+                b = previous[i]
+                if kind == 1:
+                    line[i] = (line[i] + a) & 0xFF
+                elif kind == 3:
+                    line[i] = (line[i] + ((a + b) >> 1)) & 0xFF
+                elif kind == 4:
+                    c = previous[i - channels] if i >= channels else 0
+                    p = a + b - c
+                    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                    predictor = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                    line[i] = (line[i] + predictor) & 0xFF
+        previous = line
+        if channels == 4:
+            line = bytearray(b for i, b in enumerate(line) if i % 4 != 3)
+        rows.append(bytes(line))
+    return width, height, rows
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields = data.split(maxsplit=4)
+    check(fields[0] == b"P6" and fields[3] == b"255", path + " is not a binary PPM")
+    width, height = int(fields[1]), int(fields[2])
+    pixels = fields[4]
+    check(len(pixels) >= width * height * 3, path + " is short")
+    rows = [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+    return width, height, rows
+
+
+def first_difference(actual, expected):
+    """None if the captured client area shows the expected canvas at its top
+    left (white beyond it), else a description of the first wrong pixel."""
+    width, height, rows = actual
+    ew, eh, erows = expected
+    inside = min(width, ew) * 3
+    for y in range(height):
+        want = erows[y][:inside] if y < eh else b""
+        want += b"\xff" * (width * 3 - len(want))
+        if rows[y] != want:
+            x = next(i for i in range(width * 3) if rows[y][i] != want[i]) // 3
+            return "pixel (%d, %d) of %dx%d is %s, expected %s" % (
+                x, y, width, height, tuple(rows[y][x * 3:x * 3 + 3]),
+                tuple(want[x * 3:x * 3 + 3]))
+    return None
+
+
+# --- Processes ---------------------------------------------------------------
+
+
+class Session:
+    """An Xvfb and the processes started on it; close() kills them all."""
+
+    def __init__(self, workdir, size):
+        self.workdir = workdir
+        self.processes = []
+        self.xvfb = None
+        self.display = None
+        self.size = size
+
+    def start_xvfb(self):
+        read_end, write_end = os.pipe()
+        width, height = self.size
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 15
+        try:
+            while not number.endswith(b"\n"):
+                remaining = deadline - time.monotonic()
+                check(remaining > 0, "Xvfb did not start within 15 s")
+                ready, _, _ = select.select([read_end], [], [], remaining)
+                check(ready, "Xvfb did not start within 15 s")
+                chunk = os.read(read_end, 16)
+                check(chunk, "Xvfb exited at start (code %s)" % self.xvfb.poll())
+                number += chunk
+        finally:
+            os.close(read_end)
+        self.display = ":" + number.decode().strip()
+        return self.display
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        return env
+
+    def spawn(self, argv, env=None):
+        process = subprocess.Popen(argv, env=env if env is not None else self.env(),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.processes.append(process)
+        return process
+
+    def run(self, argv, timeout=10, env=None):
+        result = subprocess.run(argv, env=env if env is not None else self.env(),
+                                capture_output=True, text=True, timeout=timeout)
+        return result
+
+    def close(self):
+        for process in self.processes + ([self.xvfb] if self.xvfb else []):
+            if process.poll() is None:
+                process.kill()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+
+
+def wait_exit(process, timeout):
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+# --- Cases -------------------------------------------------------------------
+
+
+class WindowCase:
+    def __init__(self, args, session, metrics):
+        self.args = args
+        self.session = session
+        self.metrics = metrics  # the program's screen: the primary output
+        self.window = None
+
+    def probe(self, *argv, timeout=10):
+        result = self.session.run([self.args.probe] + list(argv), timeout=timeout)
+        check(result.returncode == 0,
+              "x11_probe %s failed: %s" % (" ".join(argv), result.stderr.strip()))
+        return result.stdout
+
+    def info(self):
+        fields = {}
+        for line in self.probe("info", self.window).splitlines():
+            key, _, value = line.partition("=")
+            fields[key] = value
+        return fields
+
+    def geometry(self):
+        return tuple(int(v) for v in self.info()["geometry"].split())
+
+    def xdotool(self, *argv):
+        result = self.session.run(["xdotool"] + list(argv), timeout=10)
+        check(result.returncode == 0,
+              "xdotool %s failed: %s" % (" ".join(argv), result.stderr.strip()))
+
+    def capture(self):
+        path = os.path.join(self.session.workdir, "capture.ppm")
+        self.probe("capture", self.window, path)
+        return read_ppm(path)
+
+    def expect_picture(self, what, expected, timeout=5.0):
+        """Waits until the client area shows the expected picture."""
+        deadline = time.monotonic() + timeout
+        while True:
+            difference = first_difference(self.capture(), expected)
+            if difference is None:
+                return
+            if time.monotonic() >= deadline:
+                raise Failure("%s: %s" % (what, difference))
+            time.sleep(0.1)
+
+    def wait_geometry(self, what, want, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            got = self.geometry()
+            if all(w is None or w == g for w, g in zip(want, got)):
+                return got
+            if time.monotonic() >= deadline:
+                raise Failure("%s: window geometry %s, expected %s" % (what, got, want))
+            time.sleep(0.05)
+
+    def run(self):
+        width, height = self.session.size
+        expected_png = os.path.join(self.session.workdir, "expected.png")
+        render = subprocess.run([self.args.render, "--size", "%dx%d" % self.metrics,
+                                 "--output", expected_png],
+                                capture_output=True, text=True, timeout=60)
+        check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
+        expected = read_png(expected_png)
+        check(expected[:2] == self.metrics, "render size mismatch")
+
+        self.session.start_xvfb()
+        if self.metrics != self.session.size:
+            self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
+        # The command line is ignored, whatever it holds.
+        program = self.session.spawn([self.args.program, "--size", "1x1", "-h", "arg with spaces",
+                                      "\u00e9\u00e8", ""])
+        self.window = self.probe("find", TITLE, "10000", timeout=15).strip()
+
+        fields = self.info()
+        check(fields["wm_name"] == TITLE, "WM_NAME is %r" % fields["wm_name"])
+        check(fields["net_wm_name"] == TITLE, "_NET_WM_NAME is %r" % fields["net_wm_name"])
+        x, y, w, h = self.geometry()
+        check(0 < w <= self.metrics[0] and 0 < h <= self.metrics[1],
+              "default client area %dx%d does not fit the %dx%d screen" % ((w, h) + self.metrics))
+        self.expect_picture("first frame", expected)
+        print("ok - window %s %dx%d at (%d, %d) shows the canvas" % (self.window, w, h, x, y))
+
+        # Typed keys change nothing.
+        self.xdotool("windowfocus", "--sync", self.window)
+        self.xdotool("type", "--delay", "2", "hello, world q")
+        self.xdotool("key", "Escape", "Return", "space", "BackSpace", "Delete", "ctrl+c", "ctrl+w",
+                     "alt+F4", "F1", "Tab")
+        time.sleep(0.3)
+        check(program.poll() is None, "the program ended after typed keys")
+        self.expect_picture("after typing", expected, timeout=0)
+        print("ok - typed keys change nothing")
+
+        # Moves and resizes keep the picture where it is in the client area.
+        self.xdotool("windowmove", self.window, "37", "23")
+        self.wait_geometry("move", (37, 23, None, None))
+        self.expect_picture("after a move", expected)
+        self.xdotool("windowsize", self.window, "211", "97")
+        self.wait_geometry("shrink", (37, 23, 211, 97))
+        self.expect_picture("after shrinking", expected)
+        self.xdotool("windowsize", self.window, str(width - 50), str(height - 30))
+        self.wait_geometry("grow", (37, 23, width - 50, height - 30))
+        self.expect_picture("after growing", expected)
+        self.xdotool("windowmove", self.window, "0", "0")
+        self.xdotool("windowsize", self.window, str(width), str(height))
+        self.wait_geometry("full screen", (0, 0, width, height))
+        self.expect_picture("at full screen size", expected)
+        check(program.poll() is None, "the program ended while moved and resized")
+        print("ok - moving and resizing keep the picture in place")
+
+        # The close button: WM_DELETE_WINDOW ends the program with code 0.
+        self.probe("close", self.window)
+        code = wait_exit(program, 5)
+        check(code is not None, "the program did not end within 5 s of WM_DELETE_WINDOW")
+        stderr = program.stderr.read().decode(errors="replace")
+        check(code == 0, "exit code %s after closing (stderr: %s)" % (code, stderr.strip()))
+        check(stderr == "", "unexpected stderr: %r" % stderr)
+        print("ok - closing the window ends the program with exit code 0")
+
+
+def no_display_case(args, workdir):
+    # A display number nobody serves: no socket, no lock file.
+    number = next(n for n in range(173, 1000)
+                  if not os.path.exists("/tmp/.X11-unix/X%d" % n)
+                  and not os.path.exists("/tmp/.X%d-lock" % n))
+    for display in (":%d" % number, None):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        if display is not None:
+            env["DISPLAY"] = display
+        started = time.monotonic()
+        result = subprocess.run([args.program], env=env, capture_output=True, text=True,
+                                timeout=10)
+        elapsed = time.monotonic() - started
+        lines = result.stderr.splitlines()
+        check(result.returncode == 1, "exit code %d without a display" % result.returncode)
+        check(elapsed < 1.0, "took %.2f s to give up" % elapsed)
+        check(len(lines) == 1, "stderr is not one line: %r" % result.stderr)
+        named = '"%s"' % (display or "")
+        check(named in lines[0] and "display" in lines[0],
+              "message does not name the display %s: %r" % (named, lines[0]))
+        check(result.stdout == "", "unexpected stdout: %r" % result.stdout)
+        print("ok - DISPLAY=%s: %s (%.3f s)" % (display, lines[0], elapsed))
+
+
+def display_lost_case(args, session):
+    session.start_xvfb()
+    program = session.spawn([args.program])
+    probe = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
+    check(probe.returncode == 0, "no window: " + probe.stderr.strip())
+    session.xvfb.kill()
+    session.xvfb.wait(timeout=5)
+    started = time.monotonic()
+    code = wait_exit(program, 1.0)
+    elapsed = time.monotonic() - started
+    check(code is not None, "the program was still running 1 s after the X server died")
+    stderr = program.stderr.read().decode(errors="replace")
+    lines = stderr.splitlines()
+    check(code == 1, "exit code %d after losing the display (stderr: %r)" % (code, stderr))
+    check(len(lines) == 1 and session.display in lines[0],
+          "stderr does not say which display was lost: %r" % stderr)
+    print("ok - losing %s: %s (%.3f s)" % (session.display, lines[0], elapsed))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--render", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("case", choices=["window", "no-display", "display-lost"])
+    parser.add_argument("size", nargs="?", default="800x600")
+    parser.add_argument("primary", nargs="?")
+    args = parser.parse_args()
+    width, height = (int(v) for v in args.size.split("x"))
+    metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
+
+    workdir = tempfile.mkdtemp(prefix="ostrevane-e2e-")
+    session = Session(workdir, (width, height))
+    try:
+        if args.case == "window":
+            require_tools("Xvfb", "xdotool")
+            WindowCase(args, session, metrics).run()
+        elif args.case == "no-display":
+            no_display_case(args, workdir)
+        else:
+            require_tools("Xvfb")
+            display_lost_case(args, session)
+    except Skip as skip:
+        print("skipped - %s" % skip)
+        return SKIP
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAILED - %s" % failure)
+        return 1
+    finally:
+        session.close()
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    sys.exit(main())
