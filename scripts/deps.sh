@@ -6,7 +6,10 @@ set -euo pipefail
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libstb-dev)
 run=(xvfb)
 test=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils libxdamage-dev
-      python3)
+      python3
+      # The Windows build and Wine, the reference the conformance tests hold
+      # platform/ to.
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;

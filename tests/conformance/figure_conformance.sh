@@ -1,0 +1,65 @@
+#!/bin/bash
+# The figure as ostrevane-render draws it through platform/ and, under Wine,
+# through Windows' GDI: for every case the decoded pixels must be identical.
+# Usage: figure_conformance.sh NATIVE_RENDER WINDOWS_RENDER_EXE IMAGE_COMPARE CASE...
+# where CASE is WxH or WxH:SCALE.
+set -u
+[ $# -ge 4 ] || { echo "usage: figure_conformance.sh NATIVE WINDOWS_EXE IMAGE_COMPARE CASE..." >&2; exit 2; }
+native=$1 windows=$2 compare=$3
+shift 3
+# shellcheck source-path=SCRIPTDIR source=conformance_lib.sh
+source "$(dirname "$0")/conformance_lib.sh"
+native=$(absolute "$native") windows=$(absolute "$windows") compare=$(absolute "$compare")
+need_wine
+need_windows_files "$windows"
+
+# The render tool needs no display; without one, Wine's screen is its own
+# and the same on every machine.
+unset DISPLAY
+start_wine
+
+failures=0
+for case in "$@"; do
+    size=${case%%:*}
+    options=(--size "$size")
+    if [ "$size" != "$case" ]; then
+        options+=(--scale "${case#*:}")
+    fi
+    name=${case//:/_scale_}
+    # Relative output names: Wine hands the Windows program the argument as
+    # typed, and relative paths mean the same on both sides.
+    if ! (cd "$work" && timeout 20 "$native" "${options[@]}" --output "native_$name.png" \
+              >"native_$name.log" 2>&1); then
+        echo "FAIL: $case: the native render tool failed:"
+        cat "$work/native_$name.log"
+        failures=$((failures + 1))
+        continue
+    fi
+    (cd "$work" && run_wine 20 "wine_$name.log" "wine_$name.err" "$windows" "${options[@]}" \
+        --output "wine_$name.png")
+    status=$?
+    if [ $status -ne 0 ]; then
+        echo "FAIL: $case: the Windows render tool exited $status under Wine:"
+        cat "$work/wine_$name.log" "$work/wine_$name.err"
+        failures=$((failures + 1))
+        continue
+    fi
+    # Where the canvas is large enough to hold part of the figure, two empty
+    # canvases would be a fault both sides share, not agreement.
+    width=${size%x*} height=${size#*x}
+    lit=()
+    if [ "$width" -ge 100 ] && [ "$height" -ge 100 ]; then
+        lit=(--require-lit)
+    fi
+    if "$compare" same "$work/native_$name.png" "$work/wine_$name.png" "${lit[@]}" \
+           >"$work/compare.txt"; then
+        echo "ok   $case: $(cat "$work/compare.txt")"
+    else
+        echo "FAIL $case (native against Wine):"
+        cat "$work/compare.txt"
+        failures=$((failures + 1))
+    fi
+done
+
+echo "$(($# - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
