@@ -1,6 +1,6 @@
 #!/bin/bash
-# Builds Ostrevane and runs it. Without a display it draws the figure into
-# ostrevane.png instead.
+# Builds Ostrevane and runs it on the desktop. Without a display it draws the
+# figure into ostrevane.png instead and says how to run the window anyway.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
@@ -10,4 +10,5 @@ if [ -x build/release/ostrevane ] && [ -n "${DISPLAY:-}" ]; then
     exec build/release/ostrevane
 fi
 build/release/ostrevane-render --output ostrevane.png
-echo "No display: the figure is in ostrevane.png (for the window, run under xvfb-run or on a desktop)."
+echo "No display (DISPLAY is not set): the figure is in ostrevane.png."
+echo "To run the window on a virtual screen: xvfb-run -a -s '-screen 0 1024x768x24' build/release/ostrevane"
