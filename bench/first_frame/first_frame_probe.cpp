@@ -35,6 +35,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/x11_delete_window.h"
+
 extern char** environ;
 
 namespace {
@@ -109,18 +111,6 @@ bool NextEvent(Display* display, XEvent* event, Clock::time_point deadline) {
     }
     XNextEvent(display, event);
     return true;
-}
-
-void SendClose(Display* display, Window window) {
-    XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
-    XFlush(display);
 }
 
 // Waits for the child to end, killing it after `seconds`; the peak RSS in
@@ -203,7 +193,8 @@ bool RunOnce(Display* display, Program& program, std::string* error) {
     int status = 0;
     long peak = 0;
     if (drawn) {
-        SendClose(display, window);
+        SendDeleteWindow(display, window);
+        XFlush(display);
         peak = Reap(pid, 10, &status);
     } else {
         kill(pid, SIGKILL);

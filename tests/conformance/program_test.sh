@@ -7,9 +7,10 @@
 #
 # The same test body runs the Windows build under Wine (mode `wine`) and the
 # native build over platform/ (mode `native`).
-# Usage: program_test.sh wine|native WxH PROGRAM RENDER_TOOL X11_WINDOW_TOOL IMAGE_COMPARE
+# Usage: program_test.sh wine|native WxH PROGRAM RENDER_TOOL X11_PROBE IMAGE_COMPARE
+# (X11_PROBE is tests/support's x11_probe.)
 set -u
-[ $# -eq 6 ] || { echo "usage: program_test.sh wine|native WxH PROGRAM RENDER X11_WINDOW_TOOL IMAGE_COMPARE" >&2; exit 2; }
+[ $# -eq 6 ] || { echo "usage: program_test.sh wine|native WxH PROGRAM RENDER X11_PROBE IMAGE_COMPARE" >&2; exit 2; }
 mode=$1 screen=$2 program=$3 render=$4 xtool=$5 compare=$6
 # shellcheck source-path=SCRIPTDIR source=conformance_lib.sh
 source "$(dirname "$0")/conformance_lib.sh"
@@ -88,7 +89,7 @@ if ! (cd "$work" && timeout -k 5 30 "${runner[@]}" "$render" --size "$screen" --
 fi
 
 launch
-if ! window=$("$xtool" find Ostrevane 30); then
+if ! window=$("$xtool" find Ostrevane 30000); then
     echo "FAIL: no window titled Ostrevane appeared; the program said:"
     tail -n 20 "$work/program.log"
     exit 1
@@ -138,9 +139,14 @@ else
     fi
 fi
 
-# Closing: WM_DELETE_WINDOW, as a window manager's close button sends it.
+# Closing: WM_DELETE_WINDOW, as a window manager's close button sends it. A
+# window manager sends it only to a window that lists it in WM_PROTOCOLS.
 if kill -0 "$program_pid" 2>/dev/null; then
-    if ! "$xtool" close "$window"; then
+    if ! protocols=$("$xtool" protocols "$window"); then
+        fail "cannot read the window's WM_PROTOCOLS"
+    elif ! grep -qx WM_DELETE_WINDOW <<<"$protocols"; then
+        fail "the window does not take WM_DELETE_WINDOW (WM_PROTOCOLS: ${protocols//$'\n'/ })"
+    elif ! "$xtool" close "$window"; then
         fail "could not ask the window to close"
     elif ! wait_for_exit 30; then
         fail "the program did not end within 30 s of WM_DELETE_WINDOW"
@@ -157,7 +163,7 @@ fi
 # DefWindowProc turns it into SC_CLOSE).
 if [ "$mode" = wine ]; then
     launch
-    if ! window=$("$xtool" find Ostrevane 30); then
+    if ! window=$("$xtool" find Ostrevane 30000); then
         fail "no window on the second start"
     else
         timeout 10 xdotool windowfocus --sync "$window" >/dev/null 2>&1

@@ -1,14 +1,23 @@
-// x11_probe: what the end-to-end tests ask of an X server.
+// x11_probe: what the tests ask of an X server, as a user and a window
+// manager would: find a window by its title, look at it, photograph it and
+// ask it to close. The end-to-end and the conformance tests share it.
 //
 //   x11_probe find TITLE TIMEOUT_MS   waits for a mapped window titled TITLE
 //                                     and prints its id in hex
 //   x11_probe info WINDOW             prints wm_name, net_wm_name, the client
 //                                     area on the root (x y width height) and
 //                                     whether it is viewable
-//   x11_probe capture WINDOW FILE     writes the window's pixels as a binary
-//                                     PPM (the window must lie on the screen)
+//   x11_probe capture WINDOW FILE     writes the window's pixels as a PNG if
+//                                     FILE ends in .png, else as a binary PPM
+//                                     (the window must lie on the screen)
 //   x11_probe close WINDOW            sends WM_DELETE_WINDOW, as a window
 //                                     manager's close button does
+//   x11_probe protocols WINDOW        prints the atoms the window lists in
+//                                     WM_PROTOCOLS, one a line (a window
+//                                     manager closes a window through
+//                                     WM_DELETE_WINDOW only if it is listed)
+//   x11_probe exists WINDOW           exits 0 if the window still exists, 1
+//                                     if not, saying nothing
 //   x11_probe primary WIDTH HEIGHT    shows a WIDTHxHEIGHT mode on the first
 //                                     RandR output and makes it the primary
 //                                     one, the X screen keeping its size
@@ -20,12 +29,16 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/x11_delete_window.h"
+#include "tools/png_file.h"
 
 namespace {
 
@@ -133,10 +146,73 @@ int Info(Display* display, Window window) {
     return 0;
 }
 
-int Capture(Display* display, Window window, const char* path) {
+// Where a colour mask's channel lies in a pixel, to turn a pixel of any
+// true-colour visual into an 8-bit channel.
+class ChannelShape {
+public:
+    explicit ChannelShape(unsigned long mask) : mask_(mask) {
+        while (mask != 0 && (mask & 1UL) == 0) {
+            mask >>= 1;
+            ++shift_;
+        }
+        int bits = 0;
+        while ((mask & 1UL) != 0) {
+            mask >>= 1;
+            ++bits;
+        }
+        top_ = bits == 0 ? 0 : (1UL << bits) - 1;
+    }
+    std::uint32_t Of(unsigned long pixel) const {
+        if (top_ == 0) {
+            return 0;
+        }
+        unsigned long value = (pixel & mask_) >> shift_;
+        return static_cast<std::uint32_t>((value * 255 + top_ / 2) / top_);
+    }
+
+private:
+    unsigned long mask_;
+    int shift_ = 0;
+    unsigned long top_ = 0;  // the channel's largest value
+};
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Writes 0x00RRGGBB pixels as a binary PPM, through a temporary file, so
+// that `path` is never left half written.
+bool WritePpmFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
+                  int height) {
+    std::vector<unsigned char> rgb;
+    rgb.reserve(pixels.size() * 3);
+    for (std::uint32_t pixel : pixels) {
+        rgb.push_back(static_cast<unsigned char>(pixel >> 16));
+        rgb.push_back(static_cast<unsigned char>(pixel >> 8));
+        rgb.push_back(static_cast<unsigned char>(pixel));
+    }
+    std::string temporary = path + ".part";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
+    written = std::fclose(file) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Capture(Display* display, Window window, const std::string& path) {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, window, &attributes)) {
         return Fail("no such window");
+    }
+    if (attributes.visual->c_class != TrueColor && attributes.visual->c_class != DirectColor) {
+        return Fail("the window has no true-colour visual");
     }
     XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
                               static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
@@ -144,47 +220,65 @@ int Capture(Display* display, Window window, const char* path) {
     if (image == nullptr) {
         return Fail("cannot read the window (is all of it on the screen?)");
     }
-    std::vector<unsigned char> rgb;
-    rgb.reserve(static_cast<std::size_t>(image->width) * image->height * 3);
-    for (int y = 0; y < image->height; ++y) {
-        for (int x = 0; x < image->width; ++x) {
-            unsigned long pixel = XGetPixel(image, x, y);
-            rgb.push_back(static_cast<unsigned char>((pixel & image->red_mask) >> 16));
-            rgb.push_back(static_cast<unsigned char>((pixel & image->green_mask) >> 8));
-            rgb.push_back(static_cast<unsigned char>(pixel & image->blue_mask));
-        }
-    }
     int width = image->width;
     int height = image->height;
-    XDestroyImage(image);
-    std::string temporary = std::string(path) + ".part";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return Fail(std::string("cannot write ") + path);
+    ChannelShape red(image->red_mask);
+    ChannelShape green(image->green_mask);
+    ChannelShape blue(image->blue_mask);
+    std::vector<std::uint32_t> pixels;
+    pixels.reserve(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            unsigned long pixel = XGetPixel(image, x, y);
+            pixels.push_back(red.Of(pixel) << 16 | green.Of(pixel) << 8 | blue.Of(pixel));
+        }
     }
-    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path) != 0) {
-        std::remove(temporary.c_str());
-        return Fail(std::string("cannot write ") + path);
+    XDestroyImage(image);
+    if (EndsWith(path, ".png")) {
+        std::string error;
+        if (!WritePngFile(path, pixels, width, height, &error)) {
+            return Fail("cannot write " + path + ": " + error);
+        }
+    } else if (!WritePpmFile(path, pixels, width, height)) {
+        return Fail("cannot write " + path);
     }
     return 0;
 }
 
 int Close(Display* display, Window window) {
-    XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    if (!XSendEvent(display, window, False, NoEventMask, &event)) {
+    if (!SendDeleteWindow(display, window)) {
         return Fail("cannot send WM_DELETE_WINDOW");
     }
     XSync(display, False);
     return protocolError ? Fail("no such window") : 0;
+}
+
+int Protocols(Display* display, Window window) {
+    Atom* listed = nullptr;
+    int count = 0;
+    if (!XGetWMProtocols(display, window, &listed, &count) || protocolError) {
+        // No such window, or one with no WM_PROTOCOLS: the error says which.
+        if (listed != nullptr) {
+            XFree(listed);
+        }
+        return protocolError ? Fail("no such window") : 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        char* name = XGetAtomName(display, listed[i]);
+        std::printf("%s\n", name != nullptr ? name : "?");
+        if (name != nullptr) {
+            XFree(name);
+        }
+    }
+    if (listed != nullptr) {
+        XFree(listed);
+    }
+    return 0;
+}
+
+int Exists(Display* display, Window window) {
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) && !protocolError ? 0 : 1;
 }
 
 int Primary(Display* display, int width, int height) {
@@ -219,7 +313,7 @@ int Primary(Display* display, int width, int height) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | capture WINDOW FILE | "
-                 "close WINDOW | primary WIDTH HEIGHT\n");
+                 "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
     return 2;
 }
 
@@ -245,6 +339,10 @@ int main(int argc, char** argv) {
         status = Capture(display, window, argv[3]);
     } else if (command == "close" && argc == 3 && ParseWindow(argv[2], &window)) {
         status = Close(display, window);
+    } else if (command == "protocols" && argc == 3 && ParseWindow(argv[2], &window)) {
+        status = Protocols(display, window);
+    } else if (command == "exists" && argc == 3 && ParseWindow(argv[2], &window)) {
+        status = Exists(display, window);
     } else if (command == "primary" && argc == 4 && std::atoi(argv[2]) > 0 &&
                std::atoi(argv[3]) > 0) {
         status = Primary(display, std::atoi(argv[2]), std::atoi(argv[3]));
