@@ -73,6 +73,22 @@ LineWalk ClipLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_
     const std::int64_t majorExtent = xMajor ? width : height;
     const std::int64_t minorExtent = xMajor ? height : width;
 
+    // Most lines lie wholly inside the bitmap: both ends inside means every
+    // step is, and the walk starts at the first pixel with no clipping.
+    if (x0 >= 0 && x0 < width && y0 >= 0 && y0 < height && x1 >= 0 && x1 < width && y1 >= 0 &&
+        y1 < height) {
+        walk.count = n;
+        walk.x = static_cast<int>(x0);
+        walk.y = static_cast<int>(y0);
+        walk.xMajor = xMajor;
+        walk.majorStep = majorStep;
+        walk.minorStep = minorStep;
+        walk.remainder = c;  // below 2n: the first pixel is the start itself
+        walk.remainderStep = 2 * d;
+        walk.remainderWrap = 2 * n;
+        return walk;
+    }
+
     // Steps whose major coordinate is inside the bitmap.
     Wide first = majorStep > 0 ? -a0 : a0 - (majorExtent - 1);
     Wide last = majorStep > 0 ? majorExtent - 1 - a0 : a0;
