@@ -10,14 +10,14 @@ CircleArc arcs[kArcCount];
 // The crossing values are where the design's circles meet each other or the
 // edge of the symmetry sector; they are used exactly as written.
 const ArcParams kArcTable[kArcCount] = {
-    // cx, cy,  r,    tMin,        tMax,        uMin, uMax
-    {0, 11, 15, 8.543315113, 26, 2, 15},            // crescent, outer edge up to its tip
-    {0, 15, 10.5, 15, 25.5, 2, 10.5},               // crescent, inner edge, upper half
-    {0, 15, 10.5, 4.54772752, 15, 1, 10.5},         // crescent, inner edge, down to the spoke
-    {0, 0, 13.5, 10.56666667, 13.5, 0, 13.5},       // ring, outer edge
-    {0, 0, 10, 7.825, 10, 0, 10},                   // ring, inner edge
-    {0, 0, 3, 0, 2.828427125, 1, 3},                // central circle
-    {0, 15, 9.5, 7.825, 10.56666667, 0, 9.5},       // ring, where the crescent cuts it
+    // {cx, cy, r, tMin, tMax, uMin, uMax}
+    {0, 11, 15, 8.543315113, 26, 2, 15},       // crescent, outer edge up to its tip
+    {0, 15, 10.5, 15, 25.5, 2, 10.5},          // crescent, inner edge, upper half
+    {0, 15, 10.5, 4.54772752, 15, 1, 10.5},    // crescent, inner edge, down to the spoke
+    {0, 0, 13.5, 10.56666667, 13.5, 0, 13.5},  // ring, outer edge
+    {0, 0, 10, 7.825, 10, 0, 10},              // ring, inner edge
+    {0, 0, 3, 0, 2.828427125, 1, 3},           // central circle
+    {0, 15, 9.5, 7.825, 10.56666667, 0, 9.5},  // ring, where the crescent cuts it
 };
 
 Point2 arc1Start;
@@ -41,9 +41,9 @@ const COLORREF kRed = 0x000000FF;
 void BuildArcs(double scale) {
     for (int i = 0; i < kArcCount; ++i) {
         const ArcParams& row = kArcTable[i];
-        arcs[i].params = ArcParams{row.cx * scale,   row.cy * scale,   row.r * scale,
-                                   row.tMin * scale, row.tMax * scale, row.uMin * scale,
-                                   row.uMax * scale};
+        arcs[i].params =
+            ArcParams{row.cx * scale,   row.cy * scale,   row.r * scale,   row.tMin * scale,
+                      row.tMax * scale, row.uMin * scale, row.uMax * scale};
         arcs[i].renderer = DrawSymmetricSegment;
     }
     for (int i = 0; i < kArcCount; ++i) {

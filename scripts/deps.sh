@@ -8,7 +8,7 @@ set -euo pipefail
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev
        googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
-test=(xvfb xauth xdotool x11-utils python3
+test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)

@@ -50,7 +50,8 @@ bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pix
         return false;
     }
     Sink sink{file, false};
-    int encoded = stbi_write_png_to_func(WriteToSink, &sink, width, height, 3, rgb.data(), width * 3);
+    int encoded =
+        stbi_write_png_to_func(WriteToSink, &sink, width, height, 3, rgb.data(), width * 3);
     int writeError = sink.failed ? errno : 0;
     bool closed = std::fclose(file) == 0;
     if (!encoded || sink.failed || !closed) {

@@ -15,7 +15,7 @@ TEST(RoundToPixelTest, RoundsHalfUpOnTheFirstDecimalAndTruncatesNegatives) {
         double x;
         int pixel;
     } cases[] = {
-        {0.0, 0},  {0.49, 0},  {0.5, 1},   {3.96, 4}, {2.45, 2},     {7.96, 8},
+        {0.0, 0},  {0.49, 0},   {0.5, 1},   {3.96, 4},    {2.45, 2},      {7.96, 8},
         {-0.5, 0}, {-1.99, -1}, {-2.7, -2}, {501.5, 502}, {522.999, 523},
     };
     for (const auto& c : cases) {

@@ -15,7 +15,8 @@ class PngFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("ostrevane-png-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+              ("ostrevane-png-test-" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);

@@ -34,13 +34,27 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
 
 TEST(RenderOptionsTest, RejectsMalformedAndOutOfRangeValues) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--size", "0x10"},      {"--size", "16385x10"}, {"--size", "10x"},
-        {"--size", "x10"},       {"--size", "10"},       {"--size", "-5x10"},
-        {"--size", "10x10x10"},  {"--size", "1e3x10"},   {"--size", "99999999999x1"},
-        {"--size", " 10x10"},    {"--scale", "0.09"},    {"--scale", "1000.5"},
-        {"--scale", "nan"},      {"--scale", "inf"},     {"--scale", "11px"},
-        {"--scale", ""},         {"--scale"},            {"--output", ""},
-        {"--frobnicate"},        {"extra"},              {"--lines=yes"},
+        {"--size", "0x10"},
+        {"--size", "16385x10"},
+        {"--size", "10x"},
+        {"--size", "x10"},
+        {"--size", "10"},
+        {"--size", "-5x10"},
+        {"--size", "10x10x10"},
+        {"--size", "1e3x10"},
+        {"--size", "99999999999x1"},
+        {"--size", " 10x10"},
+        {"--scale", "0.09"},
+        {"--scale", "1000.5"},
+        {"--scale", "nan"},
+        {"--scale", "inf"},
+        {"--scale", "11px"},
+        {"--scale", ""},
+        {"--scale"},
+        {"--output", ""},
+        {"--frobnicate"},
+        {"extra"},
+        {"--lines=yes"},
     };
     for (const auto& args : bad) {
         RenderOptions options;
