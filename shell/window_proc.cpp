@@ -43,10 +43,15 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
 
         case WM_PAINT: {
-            // The figure was drawn once; painting only copies it.
+            // The figure was drawn once; painting only copies it. Without a
+            // canvas (no memory for its bitmap) the window keeps its class
+            // background: the memory DC then holds only its default 1x1
+            // bitmap, whose black pixel must not be copied.
             PAINTSTRUCT paint;
             HDC target = BeginPaint(hwnd, &paint);
-            BitBlt(target, 0, 0, screenWidth, screenHeight, memoryDC, 0, 0, SRCCOPY);
+            if (bitmap != NULL) {
+                BitBlt(target, 0, 0, screenWidth, screenHeight, memoryDC, 0, 0, SRCCOPY);
+            }
             EndPaint(hwnd, &paint);
             return 0;
         }

@@ -19,12 +19,15 @@ struct NativeWindow {
 };
 
 // What the display shows of a client area after a resize: the old pixels
-// at the top left, kNeverPresented elsewhere.
+// at the top left, kNeverPresented elsewhere. An empty size (a window
+// maximised on a screen that reports none) shows nothing.
 void ResizeShown(WindowView* view, int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height, kNeverPresented);
     int oldWidth = view->Width();
     int copyWidth = std::min(oldWidth, width);
-    int copyHeight = std::min(view->Height(), height);
+    int copyHeight = copyWidth > 0 ? std::min(view->Height(), height) : 0;
     for (int y = 0; y < copyHeight; ++y) {
         std::copy_n(&view->pixels[static_cast<std::size_t>(y) * oldWidth], copyWidth,
                     &pixels[static_cast<std::size_t>(y) * width]);
@@ -75,8 +78,9 @@ public:
         WindowShow before = window->view.show;
         window->view.show = show;
         if (show == WindowShow::kMaximized && before != WindowShow::kMaximized) {
-            // A window manager gives a maximised window the whole screen.
-            RECT screen = {0, 0, screenWidth_, screenHeight_};
+            // A window manager gives a maximised window the whole screen;
+            // like any display, never less than one pixel each way.
+            RECT screen = {0, 0, std::max(screenWidth_, 1), std::max(screenHeight_, 1)};
             Configure(window, screen);
         }
     }

@@ -405,8 +405,10 @@ private:
             }
             case DestroyNotify:
                 // Our own destroys forget the window first, so this one came
-                // from elsewhere.
-                if (xevent.xdestroywindow.window != window->xid) {
+                // from elsewhere. Only the server's own report counts: any
+                // client can send a DestroyNotify (XSendEvent), which would
+                // end the program while its window stays.
+                if (xevent.xdestroywindow.window != window->xid || xevent.xany.send_event) {
                     return false;
                 }
                 XFreeGC(display_, window->gc);

@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""The program under hostile conditions on a real X server (Xvfb).
+
+Built on the end-to-end tests' helpers (tests/e2e/ostrevane_e2e.py): each
+case starts its own Xvfb, bounds every step with a timeout and kills every
+process it started.
+
+Cases:
+  display-killed ROUNDS
+        the X server is killed (SIGKILL or SIGTERM) at a random moment: while
+        the program starts, right after its window appears, or in the middle
+        of a storm of resizes; every time the program ends within a second
+        with exit code 1 and one line on stderr naming the display
+  storm COUNT
+        COUNT moves, resizes, exposures, covering windows and synthetic
+        events (tests/hostile/x11_storm); the program stays up, and once the
+        window is put back the client area shows the canvas at its top left
+        and white beyond it; closing still ends it with exit code 0
+  command-lines
+        no argument, empty ones, the longest single argument Linux passes,
+        about a megabyte of them, and arguments of arbitrary bytes: ignored,
+        the window shows the canvas and closes with exit code 0
+  forged-destroy
+        another client sends the window a DestroyNotify for itself (as any
+        client can) though it is not destroyed: the program carries on,
+        showing the canvas, and closes with exit code 0
+  screen WxH
+        on a WxH screen the window opens, shows the canvas (top left of the
+        client area), and closing ends the program with exit code 0
+  no-canvas
+        on a screen whose canvas bitmap cannot be allocated (the program's
+        memory is limited to less than it needs), the window still opens,
+        shows only the class background (white) and closes with exit code 0
+
+Each case prints what it did in "hostile: key=value" lines, for the record.
+Missing tools make a case skip (exit code 77), except under CI=true.
+"""
+
+import argparse
+import os
+import random
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import ostrevane_e2e as e2e  # noqa: E402
+from ostrevane_e2e import Failure, Skip, check  # noqa: E402
+
+WHITE = (255, 255, 255)
+# Where the program is built with AddressSanitizer its start-up is slower.
+FIND_MS = 30000
+
+
+def record(key, value):
+    print("hostile: %s=%s" % (key, value))
+    sys.stdout.flush()
+
+
+class Program:
+    """The program on one Xvfb session, with the tools to look at it."""
+
+    def __init__(self, args, session):
+        self.args = args
+        self.session = session
+        self.process = None
+        self.window = None
+
+    def start(self, argv=(), env=None, preexec=None):
+        environment = self.session.env()
+        environment.update(env or {})
+        self.process = subprocess.Popen([self.args.program] + list(argv), env=environment,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        preexec_fn=preexec)
+        self.session.processes.append(self.process)
+        return self.process
+
+    def find(self):
+        result = self.session.run([self.args.probe, "find", e2e.TITLE, str(FIND_MS)],
+                                  timeout=FIND_MS / 1000 + 10)
+        check(result.returncode == 0, "no window: %s (program exit %s)" % (
+            result.stderr.strip(), self.process.poll()))
+        self.window = result.stdout.strip()
+        return self.window
+
+    def xdotool(self, *argv):
+        result = self.session.run(["xdotool"] + list(argv), timeout=30)
+        check(result.returncode == 0,
+              "xdotool %s failed: %s" % (" ".join(argv), result.stderr.strip()))
+
+    def geometry(self):
+        result = self.session.run([self.args.probe, "info", self.window], timeout=30)
+        check(result.returncode == 0, "x11_probe info failed: " + result.stderr.strip())
+        for line in result.stdout.splitlines():
+            key, _, value = line.partition("=")
+            if key == "geometry":
+                return tuple(int(v) for v in value.split())
+        raise Failure("x11_probe info gave no geometry")
+
+    def place(self, x, y, width, height, timeout=10.0):
+        """Moves and resizes the window and waits until the server shows it
+        there."""
+        self.xdotool("windowmove", self.window, str(x), str(y))
+        self.xdotool("windowsize", self.window, str(width), str(height))
+        deadline = time.monotonic() + timeout
+        while self.geometry() != (x, y, width, height):
+            check(time.monotonic() < deadline,
+                  "window geometry %s, expected %s" % (self.geometry(), (x, y, width, height)))
+            time.sleep(0.05)
+
+    def capture(self):
+        path = os.path.join(self.session.workdir, "capture.ppm")
+        result = self.session.run([self.args.probe, "capture", self.window, path], timeout=60)
+        check(result.returncode == 0, "capture failed: " + result.stderr.strip())
+        return e2e.read_ppm(path)
+
+    def expect(self, what, expected, timeout=10.0):
+        """Waits until the client area shows `expected` (width, height, rows)
+        at its top left and white beyond it."""
+        deadline = time.monotonic() + timeout
+        while True:
+            difference = e2e.first_difference(self.capture(), expected)
+            if difference is None:
+                return
+            if time.monotonic() >= deadline:
+                raise Failure("%s: %s" % (what, difference))
+            time.sleep(0.1)
+
+    def close(self, what, allow_stderr=lambda line: False):
+        result = self.session.run([self.args.probe, "close", self.window], timeout=30)
+        check(result.returncode == 0, "cannot close the window: " + result.stderr.strip())
+        try:
+            _, stderr = self.process.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failure("%s: the program did not end within 10 s of the close" % what)
+        lines = [line for line in stderr.decode(errors="replace").splitlines()
+                 if not allow_stderr(line)]
+        check(self.process.returncode == 0, "%s: exit code %s after the close (stderr: %s)" % (
+            what, self.process.returncode, "\n".join(lines)))
+        check(not lines, "%s: unexpected stderr: %s" % (what, "\n".join(lines)))
+
+
+def render(args, workdir, width, height):
+    path = os.path.join(workdir, "expected-%dx%d.png" % (width, height))
+    result = subprocess.run([args.render, "--size", "%dx%d" % (width, height), "--output", path],
+                            capture_output=True, text=True, timeout=120)
+    check(result.returncode == 0, "ostrevane-render failed: " + result.stderr.strip())
+    return e2e.read_png(path)
+
+
+def uniform(width, height, colour):
+    return (width, height, [bytes(colour) * width] * height)
+
+
+# --- Cases ---------------------------------------------------------------------
+
+
+def display_killed(args, workdir, rounds):
+    e2e.require_tools("Xvfb")
+    rng = random.Random(args.seed)
+    moments = ["starting", "window shown", "in a storm"]
+    worst = 0.0
+    for round_number in range(rounds):
+        moment = moments[round_number % len(moments)]
+        how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
+        session = e2e.Session(workdir, (640, 480))
+        try:
+            session.start_xvfb()
+            program = Program(args, session)
+            program.start()
+            storm = None
+            if moment == "starting":
+                time.sleep(rng.uniform(0.0, 0.3))
+            else:
+                program.find()
+                if moment == "in a storm":
+                    storm = subprocess.Popen(
+                        [args.storm, program.window, "100000", str(rng.randrange(1 << 30)),
+                         "640", "480"], env=session.env(),
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    session.processes.append(storm)
+                    time.sleep(rng.uniform(0.1, 0.5))
+                else:
+                    time.sleep(rng.uniform(0.0, 0.2))
+            session.xvfb.send_signal(how)
+            session.xvfb.wait(timeout=10)
+            started = time.monotonic()
+            try:
+                _, stderr = program.process.communicate(timeout=1.0)
+            except subprocess.TimeoutExpired:
+                raise Failure("round %d (%s, %s): still running 1 s after the X server died" % (
+                    round_number, moment, how.name))
+            elapsed = time.monotonic() - started
+            worst = max(worst, elapsed)
+            lines = stderr.decode(errors="replace").splitlines()
+            check(program.process.returncode == 1,
+                  "round %d (%s, %s): exit code %s, stderr %r" % (
+                      round_number, moment, how.name, program.process.returncode, lines))
+            check(len(lines) == 1 and session.display in lines[0],
+                  "round %d (%s, %s): stderr does not name %s in one line: %r" % (
+                      round_number, moment, how.name, session.display, lines))
+            print("ok - %s, %s: exit 1 after %.3f s: %s" % (moment, how.name, elapsed, lines[0]))
+        finally:
+            session.close()
+    record("display_killed_rounds", rounds)
+    record("display_killed_slowest_exit_s", "%.3f" % worst)
+
+
+def storm(args, workdir, count):
+    e2e.require_tools("Xvfb", "xdotool")
+    width, height = 1024, 768
+    expected = render(args, workdir, width, height)
+    session = e2e.Session(workdir, (width, height))
+    try:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start()
+        program.find()
+        program.expect("first frame", expected)
+        started = time.monotonic()
+        result = session.run([args.storm, program.window, str(count), str(args.seed),
+                              str(width), str(height)], timeout=600)
+        check(result.returncode == 0, "x11_storm failed: " + result.stderr.strip())
+        elapsed = time.monotonic() - started
+        check(program.process.poll() is None, "the program ended during the storm")
+        for line in result.stdout.splitlines():
+            key, _, value = line.partition("=")
+            record("storm_" + key, value)
+        record("storm_events", count)
+        record("storm_seconds", "%.2f" % elapsed)
+        # Put back where it can be seen whole, at two sizes.
+        program.place(13, 17, 700, 500)
+        program.expect("after the storm, 700x500", expected)
+        program.place(0, 0, width, height)
+        program.expect("after the storm, full screen", expected)
+        print("ok - %d storm events: the picture is where it was in the client area" % count)
+        program.close("after the storm")
+        print("ok - closed with exit code 0 after the storm")
+    finally:
+        session.close()
+
+
+def forged_destroy(args, workdir):
+    e2e.require_tools("Xvfb")
+    width, height = 640, 480
+    expected = render(args, workdir, width, height)
+    session = e2e.Session(workdir, (width, height))
+    try:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start()
+        program.find()
+        program.expect("first frame", expected)
+        result = session.run([args.storm, "--forge-destroy", program.window], timeout=30)
+        check(result.returncode == 0, "x11_storm --forge-destroy failed: " + result.stderr.strip())
+        time.sleep(0.5)
+        check(program.process.poll() is None,
+              "a DestroyNotify sent by another client ended the program (exit %s)" %
+              program.process.poll())
+        program.expect("after a forged DestroyNotify", expected)
+        print("ok - a forged DestroyNotify is ignored")
+        program.close("after a forged DestroyNotify")
+        print("ok - closed with exit code 0")
+    finally:
+        session.close()
+
+
+def command_lines(args, workdir):
+    e2e.require_tools("Xvfb")
+    width, height = 320, 240
+    expected = render(args, workdir, width, height)
+    rng = random.Random(args.seed)
+    longest = 131071  # MAX_ARG_STRLEN less the terminating NUL
+    every_byte = bytes(range(1, 256))
+    cases = [
+        ("no argument", []),
+        ("one empty argument", [b""]),
+        ("200 empty arguments", [b""] * 200),
+        ("the longest single argument", [b"A" * longest]),
+        ("about a megabyte of arguments", [b"x" * (longest - 1)] * 8),
+        ("every byte but NUL", [every_byte]),
+        ("arbitrary bytes", [bytes(rng.randrange(1, 256) for _ in range(rng.randrange(1, 300)))
+                             for _ in range(40)]),
+        ("options of other programs", [b"-display", b":12345", b"--size", b"1x1", b"-geometry",
+                                       b"1x1+0+0", b"%s%n%x%p", b"-h", b"--", b"-"]),
+    ]
+    total_bytes = 0
+    session = e2e.Session(workdir, (width, height))
+    try:
+        session.start_xvfb()
+        for name, argv in cases:
+            program = Program(args, session)
+            program.start(argv)
+            program.find()
+            program.expect(name, expected)
+            program.close(name)
+            total_bytes += sum(len(a) + 1 for a in argv)
+            print("ok - %s (%d arguments, %d bytes): ignored" % (
+                name, len(argv), sum(len(a) for a in argv)))
+    finally:
+        session.close()
+    record("command_line_cases", len(cases))
+    record("command_line_bytes", total_bytes)
+
+
+def screen(args, workdir, width, height):
+    e2e.require_tools("Xvfb", "xdotool")
+    session = e2e.Session(workdir, (width, height))
+    try:
+        started = time.monotonic()
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start()
+        program.find()
+        x, y, w, h = program.geometry()
+        check(w >= 1 and h >= 1, "client area %dx%d" % (w, h))
+        if width * height <= 1 << 22:
+            program.expect("first frame", render(args, workdir, width, height), timeout=20)
+        else:
+            # Too large to render and capture whole: look at the top left of
+            # a smaller window. The figure is drawn around the screen's
+            # centre, less than 300 pixels from it, so there the canvas is
+            # black.
+            check(min(width, height) > 2000, "no reference for this screen size")
+            program.place(0, 0, 400, 300, timeout=60)
+            program.expect("top left of the canvas", uniform(400, 300, (0, 0, 0)), timeout=30)
+        elapsed = time.monotonic() - started
+        print("ok - %dx%d screen: %dx%d window shows the canvas (%.1f s)" % (
+            width, height, w, h, elapsed))
+        program.close("%dx%d screen" % (width, height))
+        print("ok - closed with exit code 0")
+        record("screen_%dx%d_window" % (width, height), "%dx%d" % (w, h))
+        record("screen_%dx%d_seconds" % (width, height), "%.1f" % (time.monotonic() - started))
+    finally:
+        session.close()
+
+
+def no_canvas(args, workdir):
+    e2e.require_tools("Xvfb", "xdotool")
+    # The canvas of this screen takes 432 MB, the window (three quarters of
+    # each side) 243 MB: the program gets room for the window only.
+    width, height = 12000, 9000
+    env = {}
+    preexec = None
+    if args.sanitized:
+        env["ASAN_OPTIONS"] = (os.environ.get("ASAN_OPTIONS", "") +
+                               ":allocator_may_return_null=1:max_allocation_size_mb=300")
+    else:
+        limit = 640 << 20
+
+        def preexec():
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    session = e2e.Session(workdir, (width, height))
+    try:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start(env=env, preexec=preexec)
+        program.find()
+        _, _, w, h = program.geometry()
+        # The window as it opened, seen through a small part of it: shrinking
+        # keeps the top left (north-west bit gravity) without a repaint.
+        program.place(0, 0, 400, 300, timeout=60)
+        program.expect("window without a canvas", uniform(400, 300, WHITE), timeout=30)
+        print("ok - %dx%d screen, no canvas: the %dx%d window shows its white background" % (
+            width, height, w, h))
+        program.close("without a canvas",
+                      allow_stderr=lambda line: "AddressSanitizer failed to allocate" in line)
+        print("ok - closed with exit code 0")
+        record("no_canvas_screen", "%dx%d" % (width, height))
+    finally:
+        session.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--render", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--storm", required=True)
+    parser.add_argument("--sanitized", action="store_true",
+                        help="the program is built with AddressSanitizer")
+    parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
+    parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
+                                         "command-lines", "screen", "no-canvas"])
+    parser.add_argument("value", nargs="?")
+    args = parser.parse_args()
+
+    workdir = tempfile.mkdtemp(prefix="ostrevane-hostile-")
+    try:
+        if args.case == "display-killed":
+            display_killed(args, workdir, int(args.value or "6"))
+        elif args.case == "storm":
+            storm(args, workdir, int(args.value or "500"))
+        elif args.case == "forged-destroy":
+            forged_destroy(args, workdir)
+        elif args.case == "command-lines":
+            command_lines(args, workdir)
+        elif args.case == "screen":
+            width, height = (int(v) for v in args.value.split("x"))
+            screen(args, workdir, width, height)
+        else:
+            no_canvas(args, workdir)
+    except Skip as skip:
+        print("skipped - %s" % skip)
+        return e2e.SKIP
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAILED - %s" % failure)
+        return 1
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    sys.exit(main())
