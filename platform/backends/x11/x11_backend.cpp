@@ -35,6 +35,10 @@ namespace {
 const int kBandBytes = 256 * 1024;
 // X window sizes and positions are 16-bit.
 const int kMaxSide = 32767;
+// The window manager keeps client pixels up to this size each way; asking
+// the desktop's window manager not to make the window larger keeps every
+// visible pixel backed by them.
+const int kMaxClientSide = 16384;
 
 // The connection whose loss the handlers report. Xlib's I/O error handler
 // is process-wide, and there is only ever one display open.
@@ -183,7 +187,9 @@ public:
         XSetWMProtocols(display_, xid, &wmDeleteWindow_, 1);
         XSizeHints* sizeHints = XAllocSizeHints();
         if (sizeHints != nullptr) {
-            sizeHints->flags = PPosition | PSize;
+            sizeHints->flags = PPosition | PSize | PMaxSize;
+            sizeHints->max_width = kMaxClientSide;
+            sizeHints->max_height = kMaxClientSide;
             sizeHints->x = x;
             sizeHints->y = y;
             sizeHints->width = static_cast<int>(width);
