@@ -9,6 +9,6 @@ cmake --build --preset default -j "$(nproc)"
 if [ -x build/release/ostrevane ] && [ -n "${DISPLAY:-}" ]; then
     exec build/release/ostrevane
 fi
-build/release/ostrevane-render --output ostrevane.png
+build/release/tools/ostrevane-render --output ostrevane.png
 echo "No display (DISPLAY is not set): the figure is in ostrevane.png."
 echo "To run the window on a virtual screen: xvfb-run -a -s '-screen 0 1024x768x24' build/release/ostrevane"
