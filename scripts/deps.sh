@@ -1,6 +1,6 @@
 #!/bin/bash
 # Installs the Debian packages a task needs, only those missing.
-# Usage: scripts/deps.sh run|test
+# Usage: scripts/deps.sh run|test|harden
 set -euo pipefail
 
 # The default build makes the tests and benchmarks too, so it needs their
@@ -13,10 +13,14 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
 
+# Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
+harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
+
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
     test) wanted=("${build[@]}" "${test[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test" >&2; exit 2 ;;
+    harden) wanted=("${build[@]}" "${harden[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|harden" >&2; exit 2 ;;
 esac
 
 missing=()

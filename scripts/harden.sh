@@ -25,26 +25,7 @@ while [ $# -gt 0 ]; do
 done
 
 # --- What the runs need ----------------------------------------------------------
-packages=(cmake make g++ pkg-config libx11-dev libxrandr-dev libxext-dev libstb-dev
-          googletest libgtest-dev python3 clang libclang-rt-14-dev valgrind xvfb xdotool
-          x11-utils)
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || { echo "harden.sh: need root or sudo to install ${missing[*]}" >&2; exit 1; }
-        sudo=sudo
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    timeout 600 $sudo apt-get update -qq
-    timeout 1200 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" || exit 1
-fi
+scripts/deps.sh harden || exit 1
 
 # --- The steps -------------------------------------------------------------------
 started=$(date +%s)
