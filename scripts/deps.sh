@@ -38,5 +38,5 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+timeout 600 $sudo apt-get update -qq
+timeout 1800 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
