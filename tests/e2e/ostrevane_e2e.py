@@ -381,6 +381,23 @@ def display_lost_case(args, session):
     print("ok - losing %s: %s (%.3f s)" % (session.display, lines[0], elapsed))
 
 
+def run_case(prefix, body):
+    """Runs body(workdir) in a fresh work folder, removed afterwards, and
+    turns its outcome into the test's exit code: 0 passed, 1 failed, SKIP."""
+    workdir = tempfile.mkdtemp(prefix=prefix)
+    try:
+        body(workdir)
+    except Skip as skip:
+        print("skipped - %s" % skip)
+        return SKIP
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAILED - %s" % failure)
+        return 1
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -393,27 +410,21 @@ def main():
     width, height = (int(v) for v in args.size.split("x"))
     metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
 
-    workdir = tempfile.mkdtemp(prefix="ostrevane-e2e-")
-    session = Session(workdir, (width, height))
-    try:
-        if args.case == "window":
-            require_tools("Xvfb", "xdotool")
-            WindowCase(args, session, metrics).run()
-        elif args.case == "no-display":
-            no_display_case(args, workdir)
-        else:
-            require_tools("Xvfb")
-            display_lost_case(args, session)
-    except Skip as skip:
-        print("skipped - %s" % skip)
-        return SKIP
-    except (Failure, subprocess.TimeoutExpired) as failure:
-        print("FAILED - %s" % failure)
-        return 1
-    finally:
-        session.close()
-        shutil.rmtree(workdir, ignore_errors=True)
-    return 0
+    def body(workdir):
+        session = Session(workdir, (width, height))
+        try:
+            if args.case == "window":
+                require_tools("Xvfb", "xdotool")
+                WindowCase(args, session, metrics).run()
+            elif args.case == "no-display":
+                no_display_case(args, workdir)
+            else:
+                require_tools("Xvfb")
+                display_lost_case(args, session)
+        finally:
+            session.close()
+
+    return run_case("ostrevane-e2e-", body)
 
 
 if __name__ == "__main__":

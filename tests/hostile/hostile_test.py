@@ -40,16 +40,14 @@ import argparse
 import os
 import random
 import resource
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import ostrevane_e2e as e2e  # noqa: E402
-from ostrevane_e2e import Failure, Skip, check  # noqa: E402
+from ostrevane_e2e import Failure, check  # noqa: E402
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
@@ -389,8 +387,7 @@ def main():
     parser.add_argument("value", nargs="?")
     args = parser.parse_args()
 
-    workdir = tempfile.mkdtemp(prefix="ostrevane-hostile-")
-    try:
+    def body(workdir):
         if args.case == "display-killed":
             display_killed(args, workdir, int(args.value or "6"))
         elif args.case == "storm":
@@ -404,15 +401,8 @@ def main():
             screen(args, workdir, width, height)
         else:
             no_canvas(args, workdir)
-    except Skip as skip:
-        print("skipped - %s" % skip)
-        return e2e.SKIP
-    except (Failure, subprocess.TimeoutExpired) as failure:
-        print("FAILED - %s" % failure)
-        return 1
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
-    return 0
+
+    return e2e.run_case("ostrevane-hostile-", body)
 
 
 if __name__ == "__main__":

@@ -9,10 +9,8 @@ Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py).
 """
 
 import os
-import shutil
 import signal
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import ostrevane_e2e as e2e  # noqa: E402
@@ -48,20 +46,15 @@ def run(memcheck, program, probe, session):
 
 def main():
     memcheck, program, probe = sys.argv[1:4]
-    workdir = tempfile.mkdtemp(prefix="ostrevane-memcheck-")
-    session = e2e.Session(workdir, (800, 600))
-    try:
-        run(memcheck, program, probe, session)
-    except e2e.Skip as skip:
-        print("skipped - %s" % skip)
-        return e2e.SKIP
-    except (e2e.Failure, e2e.subprocess.TimeoutExpired) as failure:
-        print("FAILED - %s" % failure)
-        return 1
-    finally:
-        session.close()
-        shutil.rmtree(workdir, ignore_errors=True)
-    return 0
+
+    def body(workdir):
+        session = e2e.Session(workdir, (800, 600))
+        try:
+            run(memcheck, program, probe, session)
+        finally:
+            session.close()
+
+    return e2e.run_case("ostrevane-memcheck-", body)
 
 
 if __name__ == "__main__":
