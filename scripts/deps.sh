@@ -1,6 +1,6 @@
 #!/bin/bash
 # Installs the Debian packages a task needs, only those missing.
-# Usage: scripts/deps.sh run|test|harden
+# Usage: scripts/deps.sh run|test|harden|web
 set -euo pipefail
 
 # The default build makes the tests and benchmarks too, so it needs their
@@ -11,16 +11,23 @@ run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
-      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+      # The web build and the browser that the web end-to-end tests drive.
+      emscripten chromium chromium-driver python3-selenium)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
 harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
+
+# The web version (scripts/web.sh): Emscripten alone, none of the native
+# libraries.
+web=(cmake make emscripten)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
     test) wanted=("${build[@]}" "${test[@]}") ;;
     harden) wanted=("${build[@]}" "${harden[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden" >&2; exit 2 ;;
+    web) wanted=("${web[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|web" >&2; exit 2 ;;
 esac
 
 missing=()

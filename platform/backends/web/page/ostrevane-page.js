@@ -1,0 +1,385 @@
+// The page side of Ostrevane's web display (platform/backends/web).
+//
+// The viewport is the program's screen. The program asks for windows; each
+// one is a frame drawn here (caption, close button, edges) around a canvas
+// holding exactly the window's client pixels. What the user does with a
+// frame is queued as an event for the program, which takes them one at a
+// time and waits (yielding to the browser) when there are none.
+//
+// The page states its progress on <html data-state>: loading, running,
+// ended (data-exit-code holds the program's exit code) or failed; the
+// status line says the same in words.
+(function () {
+  "use strict";
+
+  // Frame geometry: ostrevane.css draws the same sizes.
+  var BORDER = 4;
+  var TITLE_HEIGHT = 28;
+  var MIN_CLIENT_WIDTH = 80;
+  var MIN_CLIENT_HEIGHT = 1;
+
+  // Event types and show states, as platform/backends/backend.h numbers them.
+  var CLOSE = 0, CHARS = 1, CONFIGURE = 2, EXPOSE = 3;
+  var HIDDEN = 0, MINIMIZED = 2, MAXIMIZED = 3;
+
+  var root = document.documentElement;
+  var screenElement = document.getElementById("screen");
+  var statusElement = document.getElementById("status");
+  var windows = new Map();
+  var events = [];
+  var wakeUp = null;
+  var activeWindow = null;
+  var topZ = 0;
+
+  function setState(state, message) {
+    root.dataset.state = state;
+    statusElement.textContent = message;
+  }
+
+  function queue(event) {
+    // A drag sends many configures; only the latest position counts.
+    var last = events[events.length - 1];
+    if (event.type === CONFIGURE && last && last.type === CONFIGURE &&
+        last.window === event.window) {
+      events[events.length - 1] = event;
+    } else {
+      events.push(event);
+    }
+    if (wakeUp) {
+      var resolve = wakeUp;
+      wakeUp = null;
+      resolve();
+    }
+  }
+
+  function clientRectEvent(type, win) {
+    return {type: type, window: win.id, left: win.x, top: win.y,
+            right: win.x + win.width, bottom: win.y + win.height};
+  }
+
+  function layout(win) {
+    win.frame.style.left = (win.x - BORDER) + "px";
+    win.frame.style.top = (win.y - BORDER - TITLE_HEIGHT) + "px";
+    win.client.style.width = win.width + "px";
+    win.client.style.height = win.height + "px";
+    // The canvas follows the client area at once, keeping what it shows at
+    // the top left; the program paints what is new.
+    resizeCanvas(win, win.width, win.height);
+  }
+
+  function resizeCanvas(win, width, height) {
+    var canvas = win.canvas;
+    if (canvas.width === width && canvas.height === height) {
+      return;
+    }
+    var keepWidth = Math.min(width, canvas.width);
+    var keepHeight = Math.min(height, canvas.height);
+    var kept = keepWidth > 0 && keepHeight > 0
+        ? win.context.getImageData(0, 0, keepWidth, keepHeight) : null;
+    canvas.width = width;
+    canvas.height = height;
+    win.context.imageSmoothingEnabled = false;
+    if (kept) {
+      win.context.putImageData(kept, 0, 0);
+    }
+  }
+
+  function activate(win) {
+    if (activeWindow && activeWindow !== win) {
+      activeWindow.frame.classList.remove("active");
+    }
+    activeWindow = win;
+    if (win) {
+      win.frame.classList.add("active");
+      win.frame.style.zIndex = String(++topZ);
+    }
+  }
+
+  // Drags with the pointer captured by `handle`; `move(dx, dy)` is told the
+  // distance from where the drag started.
+  function draggable(handle, win, start, move) {
+    handle.addEventListener("pointerdown", function (e) {
+      if (e.button !== 0 || e.target.closest(".close")) {
+        return;
+      }
+      e.preventDefault();
+      activate(win);
+      handle.setPointerCapture(e.pointerId);
+      var originX = e.clientX, originY = e.clientY;
+      start();
+      function onMove(m) {
+        move(Math.round(m.clientX - originX), Math.round(m.clientY - originY));
+      }
+      function onEnd() {
+        handle.removeEventListener("pointermove", onMove);
+        handle.removeEventListener("pointerup", onEnd);
+        handle.removeEventListener("pointercancel", onEnd);
+      }
+      handle.addEventListener("pointermove", onMove);
+      handle.addEventListener("pointerup", onEnd);
+      handle.addEventListener("pointercancel", onEnd);
+    });
+  }
+
+  function moveTo(win, x, y) {
+    if (x === win.x && y === win.y) {
+      return;
+    }
+    win.x = x;
+    win.y = y;
+    layout(win);
+    queue(clientRectEvent(CONFIGURE, win));
+  }
+
+  function resizeTo(win, width, height) {
+    width = Math.max(MIN_CLIENT_WIDTH, width);
+    height = Math.max(MIN_CLIENT_HEIGHT, height);
+    if (width === win.width && height === win.height) {
+      return;
+    }
+    win.width = width;
+    win.height = height;
+    layout(win);
+    queue(clientRectEvent(CONFIGURE, win));
+  }
+
+  function buildFrame(win, title) {
+    var frame = document.createElement("div");
+    frame.className = "frame";
+    frame.hidden = true;
+    frame.setAttribute("role", "dialog");
+    frame.setAttribute("aria-label", title);
+
+    var titlebar = document.createElement("div");
+    titlebar.className = "titlebar";
+    var caption = document.createElement("span");
+    caption.className = "caption";
+    caption.textContent = title;
+    var close = document.createElement("button");
+    close.className = "close";
+    close.type = "button";
+    close.title = "Close";
+    close.setAttribute("aria-label", "Close");
+    close.textContent = "\u00d7";
+    close.addEventListener("click", function () {
+      queue({type: CLOSE, window: win.id});
+    });
+    titlebar.appendChild(caption);
+    titlebar.appendChild(close);
+
+    var client = document.createElement("div");
+    client.className = "client";
+    var canvas = document.createElement("canvas");
+    canvas.width = 0;
+    canvas.height = 0;
+    client.appendChild(canvas);
+
+    frame.appendChild(titlebar);
+    frame.appendChild(client);
+    frame.addEventListener("pointerdown", function () { activate(win); });
+
+    win.frame = frame;
+    win.client = client;
+    win.canvas = canvas;
+    win.caption = caption;
+    win.context = canvas.getContext("2d", {alpha: false, willReadFrequently: true});
+
+    var startX, startY, startWidth, startHeight;
+    function remember() {
+      startX = win.x;
+      startY = win.y;
+      startWidth = win.width;
+      startHeight = win.height;
+    }
+    draggable(titlebar, win, remember, function (dx, dy) {
+      moveTo(win, startX + dx, startY + dy);
+    });
+    [["right", 1, 0], ["bottom", 0, 1], ["corner", 1, 1]].forEach(function (edge) {
+      var handle = document.createElement("div");
+      handle.className = "edge " + edge[0];
+      frame.appendChild(handle);
+      draggable(handle, win, remember, function (dx, dy) {
+        resizeTo(win, startWidth + dx * edge[1], startHeight + dy * edge[2]);
+      });
+    });
+    screenElement.appendChild(frame);
+  }
+
+  // Keys typed while the page has the focus, as the characters a key press
+  // types on a desktop: printable ones, control combinations and the usual
+  // control keys.
+  var CONTROL_KEYS = {Enter: 13, Backspace: 8, Tab: 9, Escape: 27, Delete: 127};
+
+  function typedChars(e) {
+    if (e.metaKey || e.isComposing) {
+      return null;
+    }
+    if (CONTROL_KEYS.hasOwnProperty(e.key)) {
+      return [CONTROL_KEYS[e.key]];
+    }
+    if (e.key.length !== 1 && !(e.key.length === 2 && e.key.codePointAt(0) > 0xFFFF)) {
+      return null;  // a named key that types nothing (F1, arrows, Shift...)
+    }
+    var code = e.key.codePointAt(0);
+    if (e.ctrlKey && !e.altKey) {
+      var upper = e.key.toUpperCase().charCodeAt(0);
+      if (upper >= 64 && upper <= 95) {
+        return [upper - 64];
+      }
+      return null;
+    }
+    if (code < 256) {
+      return [code];
+    }
+    // Beyond Latin-1: the UTF-8 bytes, as a UTF-8 desktop types them.
+    return Array.from(new TextEncoder().encode(e.key)).slice(0, 16);
+  }
+
+  document.addEventListener("keydown", function (e) {
+    if (!activeWindow || activeWindow.frame.hidden) {
+      return;
+    }
+    var chars = typedChars(e);
+    if (chars && chars.length > 0) {
+      // Tab and Backspace would otherwise move the focus or navigate.
+      if (!e.ctrlKey && !e.altKey) {
+        e.preventDefault();
+      }
+      queue({type: CHARS, window: activeWindow.id, chars: chars});
+    }
+  });
+
+  var page = {
+    screenSize: function () {
+      return [Math.max(1, window.innerWidth | 0), Math.max(1, window.innerHeight | 0)];
+    },
+
+    createWindow: function (id, className, title, left, top, right, bottom) {
+      if (windows.has(id)) {
+        return false;
+      }
+      var win = {id: id, className: className, x: left, y: top,
+                 width: Math.max(1, right - left), height: Math.max(1, bottom - top),
+                 shown: false, show: HIDDEN};
+      buildFrame(win, title);
+      windows.set(id, win);
+      document.title = title || document.title;
+      return true;
+    },
+
+    destroyWindow: function (id) {
+      var win = windows.get(id);
+      if (!win) {
+        return;
+      }
+      windows.delete(id);
+      win.frame.remove();
+      if (activeWindow === win) {
+        activeWindow = null;
+      }
+      events = events.filter(function (e) { return e.window !== id; });
+    },
+
+    showWindow: function (id, show) {
+      var win = windows.get(id);
+      if (!win) {
+        return;
+      }
+      win.show = show;
+      win.frame.hidden = show === HIDDEN;
+      win.frame.classList.toggle("minimized", show === MINIMIZED);
+      if (show === HIDDEN) {
+        return;
+      }
+      var requested = {x: win.x, y: win.y, width: win.width, height: win.height};
+      if (show === MAXIMIZED) {
+        var size = page.screenSize();
+        win.width = Math.max(MIN_CLIENT_WIDTH, size[0] - 2 * BORDER);
+        win.height = Math.max(MIN_CLIENT_HEIGHT, size[1] - 2 * BORDER - TITLE_HEIGHT);
+        win.x = BORDER;
+        win.y = BORDER + TITLE_HEIGHT;
+      } else if (!win.shown) {
+        // As a desktop's window manager does: the frame goes where the
+        // window asked to be, so the client area moves in by the frame.
+        win.x += BORDER;
+        win.y += BORDER + TITLE_HEIGHT;
+      }
+      layout(win);
+      activate(win);
+      if (win.x !== requested.x || win.y !== requested.y || win.width !== requested.width ||
+          win.height !== requested.height) {
+        queue(clientRectEvent(CONFIGURE, win));
+      }
+      if (!win.shown && show !== MINIMIZED) {
+        win.shown = true;
+        queue({type: EXPOSE, window: id, left: 0, top: 0, right: win.width, bottom: win.height});
+      }
+    },
+
+    // Shows pixels [left, right) x [top, bottom) of a width x height image of
+    // 0x00RRGGBB words that starts at heap[offset].
+    putPixels: function (id, heap, offset, width, height, left, top, right, bottom) {
+      var win = windows.get(id);
+      if (!win) {
+        return;
+      }
+      resizeCanvas(win, width, height);
+      var w = right - left, h = bottom - top;
+      var image = win.context.createImageData(w, h);
+      var out = new Uint32Array(image.data.buffer);
+      // ImageData is R, G, B, A in memory; the source is B, G, R, 0.
+      for (var y = 0; y < h; ++y) {
+        var from = offset + (top + y) * width + left;
+        var to = y * w;
+        for (var x = 0; x < w; ++x) {
+          var v = heap[from + x];
+          out[to + x] = 0xFF000000 | ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >>> 16) & 0xFF);
+        }
+      }
+      win.context.putImageData(image, left, top);
+    },
+
+    takeEvent: function () {
+      return events.length > 0 ? events.shift() : null;
+    },
+
+    eventArrives: function () {
+      if (events.length > 0) {
+        return Promise.resolve();
+      }
+      return new Promise(function (resolve) { wakeUp = resolve; });
+    }
+  };
+
+  function fail(message) {
+    setState("failed", message);
+    windows.forEach(function (win) { win.frame.remove(); });
+    windows.clear();
+  }
+
+  if (typeof WebAssembly !== "object" || typeof WebAssembly.instantiate !== "function") {
+    fail("This browser cannot run WebAssembly, which Ostrevane needs.");
+    return;
+  }
+
+  window.Module = {
+    ostrevanePage: page,
+    onRuntimeInitialized: function () {
+      setState("running", "");
+    },
+    ostrevaneExited: function (code) {
+      root.dataset.exitCode = String(code);
+      setState("ended", "Ostrevane has ended (exit code " + code + ").");
+    },
+    onAbort: function (what) {
+      fail("Ostrevane stopped: " + String(what).split("\n")[0]);
+    }
+  };
+
+  var script = document.createElement("script");
+  script.src = "ostrevane.js";
+  script.onerror = function () {
+    fail("Could not load ostrevane.js, so Ostrevane cannot start.");
+  };
+  document.body.appendChild(script);
+})();
