@@ -18,6 +18,8 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
+  web WxH, web-fallbacks
+               the web version in headless Chromium (web_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
 they make it fail.
@@ -403,7 +405,9 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
-    parser.add_argument("case", choices=["window", "no-display", "display-lost"])
+    parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
+    parser.add_argument("case", choices=["window", "no-display", "display-lost", "web",
+                                         "web-fallbacks"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()
@@ -416,6 +420,12 @@ def main():
             if args.case == "window":
                 require_tools("Xvfb", "xdotool")
                 WindowCase(args, session, metrics).run()
+            elif args.case.startswith("web"):
+                # web_cases imports this module by name: let it find this
+                # run's one, whose Failure and Skip the runner catches.
+                sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
+                import web_cases
+                web_cases.run(args, workdir, (width, height))
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             else:

@@ -352,6 +352,9 @@
   };
 
   function fail(message) {
+    if (root.dataset.state === "failed") {
+      return;  // the first reason is the one that counts
+    }
     setState("failed", message);
     windows.forEach(function (win) { win.frame.remove(); });
     windows.clear();
@@ -372,7 +375,12 @@
       setState("ended", "Ostrevane has ended (exit code " + code + ").");
     },
     onAbort: function (what) {
-      fail("Ostrevane stopped: " + String(what).split("\n")[0]);
+      var reason = String(what).split("\n")[0];
+      if (/fetching of the wasm|failed to load wasm/.test(reason)) {
+        fail("Could not load ostrevane.wasm, so Ostrevane cannot start.");
+      } else {
+        fail("Ostrevane stopped: " + reason);
+      }
     }
   };
 

@@ -1,0 +1,387 @@
+"""Browser cases of the end-to-end tests: the web version (scripts/web.sh,
+dist/web/) served on 127.0.0.1 and driven in headless Chromium through
+chromedriver (Selenium) and the DevTools protocol.
+
+  web WxH      with a WxH viewport (Emulation.setDeviceMetricsOverride, scale
+               factor 1) the page shows the window's frame with its caption;
+               the canvas is the client area, 3/4 of the viewport, and holds
+               the top-left part of `ostrevane-render --size WxH`, pixel for
+               pixel, as does a screenshot of the page, which has no other
+               pure red pixel; the same after typing, dragging the title bar,
+               dragging the corner smaller and larger, and resizing the
+               viewport; the close button ends the program and the page
+               reports exit code 0; the browser logs no error
+  web-fallbacks
+               a page whose program script or WebAssembly module is missing,
+               and a browser without WebAssembly, each say so in one line
+               instead of a blank page
+"""
+
+import base64
+import functools
+import http.server
+import os
+import shutil
+import subprocess
+import threading
+import time
+
+from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                  "--no-first-run", "--disable-background-networking",
+                  "--disable-component-update", "--disable-sync", "--disable-extensions",
+                  "--window-size=1600,1200"]
+PAGE_FILES = ["index.html", "ostrevane-page.js", "ostrevane.css", "ostrevane.js",
+              "ostrevane.wasm"]
+# The frame around the client area, as ostrevane.css draws it.
+BORDER = 4
+TITLE_HEIGHT = 28
+
+# The canvas as rows of RGB bytes: [width, height, base64].
+READ_CANVAS = """
+const canvas = document.querySelector('.client canvas');
+if (!canvas) return null;
+const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+const rgb = new Uint8Array(canvas.width * canvas.height * 3);
+for (let i = 0, j = 0; i < data.length; i += 4, j += 3) {
+  rgb[j] = data[i]; rgb[j + 1] = data[i + 1]; rgb[j + 2] = data[i + 2];
+}
+let text = '';
+for (let i = 0; i < rgb.length; i += 0x8000) {
+  text += String.fromCharCode.apply(null, rgb.subarray(i, i + 0x8000));
+}
+return [canvas.width, canvas.height, btoa(text)];
+"""
+
+# Where the page put the canvas and the frame, in viewport pixels.
+READ_LAYOUT = """
+const canvas = document.querySelector('.client canvas');
+const frame = document.querySelector('.frame');
+if (!canvas || !frame) return null;
+const c = canvas.getBoundingClientRect();
+return {x: c.left, y: c.top, width: c.width, height: c.height,
+        caption: frame.querySelector('.caption').textContent,
+        viewport: [window.innerWidth, window.innerHeight]};
+"""
+
+
+def load_selenium():
+    try:
+        from selenium import webdriver  # noqa: F401
+    except ImportError:
+        message = "python3-selenium is not installed"
+        if os.environ.get("CI") == "true":
+            raise Failure(message + " (CI must install it: scripts/deps.sh test)")
+        raise Skip(message)
+    require_tools("chromium", "chromedriver")
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
+                          **{".wasm": "application/wasm", ".js": "text/javascript"})
+
+    def log_message(self, *args):
+        pass
+
+
+class StaticServer:
+    """A static file server for `root` on 127.0.0.1, on a port of its own."""
+
+    def __init__(self, root):
+        handler = functools.partial(QuietHandler, directory=root)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+class Browser:
+    """Headless Chromium with a fresh profile, through chromedriver."""
+
+    def __init__(self, workdir):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium")
+        profile = os.path.join(workdir, "profile-%d" % len(os.listdir(workdir)))
+        for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + profile]:
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        self.log_path = os.path.join(workdir, "chromedriver.log")
+        service = Service(executable_path=shutil.which("chromedriver"), log_path=self.log_path)
+        self.driver = webdriver.Chrome(service=service, options=options)
+        self.driver.set_page_load_timeout(30)
+        self.driver.set_script_timeout(30)
+
+    def set_viewport(self, width, height):
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+
+    def js(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def wait_for(self, what, condition, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() >= deadline:
+                raise Failure("%s within %.0f s" % (what, timeout))
+            time.sleep(0.05)
+
+    def state(self):
+        return self.js("return [document.documentElement.dataset.state || '',"
+                       " document.getElementById('status').textContent,"
+                       " document.documentElement.dataset.exitCode];")
+
+    def errors(self):
+        return [entry["message"] for entry in self.driver.get_log("browser")
+                if entry.get("level") == "SEVERE"]
+
+    def close(self):
+        try:
+            self.driver.quit()
+        except Exception:  # the browser may already be gone
+            pass
+
+
+def canvas_image(browser):
+    result = browser.js(READ_CANVAS)
+    check(result is not None, "the page has no canvas")
+    width, height, data = result
+    pixels = base64.b64decode(data)
+    rows = [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+    return width, height, rows
+
+
+def crop(image, x, y, width, height):
+    _, _, rows = image
+    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
+
+
+def count_red(image):
+    _, _, rows = image
+    return sum(row[i:i + 3] == b"\xff\x00\x00" for row in rows for i in range(0, len(row), 3))
+
+
+class WebCase:
+    def __init__(self, args, workdir, size):
+        self.args = args
+        self.workdir = workdir
+        self.size = size
+        self.browser = None
+
+    def expect_canvas(self, what, expected, size, timeout=5.0):
+        """Waits until the canvas is `size` and shows the expected picture at
+        its top left, white beyond it."""
+        deadline = time.monotonic() + timeout
+        while True:
+            image = canvas_image(self.browser)
+            if image[:2] != size:
+                difference = "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
+            else:
+                difference = first_difference(image, expected)
+            if difference is None:
+                return image
+            if time.monotonic() >= deadline:
+                raise Failure("%s: %s" % (what, difference))
+            time.sleep(0.1)
+
+    def layout(self):
+        layout = self.browser.js(READ_LAYOUT)
+        check(layout is not None, "the page shows no window")
+        return layout
+
+    def expect_screenshot(self, what, expected):
+        """The page as shown: the client area holds the canvas's pixels, and
+        nothing else on the page is pure red."""
+        path = os.path.join(self.workdir, "screenshot.png")
+        check(self.browser.driver.save_screenshot(path), "no screenshot")
+        shot = read_png(path)
+        check(shot[:2] == self.size, "%s: screenshot is %dx%d" % ((what,) + shot[:2]))
+        layout = self.layout()
+        x, y = int(layout["x"]), int(layout["y"])
+        width = min(int(layout["width"]), self.size[0] - x)
+        height = min(int(layout["height"]), self.size[1] - y)
+        client = crop(shot, x, y, width, height)
+        difference = first_difference(client, expected)
+        check(difference is None, "%s: on screen, %s" % (what, difference))
+        want = count_red(crop(expected, 0, 0, min(width, expected[0]), min(height, expected[1])))
+        got = count_red(shot)
+        check(got == want, "%s: %d pure red pixels on the page, %d in the client area's part of "
+              "the figure" % (what, got, want))
+
+    def drag(self, selector, dx, dy):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.by import By
+        element = self.browser.driver.find_element(By.CSS_SELECTOR, selector)
+        actions = ActionChains(self.browser.driver, duration=20)
+        actions.move_to_element(element).click_and_hold()
+        steps = 4
+        for _ in range(steps):
+            actions.move_by_offset(dx // steps, dy // steps)
+        actions.move_by_offset(dx - steps * (dx // steps), dy - steps * (dy // steps))
+        actions.release().perform()
+
+    def running(self):
+        state, status, _ = self.browser.state()
+        check(state == "running", "the page is %r (%r), not running" % (state, status))
+
+    def run(self):
+        load_selenium()
+        width, height = self.size
+        expected_png = os.path.join(self.workdir, "expected.png")
+        render = subprocess.run([self.args.render, "--size", "%dx%d" % self.size,
+                                 "--output", expected_png],
+                                capture_output=True, text=True, timeout=60)
+        check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
+        expected = read_png(expected_png)
+        check(expected[:2] == self.size, "render size mismatch")
+
+        server = StaticServer(self.args.web)
+        try:
+            self.browser = Browser(self.workdir)
+            self.browser.set_viewport(width, height)
+            self.browser.driver.get(server.url)
+            self.browser.wait_for("the page did not start the program",
+                                  lambda: self.browser.state()[0] != "loading")
+            self.running()
+            self.interact(expected)
+        finally:
+            if self.browser is not None:
+                self.browser.close()
+            server.close()
+
+    def interact(self, expected):
+        width, height = self.size
+        # The default window: 3/4 of the screen, the frame at the top left.
+        client = (width * 3 // 4, height * 3 // 4)
+        image = self.expect_canvas("first frame", expected, client)
+        layout = self.layout()
+        check(layout["viewport"] == [width, height],
+              "viewport is %r, expected %dx%d" % (layout["viewport"], width, height))
+        check(layout["caption"] == "Ostrevane", "caption is %r" % layout["caption"])
+        check((layout["x"], layout["y"]) == (BORDER, BORDER + TITLE_HEIGHT),
+              "client area at (%s, %s)" % (layout["x"], layout["y"]))
+        check((layout["width"], layout["height"]) == client,
+              "canvas shown at %sx%s CSS pixels" % (layout["width"], layout["height"]))
+        self.expect_screenshot("first frame", expected)
+        print("ok - %dx%d viewport: the %dx%d canvas and the screen show the render tool's "
+              "pixels (%d red)" % (width, height, client[0], client[1], count_red(image)))
+
+        # Typed keys change nothing.
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        ActionChains(self.browser.driver).send_keys(
+            "hello, world q", Keys.ESCAPE, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE, Keys.DELETE,
+            Keys.TAB, Keys.F1).perform()
+        ActionChains(self.browser.driver).key_down(Keys.CONTROL).send_keys("c").key_up(
+            Keys.CONTROL).perform()
+        time.sleep(0.3)
+        self.running()
+        self.expect_canvas("after typing", expected, client, timeout=0)
+        print("ok - typed keys change nothing")
+
+        # Moving and resizing by dragging the frame keep the picture in place.
+        self.drag(".titlebar .caption", 37, 23)
+        moved = self.layout()
+        check((moved["x"], moved["y"]) == (BORDER + 37, BORDER + TITLE_HEIGHT + 23),
+              "after a move the client area is at (%s, %s)" % (moved["x"], moved["y"]))
+        self.expect_canvas("after a move", expected, client)
+        self.drag(".edge.corner", 211 - client[0], 97 - client[1])
+        self.expect_canvas("after shrinking", expected, (211, 97))
+        grown = (width - 2 * BORDER - 37 - 20, height - 2 * BORDER - TITLE_HEIGHT - 23 - 20)
+        self.drag(".edge.corner", grown[0] - 211, grown[1] - 97)
+        self.expect_canvas("after growing", expected, grown)
+        self.expect_screenshot("after growing", expected)
+        self.running()
+        print("ok - dragging the title bar and the corner keeps the picture in place")
+
+        # A smaller browser is a smaller screen: the figure stays as drawn.
+        self.drag(".edge.corner", -150, -90)
+        self.expect_canvas("after shrinking again", expected, (grown[0] - 150, grown[1] - 90))
+        self.browser.set_viewport(width - 100, height - 60)
+        self.browser.wait_for("the viewport did not shrink",
+                              lambda: self.layout()["viewport"] == [width - 100, height - 60])
+        self.drag(".edge.corner", 40, 20)
+        self.expect_canvas("after growing in the smaller browser", expected,
+                           (grown[0] - 110, grown[1] - 70))
+        self.running()
+        print("ok - resizing the browser leaves the picture as drawn")
+
+        # The close button ends the program with exit code 0.
+        from selenium.webdriver.common.by import By
+        self.browser.driver.find_element(By.CSS_SELECTOR, ".frame .close").click()
+        self.browser.wait_for("the page did not report the end of the program",
+                              lambda: self.browser.state()[0] == "ended", timeout=5)
+        _, status, code = self.browser.state()
+        check(code == "0", "exit code %r after closing (%r)" % (code, status))
+        check("\n" not in status and "exit code 0" in status, "status line %r" % status)
+        check(self.browser.js("return document.querySelector('.frame') === null"),
+              "the window is still on the page after the program ended")
+        errors = self.browser.errors()
+        check(not errors, "the browser logged errors: %r" % errors)
+        print("ok - the close button ends the program: %s" % status)
+
+
+def fallbacks_case(args, workdir):
+    load_selenium()
+    # Pages whose program script, or its WebAssembly module, cannot be loaded.
+    def partial_copy(name, files):
+        folder = os.path.join(workdir, name)
+        os.mkdir(folder)
+        for file in files:
+            shutil.copy(os.path.join(args.web, file), folder)
+        return folder
+
+    no_script = partial_copy("no-script", ["index.html", "ostrevane-page.js", "ostrevane.css"])
+    no_module = partial_copy("no-module", [name for name in PAGE_FILES
+                                           if name != "ostrevane.wasm"])
+    # A browser without WebAssembly: the page's scripts find no such object.
+    no_wasm = "delete window.WebAssembly;"
+    cases = [("missing ostrevane.js", no_script, None, "ostrevane.js"),
+             ("missing ostrevane.wasm", no_module, None, "ostrevane.wasm"),
+             ("no WebAssembly", args.web, no_wasm, "WebAssembly")]
+    for what, root, before, named in cases:
+        server = StaticServer(root)
+        browser = None
+        try:
+            browser = Browser(workdir)
+            if before:
+                browser.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                               {"source": before})
+            browser.driver.get(server.url)
+            browser.wait_for("%s: the page did not give up" % what,
+                             lambda: browser.state()[0] != "loading")
+            state, status, _ = browser.state()
+            check(state == "failed", "%s: the page is %r (%r)" % (what, state, status))
+            check(status and "\n" not in status and named in status,
+                  "%s: the message is %r" % (what, status))
+            shown = browser.js("const s = document.getElementById('status');"
+                               " return s.offsetHeight > 0 && s.offsetWidth > 0;")
+            check(shown, "%s: the message is not visible" % what)
+            print("ok - %s: %s" % (what, status))
+        finally:
+            if browser is not None:
+                browser.close()
+            server.close()
+
+
+def run(args, workdir, size):
+    check(args.web, "--web names the built web version (dist/web)")
+    missing = [name for name in PAGE_FILES if not os.path.isfile(os.path.join(args.web, name))]
+    if missing:
+        message = "%s lacks %s: build it with scripts/web.sh" % (args.web, ", ".join(missing))
+        if os.environ.get("CI") == "true":
+            raise Failure(message)
+        raise Skip(message)
+    if args.case == "web":
+        WebCase(args, workdir, size).run()
+    else:
+        fallbacks_case(args, workdir)
