@@ -9,7 +9,7 @@ cmake --preset mingw -DOSTREVANE_WERROR=ON
 cmake --build --preset mingw -j "$(nproc)"
 # The web version (dist/web/): the browser tests open it in headless
 # Chromium.
-scripts/web.sh
+scripts/web.sh -DOSTREVANE_WERROR=ON
 cmake --preset ci -DOSTREVANE_WINDOWS_BUILD_DIR="$PWD/build/mingw"
 cmake --build --preset ci -j "$(nproc)"
 ctest --preset ci -j "$(nproc)"

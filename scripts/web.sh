@@ -5,14 +5,14 @@
 #   python3 -m http.server -d dist/web 8000
 # and open http://localhost:8000/.
 # Installs what it needs when missing (asking for root through sudo when not
-# root).
+# root). Arguments go to CMake's configure step (e.g. -DOSTREVANE_WERROR=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh web
 # Emscripten's JavaScript tools need Debian's Node.js modules (acorn), which
 # another node on PATH would not find by itself.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-cmake --preset web
+cmake --preset web "$@"
 cmake --build --preset web -j "${JOBS:-2}"
 rm -rf dist/web
 mkdir -p dist/web

@@ -67,20 +67,27 @@
     resizeCanvas(win, win.width, win.height);
   }
 
+  // False when the browser cannot make a canvas that large; the window then
+  // shows what it can, as a display drops what it cannot show.
   function resizeCanvas(win, width, height) {
     var canvas = win.canvas;
     if (canvas.width === width && canvas.height === height) {
-      return;
+      return true;
     }
-    var keepWidth = Math.min(width, canvas.width);
-    var keepHeight = Math.min(height, canvas.height);
-    var kept = keepWidth > 0 && keepHeight > 0
-        ? win.context.getImageData(0, 0, keepWidth, keepHeight) : null;
-    canvas.width = width;
-    canvas.height = height;
-    win.context.imageSmoothingEnabled = false;
-    if (kept) {
-      win.context.putImageData(kept, 0, 0);
+    try {
+      var keepWidth = Math.min(width, canvas.width);
+      var keepHeight = Math.min(height, canvas.height);
+      var kept = keepWidth > 0 && keepHeight > 0
+          ? win.context.getImageData(0, 0, keepWidth, keepHeight) : null;
+      canvas.width = width;
+      canvas.height = height;
+      win.context.imageSmoothingEnabled = false;
+      if (kept) {
+        win.context.putImageData(kept, 0, 0);
+      }
+      return true;
+    } catch (e) {
+      return false;
     }
   }
 
@@ -121,7 +128,18 @@
     });
   }
 
+  // Keeps enough of the title bar on the screen to drag the window back.
+  function reachable(win, x, y) {
+    var size = page.screenSize();
+    var keep = 48;
+    return [Math.min(Math.max(x, keep - win.width - BORDER), size[0] - keep),
+            Math.min(Math.max(y, BORDER + TITLE_HEIGHT), size[1] - keep)];
+  }
+
   function moveTo(win, x, y) {
+    var place = reachable(win, x, y);
+    x = place[0];
+    y = place[1];
     if (x === win.x && y === win.y) {
       return;
     }
@@ -323,9 +341,16 @@
       if (!win) {
         return;
       }
-      resizeCanvas(win, width, height);
       var w = right - left, h = bottom - top;
-      var image = win.context.createImageData(w, h);
+      var image;
+      try {
+        if (!resizeCanvas(win, width, height)) {
+          return;
+        }
+        image = win.context.createImageData(w, h);
+      } catch (e) {
+        return;  // more pixels than the browser will hold at once
+      }
       var out = new Uint32Array(image.data.buffer);
       // ImageData is R, G, B, A in memory; the source is B, G, R, 0.
       for (var y = 0; y < h; ++y) {
