@@ -278,18 +278,29 @@ class WebCase:
         # Typed keys change nothing.
         from selenium.webdriver.common.action_chains import ActionChains
         from selenium.webdriver.common.keys import Keys
+        counts = "return Module.ostrevanePage.eventCounts();"
+        taken = self.browser.js(counts)["taken"]
         ActionChains(self.browser.driver).send_keys(
             "hello, world q", Keys.ESCAPE, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE, Keys.DELETE,
             Keys.TAB, Keys.F1).perform()
         ActionChains(self.browser.driver).key_down(Keys.CONTROL).send_keys("c").key_up(
             Keys.CONTROL).perform()
-        time.sleep(0.3)
+        # One event for each key that types something: 14 characters,
+        # Escape, Return, space, BackSpace, Delete, Tab and ctrl+c, not F1.
+        self.browser.wait_for("the program did not take the 21 typed keys",
+                              lambda: self.browser.js(counts) == {"queued": 0,
+                                                                  "taken": taken + 21}, timeout=5)
         self.running()
         self.expect_canvas("after typing", expected, client, timeout=0)
-        print("ok - typed keys change nothing")
+        print("ok - the program took the typed keys, which change nothing")
 
         # Moving and resizing by dragging the frame keep the picture in place.
+        counts = "return Module.ostrevanePage.eventCounts();"
+        taken = self.browser.js(counts)["taken"]
         self.drag(".titlebar .caption", 37, 23)
+        self.browser.wait_for("the program did not take the move",
+                              lambda: self.browser.js(counts)["queued"] == 0 and
+                              self.browser.js(counts)["taken"] > taken, timeout=5)
         moved = self.layout()
         check((moved["x"], moved["y"]) == (BORDER + 37, BORDER + TITLE_HEIGHT + 23),
               "after a move the client area is at (%s, %s)" % (moved["x"], moved["y"]))

@@ -27,6 +27,7 @@
   var statusElement = document.getElementById("status");
   var windows = new Map();
   var events = [];
+  var taken = 0;
   var wakeUp = null;
   var activeWindow = null;
   var topZ = 0;
@@ -364,8 +365,18 @@
       win.context.putImageData(image, left, top);
     },
 
+    // How many events wait for the program, and how many it has taken (for
+    // tests).
+    eventCounts: function () {
+      return {queued: events.length, taken: taken};
+    },
+
     takeEvent: function () {
-      return events.length > 0 ? events.shift() : null;
+      if (events.length === 0) {
+        return null;
+      }
+      taken += 1;
+      return events.shift();
     },
 
     eventArrives: function () {
