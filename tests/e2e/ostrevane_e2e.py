@@ -18,7 +18,7 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  web WxH, web-fallbacks
+  web WxH, web-dense WxH, web-fallbacks
                the web version in headless Chromium (web_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
@@ -407,7 +407,7 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
     parser.add_argument("case", choices=["window", "no-display", "display-lost", "web",
-                                         "web-fallbacks"])
+                                         "web-dense", "web-fallbacks"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()

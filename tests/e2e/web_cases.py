@@ -11,6 +11,10 @@ chromedriver (Selenium) and the DevTools protocol.
                dragging the corner smaller and larger, and resizing the
                viewport; the close button ends the program and the page
                reports exit code 0; the browser logs no error
+  web-dense WxH
+               with a WxH viewport at two device pixels per CSS pixel the
+               program still sees a WxH screen; the canvas holds the same
+               pixels, and the screenshot shows each as a 2x2 block
   web-fallbacks
                a page whose program script or WebAssembly module is missing,
                and a browser without WebAssembly, each say so in one line
@@ -118,9 +122,9 @@ class Browser:
         self.driver.set_page_load_timeout(30)
         self.driver.set_script_timeout(30)
 
-    def set_viewport(self, width, height):
+    def set_viewport(self, width, height, scale=1):
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
-            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+            "width": width, "height": height, "deviceScaleFactor": scale, "mobile": False})
 
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
@@ -233,9 +237,7 @@ class WebCase:
         state, status, _ = self.browser.state()
         check(state == "running", "the page is %r (%r), not running" % (state, status))
 
-    def run(self):
-        load_selenium()
-        width, height = self.size
+    def render(self):
         expected_png = os.path.join(self.workdir, "expected.png")
         render = subprocess.run([self.args.render, "--size", "%dx%d" % self.size,
                                  "--output", expected_png],
@@ -243,7 +245,52 @@ class WebCase:
         check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
         expected = read_png(expected_png)
         check(expected[:2] == self.size, "render size mismatch")
+        return expected
 
+    def run_dense(self):
+        """At two device pixels per CSS pixel: the program is not DPI-aware,
+        so the browser scales its canvas up, without smoothing."""
+        load_selenium()
+        expected = self.render()
+        width, height = self.size
+        client = (width * 3 // 4, height * 3 // 4)
+        server = StaticServer(self.args.web)
+        try:
+            self.browser = Browser(self.workdir)
+            self.browser.set_viewport(width, height, scale=2)
+            self.browser.driver.get(server.url)
+            self.browser.wait_for("the page did not start the program",
+                                  lambda: self.browser.state()[0] != "loading")
+            self.running()
+            self.expect_canvas("first frame", expected, client)
+            path = os.path.join(self.workdir, "screenshot.png")
+            check(self.browser.driver.save_screenshot(path), "no screenshot")
+            shot = read_png(path)
+            check(shot[:2] == (2 * width, 2 * height), "screenshot is %dx%d" % shot[:2])
+            _, _, rows = shot
+            left, top = 2 * BORDER, 2 * (BORDER + TITLE_HEIGHT)
+            for y in range(client[1]):
+                want = bytes(b for x in range(client[0])
+                             for b in expected[2][y][x * 3:x * 3 + 3] * 2)
+                for row in (rows[top + 2 * y], rows[top + 2 * y + 1]):
+                    got = row[left * 3:(left + 2 * client[0]) * 3]
+                    if got != want:
+                        x = next(i for i in range(len(want)) if got[i] != want[i]) // 6
+                        raise Failure("on screen, client pixel (%d, %d) is not a 2x2 block of "
+                                      "%s" % (x, y, tuple(expected[2][y][x * 3:x * 3 + 3])))
+            errors = self.browser.errors()
+            check(not errors, "the browser logged errors: %r" % errors)
+            print("ok - at 2 device pixels per CSS pixel the %dx%d screen's canvas is %dx%d, "
+                  "each pixel a 2x2 block on screen" % (width, height, client[0], client[1]))
+        finally:
+            if self.browser is not None:
+                self.browser.close()
+            server.close()
+
+    def run(self):
+        load_selenium()
+        width, height = self.size
+        expected = self.render()
         server = StaticServer(self.args.web)
         try:
             self.browser = Browser(self.workdir)
@@ -394,5 +441,7 @@ def run(args, workdir, size):
         raise Skip(message)
     if args.case == "web":
         WebCase(args, workdir, size).run()
+    elif args.case == "web-dense":
+        WebCase(args, workdir, size).run_dense()
     else:
         fallbacks_case(args, workdir)
