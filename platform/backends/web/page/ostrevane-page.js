@@ -401,6 +401,7 @@
     return;
   }
 
+  setState("loading", "Loading Ostrevane\u2026");
   window.Module = {
     ostrevanePage: page,
     onRuntimeInitialized: function () {
