@@ -1,26 +1,32 @@
 #!/bin/bash
 # Installs the Debian packages a task needs, only those missing.
-# Usage: scripts/deps.sh run|test|harden
+# Usage: scripts/deps.sh run|test|harden|package
 set -euo pipefail
 
-# The default build makes the tests and benchmarks too, so it needs their
-# libraries even to run the program.
-build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev
-       googletest libgtest-dev libbenchmark-dev)
+# The program and the render tool.
+build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev)
+# The tests and the benchmarks.
+testlibs=(googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
-      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+      # A reparenting window manager and its command-line client.
+      openbox wmctrl)
+# The Debian package and the Windows zip, and their checks.
+package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
+         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
 harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
-    test) wanted=("${build[@]}" "${test[@]}") ;;
-    harden) wanted=("${build[@]}" "${harden[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden" >&2; exit 2 ;;
+    test) wanted=("${build[@]}" "${testlibs[@]}" "${test[@]}" "${package[@]}") ;;
+    harden) wanted=("${build[@]}" "${testlibs[@]}" "${harden[@]}") ;;
+    package) wanted=("${build[@]}" "${package[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|package" >&2; exit 2 ;;
 esac
 
 missing=()
