@@ -21,6 +21,12 @@ esac
 
 scripts/deps.sh package
 mkdir -p dist
+# Dates inside the packages (the Debian changelog's) are the last commit's,
+# so that the same sources make the same packages.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git rev-parse --git-dir >/dev/null 2>&1; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+    export SOURCE_DATE_EPOCH
+fi
 jobs=$(nproc)
 
 # Moves a finished package into dist/ in one step, replacing older ones of
