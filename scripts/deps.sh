@@ -1,19 +1,24 @@
 #!/bin/bash
 # Installs the Debian packages a task needs, only those missing.
-# Usage: scripts/deps.sh run|test|harden|web
+# Usage: scripts/deps.sh run|test|harden|package|web
 set -euo pipefail
 
-# The default build makes the tests and benchmarks too, so it needs their
-# libraries even to run the program.
-build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev
-       googletest libgtest-dev libbenchmark-dev)
+# The program and the render tool.
+build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev)
+# The tests and the benchmarks.
+testlibs=(googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
       # The web build and the browser that the web end-to-end tests drive.
-      emscripten chromium chromium-driver python3-selenium)
+      emscripten chromium chromium-driver python3-selenium
+      # A reparenting window manager and its command-line client.
+      openbox wmctrl)
+# The Debian package and the Windows zip, and their checks.
+package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
+         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
 harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
@@ -24,10 +29,11 @@ web=(cmake make emscripten)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
-    test) wanted=("${build[@]}" "${test[@]}") ;;
-    harden) wanted=("${build[@]}" "${harden[@]}") ;;
+    test) wanted=("${build[@]}" "${testlibs[@]}" "${test[@]}" "${package[@]}") ;;
+    harden) wanted=("${build[@]}" "${testlibs[@]}" "${harden[@]}") ;;
+    package) wanted=("${build[@]}" "${package[@]}") ;;
     web) wanted=("${web[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden|web" >&2; exit 2 ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|package|web" >&2; exit 2 ;;
 esac
 
 missing=()

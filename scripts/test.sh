@@ -1,5 +1,8 @@
 #!/bin/bash
-# Builds everything with warnings as errors and runs every test.
+# Builds everything with warnings as errors and runs every test; then the
+# lean build (no test libraries), the packages (scripts/package.sh: lintian,
+# desktop-file-validate, the zip's contents) and the Debian package's install,
+# run and removal on this machine (needs root or password-less sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -13,3 +16,6 @@ scripts/web.sh -DOSTREVANE_WERROR=ON
 cmake --preset ci -DOSTREVANE_WINDOWS_BUILD_DIR="$PWD/build/mingw"
 cmake --build --preset ci -j "$(nproc)"
 ctest --preset ci -j "$(nproc)"
+tests/packaging/lean_build_test.sh
+scripts/package.sh
+tests/packaging/install_test.sh "$(ls dist/ostrevane_*.deb)"

@@ -243,6 +243,17 @@ BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect) {
     return TRUE;
 }
 
+// The window on the screen. Its frame and caption, if any, are the display's,
+// so this is the client area in screen coordinates.
+BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
+    WindowRecord* window = FindWindowRecord(hwnd);
+    if (window == nullptr || rect == nullptr) {
+        return FALSE;
+    }
+    *rect = window->rect;
+    return TRUE;
+}
+
 BOOL WINAPI ShowWindow(HWND hwnd, int showCommand) {
     WindowRecord* window = FindWindowRecord(hwnd);
     if (window == nullptr) {

@@ -20,6 +20,8 @@ Cases:
                code 1 within a second
   web WxH, web-dense WxH, web-fallbacks
                the web version in headless Chromium (web_cases.py)
+  openbox, window-rect
+               under a reparenting window manager (window_manager_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
 they make it fail.
@@ -30,6 +32,7 @@ import os
 import select
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -221,6 +224,17 @@ def wait_exit(process, timeout):
 # --- Cases -------------------------------------------------------------------
 
 
+def render_expected(args, workdir, size):
+    """The canvas the program draws on a screen of the given size."""
+    expected_png = os.path.join(workdir, "expected.png")
+    render = subprocess.run([args.render, "--size", "%dx%d" % size, "--output", expected_png],
+                            capture_output=True, text=True, timeout=60)
+    check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
+    expected = read_png(expected_png)
+    check(expected[:2] == size, "render size mismatch")
+    return expected
+
+
 class WindowCase:
     def __init__(self, args, session, metrics):
         self.args = args
@@ -265,6 +279,13 @@ class WindowCase:
                 raise Failure("%s: %s" % (what, difference))
             time.sleep(0.1)
 
+    def expect_repaint_after_cover(self, expected):
+        """Covers the client area with another window, uncovers it with no
+        resize in between, and waits for the canvas to be painted again:
+        only the Expose events the uncovering sends can bring it back."""
+        self.probe("cover", self.window, "300")
+        self.expect_picture("after being covered and uncovered", expected)
+
     def wait_geometry(self, what, want, timeout=5.0):
         deadline = time.monotonic() + timeout
         while True:
@@ -277,13 +298,7 @@ class WindowCase:
 
     def run(self):
         width, height = self.session.size
-        expected_png = os.path.join(self.session.workdir, "expected.png")
-        render = subprocess.run([self.args.render, "--size", "%dx%d" % self.metrics,
-                                 "--output", expected_png],
-                                capture_output=True, text=True, timeout=60)
-        check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
-        expected = read_png(expected_png)
-        check(expected[:2] == self.metrics, "render size mismatch")
+        expected = render_expected(self.args, self.session.workdir, self.metrics)
 
         self.session.start_xvfb()
         if self.metrics != self.session.size:
@@ -296,11 +311,14 @@ class WindowCase:
         fields = self.info()
         check(fields["wm_name"] == TITLE, "WM_NAME is %r" % fields["wm_name"])
         check(fields["net_wm_name"] == TITLE, "_NET_WM_NAME is %r" % fields["net_wm_name"])
+        check_client_identity(fields, program)
         x, y, w, h = self.geometry()
         check(0 < w <= self.metrics[0] and 0 < h <= self.metrics[1],
               "default client area %dx%d does not fit the %dx%d screen" % ((w, h) + self.metrics))
         self.expect_picture("first frame", expected)
         print("ok - window %s %dx%d at (%d, %d) shows the canvas" % (self.window, w, h, x, y))
+        self.expect_repaint_after_cover(expected)
+        print("ok - covered by another window and uncovered, it shows the canvas again")
 
         # Typed keys change nothing.
         self.xdotool("windowfocus", "--sync", self.window)
@@ -337,6 +355,16 @@ class WindowCase:
         check(code == 0, "exit code %s after closing (stderr: %s)" % (code, stderr.strip()))
         check(stderr == "", "unexpected stderr: %r" % stderr)
         print("ok - closing the window ends the program with exit code 0")
+
+
+def check_client_identity(fields, program):
+    """_NET_WM_PID and WM_CLIENT_MACHINE name the program's process and host,
+    so that a desktop can offer to end it when it hangs."""
+    check(fields.get("net_wm_pid") == str(program.pid),
+          "_NET_WM_PID is %s, the program's pid %d" % (fields.get("net_wm_pid"), program.pid))
+    check(fields.get("wm_client_machine") == socket.gethostname(),
+          "WM_CLIENT_MACHINE is %r, the host %r" % (fields.get("wm_client_machine"),
+                                                    socket.gethostname()))
 
 
 def no_display_case(args, workdir):
@@ -406,13 +434,18 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
-    parser.add_argument("case", choices=["window", "no-display", "display-lost", "web",
-                                         "web-dense", "web-fallbacks"])
+    parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
+    parser.add_argument("case", choices=["window", "no-display", "display-lost", "openbox",
+                                         "window-rect", "web", "web-dense", "web-fallbacks"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
     metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
+
+    # The case modules beside this harness import it by name: let them find
+    # this run's one, whose Failure and Skip the runner catches.
+    sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
 
     def body(workdir):
         session = Session(workdir, (width, height))
@@ -421,11 +454,11 @@ def main():
                 require_tools("Xvfb", "xdotool")
                 WindowCase(args, session, metrics).run()
             elif args.case.startswith("web"):
-                # web_cases imports this module by name: let it find this
-                # run's one, whose Failure and Skip the runner catches.
-                sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
                 import web_cases
                 web_cases.run(args, workdir, (width, height))
+            elif args.case in ("openbox", "window-rect"):
+                import window_manager_cases
+                window_manager_cases.CASES[args.case](args, session)
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             else:

@@ -312,6 +312,7 @@ TEST_F(WindowManagerTest, StaleAndForgedHandlesFailCleanly) {
         EXPECT_FALSE(UpdateWindow(hwnd));
         EXPECT_FALSE(InvalidateRect(hwnd, NULL, TRUE));
         EXPECT_FALSE(GetClientRect(hwnd, &rect));
+        EXPECT_FALSE(GetWindowRect(hwnd, &rect));
         EXPECT_EQ(GetDC(hwnd), nullptr);
         EXPECT_EQ(ReleaseDC(hwnd, NULL), 0);
         EXPECT_EQ(BeginPaint(hwnd, &paint), nullptr);
@@ -672,6 +673,14 @@ TEST_F(WindowManagerTest, PositionChangesBecomeMoveAndSizeThroughTheDefaultProce
     GetClientRect(hwnd, &client);
     EXPECT_EQ(client.right, 300);
     EXPECT_EQ(client.bottom, 150);
+    // The window on the screen is where the display last put it.
+    RECT window = {};
+    ASSERT_TRUE(GetWindowRect(hwnd, &window));
+    EXPECT_EQ(window.left, 40);
+    EXPECT_EQ(window.top, 30);
+    EXPECT_EQ(window.right, 340);
+    EXPECT_EQ(window.bottom, 180);
+    EXPECT_FALSE(GetWindowRect(hwnd, nullptr));
 }
 
 TEST_F(WindowManagerTest, ResizingKeepsOldPixelsAndErasesTheNewArea) {

@@ -5,8 +5,16 @@
 //   x11_probe find TITLE TIMEOUT_MS   waits for a mapped window titled TITLE
 //                                     and prints its id in hex
 //   x11_probe info WINDOW             prints wm_name, net_wm_name, the client
-//                                     area on the root (x y width height) and
-//                                     whether it is viewable
+//                                     area on the root (x y width height),
+//                                     whether it is viewable, its parent (the
+//                                     root, or a window manager's frame), the
+//                                     frame extents (left right top bottom,
+//                                     from _NET_FRAME_EXTENTS), net_wm_pid and
+//                                     wm_client_machine
+//   x11_probe cover WINDOW HOLD_MS    maps a window of another colour over
+//                                     WINDOW's client area, keeps it there
+//                                     HOLD_MS and removes it again, leaving
+//                                     WINDOW to repaint what it exposes
 //   x11_probe capture WINDOW FILE     writes the window's pixels as a PNG if
 //                                     FILE ends in .png, else as a binary PPM
 //                                     (the window must lie on the screen)
@@ -83,6 +91,27 @@ std::string TextProperty(Display* display, Window window, Atom property) {
     return text;
 }
 
+std::vector<long> CardinalProperty(Display* display, Window window, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    std::vector<long> values;
+    if (XGetWindowProperty(display, window, property, 0, 16, False, XA_CARDINAL, &type, &format,
+                           &count, &remaining, &data) != Success ||
+        data == nullptr) {
+        return values;
+    }
+    if (type == XA_CARDINAL && format == 32) {
+        // Xlib hands 32-bit items over as longs.
+        const long* items = reinterpret_cast<const long*>(data);
+        values.assign(items, items + count);
+    }
+    XFree(data);
+    return values;
+}
+
 bool Mapped(Display* display, Window window) {
     XWindowAttributes attributes;
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
@@ -143,7 +172,66 @@ int Info(Display* display, Window window) {
                 TextProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False)).c_str());
     std::printf("geometry=%d %d %d %d\n", x, y, attributes.width, attributes.height);
     std::printf("viewable=%d\n", attributes.map_state == IsViewable ? 1 : 0);
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) && children != nullptr) {
+        XFree(children);
+    }
+    std::printf("parent=%s\n", parent == root ? "root" : "frame");
+    std::vector<long> extents =
+        CardinalProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False));
+    if (extents.size() == 4) {
+        std::printf("frame_extents=%ld %ld %ld %ld\n", extents[0], extents[1], extents[2],
+                    extents[3]);
+    }
+    std::vector<long> pid =
+        CardinalProperty(display, window, XInternAtom(display, "_NET_WM_PID", False));
+    std::printf("net_wm_pid=%ld\n", pid.size() == 1 ? pid[0] : -1L);
+    std::printf("wm_client_machine=%s\n",
+                TextProperty(display, window, XA_WM_CLIENT_MACHINE).c_str());
     return 0;
+}
+
+// Covers the window's client area with an override-redirect window of a
+// colour the figure never uses, waits until the server has drawn it, holds
+// it, and removes it.
+int Cover(Display* display, Window window, long holdMs) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return Fail("no such window");
+    }
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    Window root = DefaultRootWindow(display);
+    XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
+    XSetWindowAttributes cover = {};
+    cover.override_redirect = True;
+    cover.background_pixel = 0x00FF00 & attributes.visual->green_mask;
+    cover.event_mask = ExposureMask;
+    Window xid =
+        XCreateWindow(display, root, x, y, static_cast<unsigned>(attributes.width),
+                      static_cast<unsigned>(attributes.height), 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &cover);
+    XMapRaised(display, xid);
+    // The first Expose of the cover: the server has mapped and filled it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    XEvent event;
+    while (!XCheckTypedWindowEvent(display, xid, Expose, &event)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            XDestroyWindow(display, xid);
+            XSync(display, False);
+            return Fail("the cover window was never exposed");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+    XDestroyWindow(display, xid);
+    XSync(display, False);
+    return protocolError ? Fail("the X server refused the cover window") : 0;
 }
 
 // Where a colour mask's channel lies in a pixel, to turn a pixel of any
@@ -313,7 +401,8 @@ int Primary(Display* display, int width, int height) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | capture WINDOW FILE | "
+                 "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS | "
+                 "capture WINDOW FILE | "
                  "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
     return 2;
 }
@@ -336,6 +425,9 @@ int main(int argc, char** argv) {
         status = Find(display, argv[2], std::atol(argv[3]));
     } else if (command == "info" && argc == 3 && ParseWindow(argv[2], &window)) {
         status = Info(display, window);
+    } else if (command == "cover" && argc == 4 && ParseWindow(argv[2], &window) &&
+               std::atol(argv[3]) >= 0) {
+        status = Cover(display, window, std::atol(argv[3]));
     } else if (command == "capture" && argc == 4 && ParseWindow(argv[2], &window)) {
         status = Capture(display, window, argv[3]);
     } else if (command == "close" && argc == 3 && ParseWindow(argv[2], &window)) {

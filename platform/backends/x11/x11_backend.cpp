@@ -198,6 +198,7 @@ public:
             XFree(sizeHints);
         }
         SetInitialState(xid, NormalState);
+        SetClientIdentity(xid);
 
         NativeWindow window;
         window.xid = xid;
@@ -435,6 +436,28 @@ private:
         hints->initial_state = state;
         XSetWMHints(display_, xid, hints);
         XFree(hints);
+    }
+
+    // Who runs the window: the host (WM_CLIENT_MACHINE) and the process
+    // (_NET_WM_PID), so that a desktop can offer to end a program that stops
+    // answering. The pid means something only beside the host's name, so
+    // without a host name neither is set.
+    void SetClientIdentity(Window xid) {
+        char host[256] = {};
+        if (gethostname(host, sizeof(host) - 1) != 0 || host[0] == '\0') {
+            return;
+        }
+        char* names[] = {host};
+        XTextProperty machine = {};
+        if (XStringListToTextProperty(names, 1, &machine) == 0) {
+            return;
+        }
+        XSetWMClientMachine(display_, xid, &machine);
+        XFree(machine.value);
+        unsigned long pid = static_cast<unsigned long>(getpid());
+        Atom netWmPid = XInternAtom(display_, "_NET_WM_PID", False);
+        XChangeProperty(display_, xid, netWmPid, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&pid), 1);
     }
 
     // EWMH maximisation: a property before mapping, a request to the window

@@ -1,0 +1,95 @@
+#!/bin/bash
+# Builds the packages into dist/:
+#   ostrevane_<version>-1_<arch>.deb          the Debian package (CPack), checked
+#                                             with lintian and desktop-file-validate
+#   ostrevane-<version>-windows-x86_64.zip    the Windows programs (MinGW-w64
+#                                             cross build), the README and the licence
+# Installs what it needs when missing (asking for root through sudo when not
+# root). A package that fails its checks is not left in dist/.
+#
+# Usage: scripts/package.sh [deb|zip|all]   (default: all)
+# Exit status: 0 both packages made and checked, 1 a step failed, 2 bad usage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+what=${1:-all}
+case "$what" in
+    deb|zip|all) ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "usage: scripts/package.sh [deb|zip|all]" >&2; exit 2 ;;
+esac
+
+scripts/deps.sh package
+mkdir -p dist
+# Dates inside the packages (the Debian changelog's) are the last commit's,
+# so that the same sources make the same packages.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git rev-parse --git-dir >/dev/null 2>&1; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+    export SOURCE_DATE_EPOCH
+fi
+jobs=$(nproc)
+
+# Moves a finished package into dist/ in one step, replacing older ones of
+# the same kind ($2 is their glob).
+publish() {
+    local file=$1 pattern=$2
+    cp "$file" "dist/.$(basename "$file").tmp"
+    # shellcheck disable=SC2086
+    rm -f dist/$pattern
+    mv "dist/.$(basename "$file").tmp" "dist/$(basename "$file")"
+    echo "package.sh: dist/$(basename "$file")"
+}
+
+build_deb() {
+    # Debian's hardening flags, as a Debian build of the package would use.
+    local cxxflags ldflags
+    cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+    ldflags=$(dpkg-buildflags --get LDFLAGS)
+    cmake --preset package -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" \
+        -DCMAKE_EXE_LINKER_FLAGS="$ldflags -Wl,-z,now"
+    cmake --build --preset package -j "$jobs"
+    rm -rf build/package/cpack
+    (cd build/package && cpack -G DEB -B "$PWD/cpack")
+    local deb
+    deb=$(ls build/package/cpack/ostrevane_*.deb)
+
+    echo "--- dpkg-deb --info and --contents"
+    dpkg-deb --info "$deb"
+    dpkg-deb --contents "$deb"
+    echo "--- lintian"
+    # Errors fail the package; warnings are shown.
+    lintian --fail-on error --display-info "$deb"
+    echo "lintian: no errors"
+    echo "--- desktop-file-validate"
+    local unpacked
+    unpacked=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-deb.XXXXXX")
+    dpkg-deb -x "$deb" "$unpacked"
+    if ! desktop-file-validate "$unpacked/usr/share/applications/ostrevane.desktop"; then
+        rm -rf "$unpacked"
+        return 1
+    fi
+    rm -rf "$unpacked"
+    echo "desktop-file-validate: valid"
+    publish "$deb" 'ostrevane_*.deb'
+}
+
+build_zip() {
+    cmake --preset package-mingw
+    cmake --build --preset package-mingw -j "$jobs"
+    rm -rf build/package-mingw/cpack
+    (cd build/package-mingw && cpack -G ZIP -B "$PWD/cpack")
+    local zip
+    zip=$(ls build/package-mingw/cpack/ostrevane-*-windows-x86_64.zip)
+    python3 tests/packaging/check_zip.py "$zip" "$(project_version)"
+    publish "$zip" 'ostrevane-*-windows-x86_64.zip'
+}
+
+project_version() {
+    sed -n 's/^project(Ostrevane VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
+}
+
+case "$what" in
+    deb) build_deb ;;
+    zip) build_zip ;;
+    all) build_deb; build_zip ;;
+esac

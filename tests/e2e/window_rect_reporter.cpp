@@ -1,0 +1,67 @@
+// window_rect_reporter: one window, captioned by its first argument, that
+// prints GetWindowRect ("rect LEFT TOP RIGHT BOTTOM", one line, flushed)
+// once shown and after every position change, so that a test can hold the
+// window manager's view of the window against the X server's. Closing the
+// window ends it with exit code 0.
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+void Report(HWND hwnd) {
+    RECT rect = {};
+    if (GetWindowRect(hwnd, &rect)) {
+        std::printf("rect %ld %ld %ld %ld\n", static_cast<long>(rect.left),
+                    static_cast<long>(rect.top), static_cast<long>(rect.right),
+                    static_cast<long>(rect.bottom));
+        std::fflush(stdout);
+    }
+}
+
+LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_WINDOWPOSCHANGED:
+            Report(hwnd);
+            break;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            BeginPaint(hwnd, &paint);
+            EndPaint(hwnd, &paint);
+            return 0;
+        }
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ReporterProc;
+    wc.hInstance = instance;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = "WindowRectReporter";
+    if (!RegisterClassExA(&wc)) {
+        return 1;
+    }
+    const char* title =
+        commandLine != nullptr && commandLine[0] != '\0' ? commandLine : "window_rect_reporter";
+    HWND hwnd = CreateWindowExA(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 320, 240, NULL, NULL, instance, NULL);
+    if (hwnd == NULL) {
+        return 1;
+    }
+    ShowWindow(hwnd, showCommand);
+    UpdateWindow(hwnd);
+    Report(hwnd);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
