@@ -88,6 +88,10 @@ struct NativeWindow {
     Window parent = 0;
     RECT rect = {0, 0, 0, 0};  // the client area in screen coordinates
     bool mapped = false;
+    // The server has reported the window exposed since it was last mapped.
+    // Until then nothing drawn into it would show: an unmapped window keeps
+    // no pixels, and its exposure brings a repaint of everything visible.
+    bool exposed = false;
     WindowShow show = WindowShow::kHidden;
 };
 
@@ -126,6 +130,15 @@ public:
         randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
                  XRRQueryVersion(display_, &major, &minor) &&
                  (major > 1 || (major == 1 && minor >= 3));
+        randrEventBase_ = eventBase;
+        // The screen size is read once and kept; what changes it (RandR
+        // changes, the root window resized) marks it for reading again.
+        if (randr_) {
+            XRRSelectInput(
+                display_, root_,
+                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
     }
 
@@ -145,7 +158,7 @@ public:
     }
 
     void GetScreenSize(int* width, int* height) override {
-        if (!lossReport.lost) {
+        if (screenStale_ && !lossReport.lost) {
             ReadScreenSize();
         }
         *width = screenWidth_;
@@ -234,6 +247,7 @@ public:
                     XWithdrawWindow(display_, window.xid, screen_);
                     window.mapped = false;
                 }
+                window.exposed = false;
                 break;
             case WindowShow::kNormal:
                 if (before == WindowShow::kMaximized) {
@@ -260,11 +274,14 @@ public:
                 window.mapped = true;
                 break;
         }
+        // The server maps the window while the program paints.
+        XFlush(display_);
     }
 
     void Present(WindowId id, const Surface& surface, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr) {
+        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr ||
+            !found->second.exposed) {
             return;
         }
         int left = std::max(0, static_cast<int>(area.left));
@@ -352,6 +369,15 @@ private:
             XRefreshKeyboardMapping(&xevent.xmapping);
             return false;
         }
+        if (xevent.xany.window == root_ ||
+            (randr_ && (xevent.type == randrEventBase_ + RRScreenChangeNotify ||
+                        xevent.type == randrEventBase_ + RRNotify))) {
+            if (randr_ && xevent.type == randrEventBase_ + RRScreenChangeNotify) {
+                XRRUpdateConfiguration(&xevent);
+            }
+            screenStale_ = true;
+            return false;
+        }
         WindowId id = 0;
         NativeWindow* window = FindByXid(xevent.xany.window, &id);
         if (window == nullptr) {
@@ -362,6 +388,7 @@ private:
         switch (xevent.type) {
             case Expose: {
                 const XExposeEvent& e = xevent.xexpose;
+                window->exposed = true;
                 event->type = BackendEvent::kExpose;
                 event->rect = RECT{e.x, e.y, e.x + e.width, e.y + e.height};
                 return true;
@@ -388,6 +415,13 @@ private:
             }
             case ReparentNotify:
                 window->parent = xevent.xreparent.parent;
+                return false;
+            case UnmapNotify:
+                // Only the server's own report: a forged one would stop the
+                // window being drawn.
+                if (!xevent.xany.send_event) {
+                    window->exposed = false;
+                }
                 return false;
             case ClientMessage: {
                 const XClientMessageEvent& e = xevent.xclient;
@@ -466,6 +500,7 @@ private:
     // The primary monitor: RandR's primary output where the server names
     // one, otherwise the whole X screen.
     void ReadScreenSize() {
+        screenStale_ = false;
         if (randr_ && ReadPrimaryOutputSize()) {
             return;
         }
@@ -526,6 +561,8 @@ private:
     Atom maximizedVert_ = 0;
     Atom maximizedHorz_ = 0;
     bool randr_ = false;
+    int randrEventBase_ = 0;
+    bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
     std::unordered_map<WindowId, NativeWindow> windows_;
