@@ -3,20 +3,21 @@
 // the screen each way at the top left, and it puts one image of that size.
 // It maps the window, waits for it to be exposed, puts the image (with
 // MIT-SHM given --shm and a local server that has it, otherwise with
-// XPutImage), and runs until WM_DELETE_WINDOW.
+// XPutImage), and runs until WM_DELETE_WINDOW. Its picture sits in memory
+// that faults in by huge pages, as ostrevane's client pixels do.
 //
 //   bare_xlib_window [--shm]
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -89,15 +90,24 @@ int main(int argc, char** argv) {
     // A black picture with a red diagonal, in the server's 32-bit format.
     XShmSegmentInfo segment = {};
     XImage* image = shm ? CreateSharedImage(display, screen, width, height, &segment) : nullptr;
-    std::vector<std::uint32_t> pixels;
     std::uint32_t* data = nullptr;
     if (image != nullptr) {
         data = reinterpret_cast<std::uint32_t*>(image->data);
         std::memset(data, 0, static_cast<std::size_t>(width) * height * 4);
     } else {
         shm = false;
-        pixels.assign(static_cast<std::size_t>(width) * height, 0);
-        data = pixels.data();
+        // Zeros from the kernel, 2 MiB-aligned, in huge pages where it can.
+        const std::size_t huge = 2 * 1024 * 1024;
+        std::size_t bytes = (static_cast<std::size_t>(width) * height * 4 + huge - 1) & ~(huge - 1);
+        void* block =
+            mmap(nullptr, bytes + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) {
+            std::fprintf(stderr, "bare_xlib_window: out of memory\n");
+            return 1;
+        }
+        data = reinterpret_cast<std::uint32_t*>(
+            (reinterpret_cast<std::uintptr_t>(block) + huge - 1) & ~(huge - 1));
+        madvise(data, bytes, MADV_HUGEPAGE);
         image = XCreateImage(display, DefaultVisual(display, screen), 24, ZPixmap, 0,
                              reinterpret_cast<char*>(data), width, height, 32, 0);
     }
@@ -128,7 +138,7 @@ int main(int argc, char** argv) {
         XSync(display, False);
         shmdt(segment.shmaddr);
     }
-    image->data = nullptr;  // the pixels belong to the vector or the segment
+    image->data = nullptr;  // the pixels belong to the mapping or the segment
     XDestroyImage(image);
     XFreeGC(display, gc);
     XDestroyWindow(display, window);

@@ -1,20 +1,27 @@
 // The X11 display.
 //
 // Each Win32 window is one top-level X window whose whole area is the client
-// area: any frame and caption are the X window manager's. Client pixels go
-// up with XPutImage from the window manager's own buffer (32-bit 0x00RRGGBB
-// matches a 24-bit true-colour visual byte for byte), in bands so that
-// Xlib never copies a large image at once. The X window has no background,
-// so nothing but our pixels is ever drawn into it, and north-west bit
-// gravity keeps its contents in place across resizes.
+// area: any frame and caption are the X window manager's. Client pixels
+// (32-bit 0x00RRGGBB, which matches a 24-bit true-colour visual byte for
+// byte) go up in bands of rows. On a local server with MIT-SHM each band is
+// copied into one small shared-memory segment and put with XShmPutImage, so
+// that the pixels never pass through the socket; otherwise (a remote
+// display, a server without the extension, a segment the server cannot
+// attach) they go with XPutImage from the window manager's own buffer. The X
+// window has no background, so nothing but our pixels is ever drawn into
+// it, and north-west bit gravity keeps its contents in place across resizes.
 #include "platform/backends/x11/x11_backend.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +40,10 @@ namespace {
 
 // Rows of one XPutImage request are kept to about this many bytes.
 const int kBandBytes = 256 * 1024;
+// The shared-memory segment: the rows of one XShmPutImage. Small, so that
+// it adds little to the program's memory, and large enough that a full
+// frame takes only a few round trips.
+const int kSharedBytes = 1024 * 1024;
 // X window sizes and positions are 16-bit.
 const int kMaxSide = 32767;
 // The window manager keeps client pixels up to this size each way; asking
@@ -70,8 +81,27 @@ void OnIoErrorExit(Display*, void*) {}
 #endif
 
 // Protocol errors are not fatal: the usual one is a request for a window
-// another program has just destroyed, which DestroyNotify then reports.
-int OnProtocolError(Display*, XErrorEvent*) { return 0; }
+// another program has just destroyed, which DestroyNotify then reports. An
+// error from the MIT-SHM extension means the server could not attach the
+// segment: pixels then go through the socket.
+int shmMajorOpcode = -1;
+bool shmFailed = false;
+int OnProtocolError(Display*, XErrorEvent* error) {
+    if (shmMajorOpcode >= 0 && error->request_code == shmMajorOpcode) {
+        shmFailed = true;
+    }
+    return 0;
+}
+
+// Shared memory only works with a server on this machine: one reached
+// through a local socket.
+bool IsLocalConnection(Display* display) {
+    sockaddr_storage address = {};
+    socklen_t length = sizeof(address);
+    return getpeername(ConnectionNumber(display), reinterpret_cast<sockaddr*>(&address), &length) ==
+               0 &&
+           address.ss_family == AF_UNIX;
+}
 
 int ClampCoordinate(long value) {
     return static_cast<int>(
@@ -140,6 +170,19 @@ public:
         }
         XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
+
+        int shmEvent = 0;
+        int shmError = 0;
+        shmMajorOpcode = -1;
+        shmFailed = false;
+        if (IsLocalConnection(display_) &&
+            XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) &&
+            XShmQueryExtension(display_)) {
+            shm_ = ShmState::kUntried;
+        } else {
+            shmMajorOpcode = -1;
+            shm_ = ShmState::kUnavailable;
+        }
     }
 
     ~X11Backend() override {
@@ -154,6 +197,7 @@ public:
         if (colormap_ != DefaultColormap(display_, screen_) && !lossReport.lost) {
             XFreeColormap(display_, colormap_);
         }
+        ReleaseSharedSegment();
         XCloseDisplay(display_);
     }
 
@@ -316,6 +360,9 @@ public:
             return;
         }
         int width = right - left;
+        if (PutShared(found->second, surface, left, top, right, bottom)) {
+            return;
+        }
         int bandRows = std::max(1, kBandBytes / (width * 4));
         for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
@@ -353,6 +400,114 @@ public:
     }
 
 private:
+    enum class ShmState { kUntried, kReady, kUnavailable };
+
+    // Makes and attaches the shared segment; false (and XPutImage from then
+    // on) if the server cannot attach it.
+    bool AttachSharedSegment() {
+        int id = shmget(IPC_PRIVATE, kSharedBytes, IPC_CREAT | 0600);
+        if (id < 0) {
+            return false;
+        }
+        void* address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return false;
+        }
+        shared_ = XShmSegmentInfo();
+        shared_.shmid = id;
+        shared_.shmaddr = static_cast<char*>(address);
+        shared_.readOnly = True;
+        shmFailed = false;
+        bool attached = XShmAttach(display_, &shared_) != 0;
+        // The one round trip that tells whether the server could attach it.
+        XSync(display_, False);
+        // Marked for removal now: it goes when both sides have detached,
+        // even if the program is killed.
+        shmctl(id, IPC_RMID, nullptr);
+        if (!attached || shmFailed || lossReport.lost) {
+            shmdt(address);
+            shared_ = XShmSegmentInfo();
+            return false;
+        }
+        return true;
+    }
+
+    void ReleaseSharedSegment() {
+        if (shm_ != ShmState::kReady) {
+            return;
+        }
+        if (!lossReport.lost) {
+            XShmDetach(display_, &shared_);
+        }
+        // The server keeps its own attachment until it has read the detach.
+        shmdt(shared_.shmaddr);
+        shared_ = XShmSegmentInfo();
+        shm_ = ShmState::kUnavailable;
+    }
+
+    // Puts rows `top` to `bottom` of columns `left` to `right` through the
+    // shared segment, a band at a time; false if there is no segment.
+    bool PutShared(NativeWindow& window, const Surface& surface, int left, int top, int right,
+                   int bottom) {
+        if (shm_ == ShmState::kUntried) {
+            shm_ = AttachSharedSegment() ? ShmState::kReady : ShmState::kUnavailable;
+        }
+        if (shm_ != ShmState::kReady || shmFailed) {
+            return false;
+        }
+        int width = right - left;
+        int bandRows = std::max(1, kSharedBytes / (width * 4));
+        XImage image = {};
+        image.width = width;
+        image.format = ZPixmap;
+        image.data = shared_.shmaddr;
+        image.obdata = reinterpret_cast<char*>(&shared_);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        image.byte_order = MSBFirst;
+        image.bitmap_bit_order = MSBFirst;
+#else
+        image.byte_order = LSBFirst;
+        image.bitmap_bit_order = LSBFirst;
+#endif
+        image.bitmap_unit = 32;
+        image.bitmap_pad = 32;
+        image.depth = depth_;
+        image.bytes_per_line = width * 4;
+        image.bits_per_pixel = 32;
+        image.red_mask = 0xFF0000;
+        image.green_mask = 0x00FF00;
+        image.blue_mask = 0x0000FF;
+        for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
+            int rows = std::min(bandRows, bottom - y);
+            // The server must have read the previous band before the segment
+            // is written again; requests are handled in order, so one round
+            // trip is enough.
+            if (sharedBusy_) {
+                XSync(display_, False);
+                sharedBusy_ = false;
+                if (lossReport.lost) {
+                    break;
+                }
+            }
+            std::uint32_t* band = reinterpret_cast<std::uint32_t*>(shared_.shmaddr);
+            for (int row = 0; row < rows; ++row) {
+                std::memcpy(
+                    band + static_cast<std::size_t>(row) * width,
+                    surface.pixels + static_cast<std::size_t>(y + row) * surface.width + left,
+                    static_cast<std::size_t>(width) * 4);
+            }
+            image.height = rows;
+            if (!XInitImage(&image)) {
+                return false;
+            }
+            XShmPutImage(display_, window.xid, window.gc, &image, 0, 0, left, y,
+                         static_cast<unsigned>(width), static_cast<unsigned>(rows), False);
+            sharedBusy_ = true;
+        }
+        return true;
+    }
+
     NativeWindow* FindByXid(Window xid, WindowId* id) {
         for (auto& entry : windows_) {
             if (entry.second.xid == xid) {
@@ -562,6 +717,9 @@ private:
     Atom maximizedHorz_ = 0;
     bool randr_ = false;
     int randrEventBase_ = 0;
+    ShmState shm_ = ShmState::kUnavailable;
+    XShmSegmentInfo shared_ = {};
+    bool sharedBusy_ = false;  // a put from the segment may still be pending
     bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
