@@ -160,6 +160,7 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height) {
     if (bitmap->pixels == nullptr) {
         return nullptr;
     }
+    bitmap->zeroed = true;
     return static_cast<HBITMAP>(platform::gdi::Register(std::move(bitmap), Kind::Bitmap));
 }
 

@@ -46,6 +46,9 @@ struct Bitmap : Object {
     int bitsPerPixel = 32;
     // Rows top to bottom, `width` pixels per row.
     PixelMemory pixels;
+    // Every pixel is still 0, as the bitmap was made: filling with black
+    // then writes nothing, and untouched memory takes no space.
+    bool zeroed = false;
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;
