@@ -1,3 +1,5 @@
+// The PNG writer of Windows builds: the stb single-file encoder, given the
+// whole image at once.
 #include "tools/png_file.h"
 
 #include <cerrno>
@@ -33,6 +35,20 @@ std::string TemporaryPathFor(const std::string& path) {
 }
 
 }  // namespace
+
+bool WritePngFile(const std::string& path, int width, int height, const PngRowReader& readRows,
+                  std::string* error) {
+    if (width < 1 || height < 1) {
+        *error = "bad image size";
+        return false;
+    }
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    if (!readRows(0, height, pixels.data())) {
+        *error = "cannot read the image";
+        return false;
+    }
+    return WritePngFile(path, pixels, width, height, error);
+}
 
 bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
                   int height, std::string* error) {

@@ -65,29 +65,40 @@ def require_tools(*names):
 
 
 def read_png(path):
-    """(width, height, rows of RGB bytes) of an 8-bit, non-interlaced RGB or
-    RGBA PNG."""
+    """(width, height, rows of RGB bytes) of a non-interlaced PNG: RGB or RGBA
+    at 8 bits, or indexed at 1, 2, 4 or 8 bits with its palette."""
     with open(path, "rb") as f:
         data = f.read()
     check(data[:8] == b"\x89PNG\r\n\x1a\n", path + " is not a PNG")
     pos = 8
     idat = b""
-    width = height = colour = None
+    width = height = colour = depth = None
+    palette = None
     while pos < len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
         body = data[pos + 8:pos + 8 + length]
+        check(len(body) == length, path + " is cut short")
         pos += 12 + length
         if kind == b"IHDR":
             width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            check(depth == 8 and colour in (2, 6) and interlace == 0,
-                  path + ": only 8-bit RGB/RGBA non-interlaced PNGs are read")
+            check(interlace == 0 and ((depth == 8 and colour in (2, 6)) or
+                                      (depth in (1, 2, 4, 8) and colour == 3)),
+                  path + ": only 8-bit RGB/RGBA and indexed non-interlaced PNGs are read")
+        elif kind == b"PLTE":
+            check(length % 3 == 0 and 0 < length <= 768, path + ": bad palette")
+            palette = [body[i:i + 3] for i in range(0, length, 3)]
         elif kind == b"IDAT":
             idat += body
         elif kind == b"IEND":
             break
-    channels = 3 if colour == 2 else 4
+    check(width is not None, path + " has no header")
+    check(colour != 3 or palette is not None, path + ": indexed without a palette")
+    # Filters work on bytes, `unit` bytes per pixel (at least one).
+    bits = {2: 24, 6: 32, 3: depth}[colour]
+    unit = max(1, bits // 8)
+    stride = (width * bits + 7) // 8
     raw = zlib.decompress(idat)
-    stride = width * channels
+    check(len(raw) >= height * (stride + 1), path + ": image data is short")
     rows = []
     previous = bytearray(stride)
     for y in range(height):
@@ -98,23 +109,40 @@ def read_png(path):
             line = bytearray((v + u) & 0xFF for v, u in zip(line, previous))
         elif kind != 0:
             for i in range(stride):
-                a = line[i - channels] if i >= channels else 0
+                a = line[i - unit] if i >= unit else 0
                 b = previous[i]
                 if kind == 1:
                     line[i] = (line[i] + a) & 0xFF
                 elif kind == 3:
                     line[i] = (line[i] + ((a + b) >> 1)) & 0xFF
                 elif kind == 4:
-                    c = previous[i - channels] if i >= channels else 0
+                    c = previous[i - unit] if i >= unit else 0
                     p = a + b - c
                     pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
                     predictor = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
                     line[i] = (line[i] + predictor) & 0xFF
         previous = line
-        if channels == 4:
-            line = bytearray(b for i, b in enumerate(line) if i % 4 != 3)
-        rows.append(bytes(line))
+        if colour == 6:
+            rows.append(bytes(b for i, b in enumerate(line) if i % 4 != 3))
+        elif colour == 2:
+            rows.append(bytes(line))
+        else:
+            rows.append(unpack_indexed(line, width, depth, palette, path))
     return width, height, rows
+
+
+def unpack_indexed(line, width, depth, palette, path):
+    """RGB bytes of one row of palette indices packed `depth` bits each,
+    leftmost pixel in the high bits."""
+    if depth == 8:
+        indices = line[:width]
+    else:
+        per_byte = 8 // depth
+        mask = (1 << depth) - 1
+        indices = [(line[x // per_byte] >> (8 - depth * (x % per_byte + 1))) & mask
+                   for x in range(width)]
+    check(max(indices, default=0) < len(palette), path + ": index past the palette")
+    return b"".join(palette[i] for i in indices)
 
 
 def read_ppm(path):
