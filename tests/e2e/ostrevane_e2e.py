@@ -13,7 +13,12 @@ Cases:
                `ostrevane-render --size` of the program's screen, and white
                beyond it, before and after typing keys, moving and resizing
                it; closing it through WM_DELETE_WINDOW ends the program with
-               exit code 0
+               exit code 0. The pixels go through MIT-SHM (the program
+               writes far less to the X connection than its client area
+               holds); with --shm no-extension (an Xvfb without MIT-SHM)
+               or --shm attach-fails (the program in an IPC namespace of
+               its own, whose segments the server cannot attach) they go
+               through the socket, and the window shows the same
   no-display   without a display the program says so in one line on stderr
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
@@ -180,19 +185,20 @@ def first_difference(actual, expected):
 class Session:
     """An Xvfb and the processes started on it; close() kills them all."""
 
-    def __init__(self, workdir, size):
+    def __init__(self, workdir, size, xvfb_args=()):
         self.workdir = workdir
         self.processes = []
         self.xvfb = None
         self.display = None
         self.size = size
+        self.xvfb_args = list(xvfb_args)
 
     def start_xvfb(self):
         read_end, write_end = os.pipe()
         width, height = self.size
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
-             "-nolisten", "tcp", "-noreset"],
+             "-nolisten", "tcp", "-noreset"] + self.xvfb_args,
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -301,6 +307,27 @@ class WindowCase:
                 raise Failure("%s: window geometry %s, expected %s" % (what, got, want))
             time.sleep(0.05)
 
+    def check_transport(self, program, client_bytes):
+        """The client pixels went the way the server allows: through shared
+        memory, or through the socket. What the program wrote tells which."""
+        try:
+            with open("/proc/%d/io" % program.pid) as f:
+                fields = dict(line.split(": ") for line in f.read().splitlines())
+            written = int(fields["wchar"])
+        except (OSError, KeyError, ValueError):
+            print("ok - # cannot read what the program wrote; transport not checked")
+            return
+        if self.args.shm == "expect":
+            check(written < client_bytes // 2,
+                  "%d bytes written for %d bytes of client pixels: MIT-SHM was not used"
+                  % (written, client_bytes))
+            print("ok - pixels through MIT-SHM (%d bytes written)" % written)
+        else:
+            check(written >= client_bytes,
+                  "only %d bytes written for %d bytes of client pixels without MIT-SHM"
+                  % (written, client_bytes))
+            print("ok - pixels through the socket (%d bytes written)" % written)
+
     def run(self):
         width, height = self.session.size
         expected_png = os.path.join(self.session.workdir, "expected.png")
@@ -315,8 +342,8 @@ class WindowCase:
         if self.metrics != self.session.size:
             self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
         # The command line is ignored, whatever it holds.
-        program = self.session.spawn([self.args.program, "--size", "1x1", "-h", "arg with spaces",
-                                      "\u00e9\u00e8", ""])
+        program = self.session.spawn(program_prefix(self.args.shm) + [
+            self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
         self.window = self.probe("find", TITLE, "10000", timeout=15).strip()
 
         fields = self.info()
@@ -327,6 +354,7 @@ class WindowCase:
               "default client area %dx%d does not fit the %dx%d screen" % ((w, h) + self.metrics))
         self.expect_picture("first frame", expected)
         print("ok - window %s %dx%d at (%d, %d) shows the canvas" % (self.window, w, h, x, y))
+        self.check_transport(program, w * h * 4)
 
         # Typed keys change nothing.
         self.xdotool("windowfocus", "--sync", self.window)
@@ -363,6 +391,21 @@ class WindowCase:
         check(code == 0, "exit code %s after closing (stderr: %s)" % (code, stderr.strip()))
         check(stderr == "", "unexpected stderr: %r" % stderr)
         print("ok - closing the window ends the program with exit code 0")
+
+
+def program_prefix(shm):
+    """What the program is started under: for attach-fails, an IPC namespace
+    of its own, so that the X server cannot attach its shared memory."""
+    if shm != "attach-fails":
+        return []
+    require_tools("unshare")
+    for prefix in (["unshare", "--ipc"], ["unshare", "--user", "--map-root-user", "--ipc"]):
+        if subprocess.run(prefix + ["true"], capture_output=True, timeout=10).returncode == 0:
+            return prefix
+    message = "cannot make an IPC namespace (unshare --ipc)"
+    if os.environ.get("CI") == "true":
+        raise Failure(message)
+    raise Skip(message)
 
 
 def no_display_case(args, workdir):
@@ -434,12 +477,15 @@ def main():
     parser.add_argument("case", choices=["window", "no-display", "display-lost"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
+    parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
+                        default="expect")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
     metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
 
     def body(workdir):
-        session = Session(workdir, (width, height))
+        xvfb_args = ["-extension", "MIT-SHM"] if args.shm == "no-extension" else []
+        session = Session(workdir, (width, height), xvfb_args)
         try:
             if args.case == "window":
                 require_tools("Xvfb", "xdotool")
