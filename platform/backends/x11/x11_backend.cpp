@@ -82,12 +82,14 @@ void OnIoErrorExit(Display*, void*) {}
 
 // Protocol errors are not fatal: the usual one is a request for a window
 // another program has just destroyed, which DestroyNotify then reports. An
-// error from the MIT-SHM extension means the server could not attach the
+// error in MIT-SHM's attach request means the server could not attach the
 // segment: pixels then go through the socket.
 int shmMajorOpcode = -1;
+const int kShmAttachRequest = 1;  // X_ShmAttach, MIT-SHM's minor opcode
 bool shmFailed = false;
 int OnProtocolError(Display*, XErrorEvent* error) {
-    if (shmMajorOpcode >= 0 && error->request_code == shmMajorOpcode) {
+    if (shmMajorOpcode >= 0 && error->request_code == shmMajorOpcode &&
+        error->minor_code == kShmAttachRequest) {
         shmFailed = true;
     }
     return 0;
@@ -453,7 +455,7 @@ private:
         if (shm_ == ShmState::kUntried) {
             shm_ = AttachSharedSegment() ? ShmState::kReady : ShmState::kUnavailable;
         }
-        if (shm_ != ShmState::kReady || shmFailed) {
+        if (shm_ != ShmState::kReady) {
             return false;
         }
         int width = right - left;
