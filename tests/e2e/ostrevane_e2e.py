@@ -19,6 +19,10 @@ Cases:
                or --shm attach-fails (the program in an IPC namespace of
                its own, whose segments the server cannot attach) they go
                through the socket, and the window shows the same
+  screen-change WxH PxQ
+               the program started on a WxH screen sees its screen become a
+               PxQ RandR primary output: once the window has been shrunk and
+               grown again, it shows the canvas cut to PxQ and white beyond
   no-display   without a display the program says so in one line on stderr
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
@@ -393,6 +397,39 @@ class WindowCase:
         print("ok - closing the window ends the program with exit code 0")
 
 
+def screen_change_case(args, session, metrics):
+    """The screen size the program keeps is read again after RandR changes:
+    the window procedure copies as much of the canvas as the screen is
+    large."""
+    case = WindowCase(args, session, session.size)
+    expected_png = os.path.join(session.workdir, "expected.png")
+    render = subprocess.run([args.render, "--size", "%dx%d" % session.size,
+                             "--output", expected_png],
+                            capture_output=True, text=True, timeout=60)
+    check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
+    expected = read_png(expected_png)
+    session.start_xvfb()
+    program = session.spawn([args.program])
+    case.window = case.probe("find", TITLE, "10000", timeout=15).strip()
+    case.expect_picture("first frame", expected)
+    case.probe("primary", str(metrics[0]), str(metrics[1]))
+    # Shrinking and growing repaints all but the top-left corner.
+    x, y, _, _ = case.geometry()
+    case.xdotool("windowsize", case.window, "50", "40")
+    case.wait_geometry("shrink", (None, None, 50, 40))
+    grown = (session.size[0] - 20, session.size[1] - 20)
+    case.xdotool("windowsize", case.window, str(grown[0]), str(grown[1]))
+    case.wait_geometry("grow", (None, None) + grown)
+    cut = (metrics[0], metrics[1],
+           [row[:metrics[0] * 3] for row in expected[2][:metrics[1]]])
+    case.expect_picture("after the screen became %dx%d" % metrics, cut)
+    check(program.poll() is None, "the program ended when the screen changed")
+    case.probe("close", case.window)
+    code = wait_exit(program, 5)
+    check(code == 0, "exit code %s after closing" % code)
+    print("ok - after the screen became %dx%d the window shows the canvas cut to it" % metrics)
+
+
 def program_prefix(shm):
     """What the program is started under: for attach-fails, an IPC namespace
     of its own, so that the X server cannot attach its shared memory."""
@@ -474,7 +511,8 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
-    parser.add_argument("case", choices=["window", "no-display", "display-lost"])
+    parser.add_argument("case", choices=["window", "screen-change", "no-display",
+                                         "display-lost"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -490,6 +528,9 @@ def main():
             if args.case == "window":
                 require_tools("Xvfb", "xdotool")
                 WindowCase(args, session, metrics).run()
+            elif args.case == "screen-change":
+                require_tools("Xvfb", "xdotool")
+                screen_change_case(args, session, metrics)
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             else:
