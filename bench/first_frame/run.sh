@@ -10,7 +10,8 @@
 #   BUILD_DIR  a configured and built tree (default: build/release)
 #   RUNS       starts of each program per screen size (default: 15)
 #   WxH        screen sizes (default: 1920x1080 3840x2160)
-# OSTREVANE=path measures another build of the program (a "before").
+# OSTREVANE=path measures another build of the program instead; BEFORE=path
+# measures one more (an older build, say) in the same turns.
 #
 # Prints, per screen size, the medians and the ratio of ostrevane's to the
 # faster baseline's. Goals: the ratio within 1.5; peak memory within
@@ -26,7 +27,14 @@ sizes=("$@")
 program=${OSTREVANE:-$build/ostrevane}
 baseline=$build/bench/first_frame/bare_xlib_window
 probe=$build/bench/first_frame/first_frame_probe
-for binary in "$program" "$baseline" "$probe"; do
+before=${BEFORE:-}
+if [ -n "$before" ]; then
+    # A copy under another name, so that the probe's report tells them apart.
+    mkdir -p "${TMPDIR:-/tmp}/first_frame_before.$$"
+    cp "$before" "${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
+    before="${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
+fi
+for binary in "$program" "$baseline" "$probe" ${before:+"$before"}; do
     [ -x "$binary" ] || { echo "run.sh: $binary is not built" >&2; exit 1; }
 done
 command -v Xvfb >/dev/null || { echo "run.sh: Xvfb is not installed (apt-get install xvfb)" >&2; exit 1; }
@@ -43,6 +51,9 @@ stop_xvfb() {
 cleanup() {
     stop_xvfb
     rm -rf "$workdir"
+    if [ -n "$before" ]; then
+        rm -rf "$(dirname "$before")"
+    fi
 }
 trap cleanup EXIT
 
@@ -62,12 +73,13 @@ for size in "${sizes[@]}"; do
     fi
     echo "== screen ${width}x${height}"
     DISPLAY=":$number" timeout 900 "$probe" "$runs" -- "$program" -- "$baseline" \
-        -- "$baseline" --shm | tee "$workdir/runs.txt"
+        -- "$baseline" --shm ${before:+-- "$before"} | tee "$workdir/runs.txt"
     stop_xvfb
 
     summary+=$(awk -v w="$width" -v h="$height" '
         $1 == "program" && $2 ~ /bare_xlib_window:--shm$/ { shm = $4; next }
         $1 == "program" && $2 ~ /bare_xlib_window$/ { put = $4; next }
+        $1 == "program" && $2 ~ /before_ostrevane$/ { old = $4; oldrss = $10; next }
         $1 == "program" { own = $4; rss = $10; rssmax = $12 }
         END {
             base = put < shm ? put : shm
@@ -76,6 +88,7 @@ for size in "${sizes[@]}"; do
             limit = canvas + client + 8 * 1048576
             printf "%dx%d first whole frame, medians: ostrevane %.2f ms; bare Xlib %.2f ms (XPutImage), %.2f ms (MIT-SHM); ratio to the faster: %.2fx (goal: 1.5x or less)\n", w, h, own, put, shm, own / base
             printf "%dx%d peak memory: ostrevane %.1f MiB (max %.1f MiB); goal: canvas %.1f + client %.1f + 8 MiB = %.1f MiB\n", w, h, rss / 1024, rssmax / 1024, canvas / 1048576, client / 1048576, limit / 1048576
+            if (old > 0) printf "%dx%d before: %.2f ms, ratio to the faster baseline %.2fx, peak memory %.1f MiB\n", w, h, old, old / base, oldrss / 1024
         }' "$workdir/runs.txt")$'\n'
 done
 echo

@@ -3,9 +3,10 @@
 // Each Win32 window is one top-level X window whose whole area is the client
 // area: any frame and caption are the X window manager's. Client pixels
 // (32-bit 0x00RRGGBB, which matches a 24-bit true-colour visual byte for
-// byte) go up in bands of rows. On a local server with MIT-SHM each band is
-// copied into one small shared-memory segment and put with XShmPutImage, so
-// that the pixels never pass through the socket; otherwise (a remote
+// byte) go up in bands of rows. On a local server with MIT-SHM, from the
+// second frame on, each band is copied into one small shared-memory segment
+// and put with XShmPutImage, so that the pixels never pass through the
+// socket; the first frame, and everything when there is no segment (a remote
 // display, a server without the extension, a segment the server cannot
 // attach) they go with XPutImage from the window manager's own buffer. The X
 // window has no background, so nothing but our pixels is ever drawn into
@@ -173,18 +174,10 @@ public:
         XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
 
-        int shmEvent = 0;
-        int shmError = 0;
+        // Whether the server has MIT-SHM is asked after the first frame.
         shmMajorOpcode = -1;
         shmFailed = false;
-        if (IsLocalConnection(display_) &&
-            XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) &&
-            XShmQueryExtension(display_)) {
-            shm_ = ShmState::kUntried;
-        } else {
-            shmMajorOpcode = -1;
-            shm_ = ShmState::kUnavailable;
-        }
+        shm_ = IsLocalConnection(display_) ? ShmState::kUntried : ShmState::kUnavailable;
     }
 
     ~X11Backend() override {
@@ -371,12 +364,19 @@ public:
             XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
                       static_cast<unsigned>(width), static_cast<unsigned>(rows));
         }
+        if (shm_ == ShmState::kUntried && !lossReport.lost) {
+            StartSharedSegment();
+        }
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
         for (;;) {
             if (lossReport.lost) {
                 return WaitResult::kBroken;
+            }
+            if (wait && shm_ == ShmState::kAttaching) {
+                ConfirmSharedSegment();
+                continue;
             }
             // XPending sends whatever output is buffered before it looks.
             while (XPending(display_) > 0 && !lossReport.lost) {
@@ -402,40 +402,68 @@ public:
     }
 
 private:
-    enum class ShmState { kUntried, kReady, kUnavailable };
+    // The segment is made after the first frame has gone through the
+    // socket: attaching it and the first touch of its pages on both sides
+    // would hold that frame up longer than sending it does. The attach
+    // request goes out with the frame and is confirmed before the program
+    // next waits or draws.
+    enum class ShmState { kUntried, kAttaching, kReady, kUnavailable };
 
-    // Makes and attaches the shared segment; false (and XPutImage from then
-    // on) if the server cannot attach it.
-    bool AttachSharedSegment() {
+    // Makes the shared segment and asks the server to attach it, if the
+    // server has MIT-SHM.
+    void StartSharedSegment() {
+        shm_ = ShmState::kUnavailable;
+        int shmEvent = 0;
+        int shmError = 0;
+        if (!XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) ||
+            !XShmQueryExtension(display_)) {
+            shmMajorOpcode = -1;
+            return;
+        }
         int id = shmget(IPC_PRIVATE, kSharedBytes, IPC_CREAT | 0600);
         if (id < 0) {
-            return false;
+            return;
         }
         void* address = shmat(id, nullptr, 0);
         if (address == reinterpret_cast<void*>(-1)) {
             shmctl(id, IPC_RMID, nullptr);
-            return false;
+            return;
         }
         shared_ = XShmSegmentInfo();
         shared_.shmid = id;
         shared_.shmaddr = static_cast<char*>(address);
         shared_.readOnly = True;
         shmFailed = false;
-        bool attached = XShmAttach(display_, &shared_) != 0;
-        // The one round trip that tells whether the server could attach it.
-        XSync(display_, False);
-        // Marked for removal now: it goes when both sides have detached,
-        // even if the program is killed.
-        shmctl(id, IPC_RMID, nullptr);
-        if (!attached || shmFailed || lossReport.lost) {
+        if (!XShmAttach(display_, &shared_)) {
             shmdt(address);
+            shmctl(id, IPC_RMID, nullptr);
             shared_ = XShmSegmentInfo();
-            return false;
+            return;
         }
-        return true;
+        XFlush(display_);
+        shm_ = ShmState::kAttaching;
+    }
+
+    // The one round trip that tells whether the server could attach the
+    // segment; XPutImage from then on if it could not.
+    void ConfirmSharedSegment() {
+        XSync(display_, False);
+        // Marked for removal now that both sides have it: it goes when both
+        // have detached, even if the program is killed.
+        shmctl(shared_.shmid, IPC_RMID, nullptr);
+        if (shmFailed || lossReport.lost) {
+            shmdt(shared_.shmaddr);
+            shared_ = XShmSegmentInfo();
+            shm_ = ShmState::kUnavailable;
+            return;
+        }
+        shm_ = ShmState::kReady;
     }
 
     void ReleaseSharedSegment() {
+        if (shm_ == ShmState::kAttaching) {
+            ConfirmSharedSegment();
+        }
         if (shm_ != ShmState::kReady) {
             return;
         }
@@ -452,8 +480,8 @@ private:
     // shared segment, a band at a time; false if there is no segment.
     bool PutShared(NativeWindow& window, const Surface& surface, int left, int top, int right,
                    int bottom) {
-        if (shm_ == ShmState::kUntried) {
-            shm_ = AttachSharedSegment() ? ShmState::kReady : ShmState::kUnavailable;
+        if (shm_ == ShmState::kAttaching) {
+            ConfirmSharedSegment();
         }
         if (shm_ != ShmState::kReady) {
             return false;
@@ -529,7 +557,10 @@ private:
         if (xevent.xany.window == root_ ||
             (randr_ && (xevent.type == randrEventBase_ + RRScreenChangeNotify ||
                         xevent.type == randrEventBase_ + RRNotify))) {
-            if (randr_ && xevent.type == randrEventBase_ + RRScreenChangeNotify) {
+            // Forged events must not change the screen Xlib records.
+            if (!xevent.xany.send_event &&
+                ((randr_ && xevent.type == randrEventBase_ + RRScreenChangeNotify) ||
+                 xevent.type == ConfigureNotify)) {
                 XRRUpdateConfiguration(&xevent);
             }
             screenStale_ = true;
@@ -661,17 +692,10 @@ private:
         if (randr_ && ReadPrimaryOutputSize()) {
             return;
         }
-        Window root = 0;
-        int x = 0;
-        int y = 0;
-        unsigned width = 0;
-        unsigned height = 0;
-        unsigned border = 0;
-        unsigned depth = 0;
-        if (XGetGeometry(display_, root_, &root, &x, &y, &width, &height, &border, &depth)) {
-            screenWidth_ = static_cast<int>(width);
-            screenHeight_ = static_cast<int>(height);
-        }
+        // Xlib's record of the screen, kept current from the server's own
+        // screen-change and root configure events (see Translate).
+        screenWidth_ = DisplayWidth(display_, screen_);
+        screenHeight_ = DisplayHeight(display_, screen_);
     }
 
     bool ReadPrimaryOutputSize() {
