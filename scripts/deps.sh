@@ -4,7 +4,8 @@
 set -euo pipefail
 
 # The program and the render tool.
-build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev)
+build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
+       libstb-dev)
 # The tests and the benchmarks.
 testlibs=(googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)

@@ -18,8 +18,10 @@ namespace {
 
 const char kProgram[] = "ostrevane-render";
 
-// Reads the canvas back as 0x00RRGGBB pixels, rows top to bottom.
-bool ReadCanvas(int width, int height, std::vector<std::uint32_t>* pixels) {
+// Reads rows `first` to `first + count - 1` of the canvas back as
+// 0x00RRGGBB pixels, top row first. Scan lines count from the bottom, so the
+// band of a top-down DIB as tall as the canvas starts at this scan line.
+bool ReadCanvasRows(int width, int height, int first, int count, std::uint32_t* pixels) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
@@ -27,9 +29,8 @@ bool ReadCanvas(int width, int height, std::vector<std::uint32_t>* pixels) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    pixels->assign(static_cast<std::size_t>(width) * height, 0);
-    return GetDIBits(memoryDC, bitmap, 0, static_cast<UINT>(height), pixels->data(), &info,
-                     DIB_RGB_COLORS) == height;
+    return GetDIBits(memoryDC, bitmap, static_cast<UINT>(height - first - count),
+                     static_cast<UINT>(count), pixels, &info, DIB_RGB_COLORS) == count;
 }
 
 }  // namespace
@@ -79,11 +80,11 @@ int main(int argc, char** argv) {
             status = 1;
         }
     } else {
-        std::vector<std::uint32_t> pixels;
-        if (!ReadCanvas(screenWidth, screenHeight, &pixels)) {
-            std::fprintf(stderr, "%s: cannot read the canvas back\n", kProgram);
-            status = 1;
-        } else if (!WritePngFile(options.output, pixels, screenWidth, screenHeight, &error)) {
+        // The canvas goes to the encoder a band of rows at a time.
+        auto readRows = [](int first, int count, std::uint32_t* pixels) {
+            return ReadCanvasRows(screenWidth, screenHeight, first, count, pixels);
+        };
+        if (!WritePngFile(options.output, screenWidth, screenHeight, readRows, &error)) {
             std::fprintf(stderr, "%s: cannot write '%s': %s\n", kProgram, options.output.c_str(),
                          error.c_str());
             status = 1;

@@ -3,13 +3,25 @@
 #define OSTREVANE_TOOLS_PNG_FILE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// Writes `pixels` (0x00RRGGBB, rows top to bottom) as an RGB PNG. The data
-// goes to a temporary file beside `path`, which then replaces `path`; on any
-// failure the temporary file is removed, `path` is untouched, and `error`
-// says why.
+// Fills `pixels` with rows `first` to `first + count - 1` of the image
+// (0x00RRGGBB, `width` pixels per row, rows one after another); false if
+// they cannot be read. The writer asks for the rows in order, a band at a
+// time, and may read the image more than once.
+typedef std::function<bool(int first, int count, std::uint32_t* pixels)> PngRowReader;
+
+// Writes the image as a PNG: indexed, with the image's exact colours as the
+// palette and the fewest bits per pixel that hold them, when it has at most
+// 256 colours; RGB otherwise. The data goes to a temporary file beside
+// `path`, which then replaces `path`; on any failure the temporary file is
+// removed, `path` is untouched, and `error` says why.
+bool WritePngFile(const std::string& path, int width, int height, const PngRowReader& readRows,
+                  std::string* error);
+
+// The same for an image held whole in memory.
 bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
                   int height, std::string* error);
 

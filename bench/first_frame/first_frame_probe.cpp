@@ -13,7 +13,8 @@
 // WM_DELETE_WINDOW, waits for the program to end, and reads its peak
 // resident memory from the kernel.
 //
-// Prints one line per run and a summary per program:
+// Prints one line per run and a summary per program, NAME being the program
+// and its arguments joined by ':':
 //   program NAME median_ms M min_ms A max_ms B peak_rss_kib_median R peak_rss_kib_max S
 // Exit status: 0 done, 1 a run failed (reason on stderr), 2 bad usage.
 #include <X11/Xlib.h>
@@ -89,6 +90,14 @@ private:
 struct Program {
     std::vector<std::string> argv;
     std::vector<Run> runs;
+    // The program and its arguments joined by ':', one word for the report.
+    std::string Name() const {
+        std::string name = argv[0];
+        for (std::size_t i = 1; i < argv.size(); ++i) {
+            name += ":" + argv[i];
+        }
+        return name;
+    }
 };
 
 int damageEventBase = 0;
@@ -215,7 +224,7 @@ bool RunOnce(Display* display, Program& program, std::string* error) {
         std::chrono::duration<double, std::milli>(firstDamage - start).count();
     run.peakRssKib = peak;
     program.runs.push_back(run);
-    std::printf("run %s %.3f ms (first drawing %.3f ms) %ld KiB\n", program.argv[0].c_str(),
+    std::printf("run %s %.3f ms (first drawing %.3f ms) %ld KiB\n", program.Name().c_str(),
                 run.milliseconds, run.firstDamageMilliseconds, peak);
     std::fflush(stdout);
     return true;
@@ -293,7 +302,7 @@ int main(int argc, char** argv) {
         std::printf(
             "program %s median_ms %.3f min_ms %.3f max_ms %.3f peak_rss_kib_median %ld "
             "peak_rss_kib_max %ld\n",
-            program.argv[0].c_str(), Median(times), *std::min_element(times.begin(), times.end()),
+            program.Name().c_str(), Median(times), *std::min_element(times.begin(), times.end()),
             *std::max_element(times.begin(), times.end()), Median(peaks),
             *std::max_element(peaks.begin(), peaks.end()));
     }

@@ -1,61 +1,95 @@
 #!/bin/bash
-# First frame of ostrevane on a 1920x1080 Xvfb, beside a bare Xlib program
-# that puts one screen-sized image, measured in the same run with the two
-# taking turns; and ostrevane's peak resident memory beside the size of its
-# screen bitmap.
+# First whole frame of ostrevane on Xvfb beside a bare Xlib program doing
+# the same work at the same size: a window of three quarters of the screen
+# each way, and one image of that size put into it, once with XPutImage and
+# once with MIT-SHM. The three take turns within one run; each is timed from
+# exec until every pixel of its window has been drawn. Also ostrevane's peak
+# resident memory beside its canvas and client pixels.
 #
-# Usage: bench/first_frame/run.sh [BUILD_DIR] [RUNS]
+# Usage: bench/first_frame/run.sh [BUILD_DIR] [RUNS] [WxH ...]
 #   BUILD_DIR  a configured and built tree (default: build/release)
-#   RUNS       starts of each program (default: 20)
+#   RUNS       starts of each program per screen size (default: 15)
+#   WxH        screen sizes (default: 1920x1080 3840x2160)
+# OSTREVANE=path measures another build of the program instead; BEFORE=path
+# measures one more (an older build, say) in the same turns.
 #
-# Goals: ostrevane's median within twice the baseline's; its peak memory
-# within twice the bitmap plus 10 MiB.
+# Prints, per screen size, the medians and the ratio of ostrevane's to the
+# faster baseline's. Goals: the ratio within 1.5; peak memory within
+# canvas + client pixels + 8 MiB.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/release}
-runs=${2:-20}
-width=1920
-height=1080
+runs=${2:-15}
+shift $(($# < 2 ? $# : 2))
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(1920x1080 3840x2160)
 
-program=$build/ostrevane
+program=${OSTREVANE:-$build/ostrevane}
 baseline=$build/bench/first_frame/bare_xlib_window
 probe=$build/bench/first_frame/first_frame_probe
-for binary in "$program" "$baseline" "$probe"; do
+before=${BEFORE:-}
+if [ -n "$before" ]; then
+    # A copy under another name, so that the probe's report tells them apart.
+    mkdir -p "${TMPDIR:-/tmp}/first_frame_before.$$"
+    cp "$before" "${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
+    before="${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
+fi
+for binary in "$program" "$baseline" "$probe" ${before:+"$before"}; do
     [ -x "$binary" ] || { echo "run.sh: $binary is not built" >&2; exit 1; }
 done
 command -v Xvfb >/dev/null || { echo "run.sh: Xvfb is not installed (apt-get install xvfb)" >&2; exit 1; }
 
 workdir=$(mktemp -d)
 xvfb_pid=""
-cleanup() {
+stop_xvfb() {
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
         wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=""
     fi
+}
+cleanup() {
+    stop_xvfb
     rm -rf "$workdir"
+    if [ -n "$before" ]; then
+        rm -rf "$(dirname "$before")"
+    fi
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to the pipe.
-mkfifo "$workdir/display"
-Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp -noreset \
-    3>"$workdir/display" 2>"$workdir/xvfb.log" &
-xvfb_pid=$!
-if ! read -r -t 15 number <"$workdir/display"; then
-    echo "run.sh: Xvfb did not start" >&2
-    exit 1
-fi
-export DISPLAY=":$number"
+summary=""
+for size in "${sizes[@]}"; do
+    width=${size%x*}
+    height=${size#*x}
+    # Xvfb picks a free display itself and writes its number to the pipe.
+    rm -f "$workdir/display"
+    mkfifo "$workdir/display"
+    Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp -noreset \
+        3>"$workdir/display" 2>"$workdir/xvfb.log" &
+    xvfb_pid=$!
+    if ! read -r -t 15 number <"$workdir/display"; then
+        echo "run.sh: Xvfb did not start" >&2
+        exit 1
+    fi
+    echo "== screen ${width}x${height}"
+    DISPLAY=":$number" timeout 900 "$probe" "$runs" -- "$program" -- "$baseline" \
+        -- "$baseline" --shm ${before:+-- "$before"} | tee "$workdir/runs.txt"
+    stop_xvfb
 
-timeout 600 "$probe" "$runs" -- "$program" -- "$baseline" | tee "$workdir/runs.txt"
-
-awk -v w="$width" -v h="$height" '
-    $1 == "program" && $2 ~ /ostrevane$/ { own = $4; rss = $10; rssmax = $12 }
-    $1 == "program" && $2 ~ /bare_xlib_window$/ { base = $4; baserss = $10 }
-    END {
-        bitmap = w * h * 4
-        limit = 2 * bitmap + 10 * 1024 * 1024
-        printf "\nfirst frame, median of runs: ostrevane %.2f ms, bare Xlib %.2f ms: %.2fx (goal: 2x or less)\n", own, base, own / base
-        printf "peak resident memory: ostrevane %.1f MiB (max %.1f MiB), bare Xlib %.1f MiB\n", rss / 1024, rssmax / 1024, baserss / 1024
-        printf "screen bitmap %dx%dx4 = %.1f MiB; goal: 2 x bitmap + 10 MiB = %.1f MiB\n", w, h, bitmap / 1048576, limit / 1048576
-    }' "$workdir/runs.txt"
+    summary+=$(awk -v w="$width" -v h="$height" '
+        $1 == "program" && $2 ~ /bare_xlib_window:--shm$/ { shm = $4; next }
+        $1 == "program" && $2 ~ /bare_xlib_window$/ { put = $4; next }
+        $1 == "program" && $2 ~ /before_ostrevane$/ { old = $4; oldrss = $10; next }
+        $1 == "program" { own = $4; rss = $10; rssmax = $12 }
+        END {
+            base = put < shm ? put : shm
+            canvas = w * h * 4
+            client = int(w * 3 / 4) * int(h * 3 / 4) * 4
+            limit = canvas + client + 8 * 1048576
+            printf "%dx%d first whole frame, medians: ostrevane %.2f ms; bare Xlib %.2f ms (XPutImage), %.2f ms (MIT-SHM); ratio to the faster: %.2fx (goal: 1.5x or less)\n", w, h, own, put, shm, own / base
+            printf "%dx%d peak memory: ostrevane %.1f MiB (max %.1f MiB); goal: canvas %.1f + client %.1f + 8 MiB = %.1f MiB\n", w, h, rss / 1024, rssmax / 1024, canvas / 1048576, client / 1048576, limit / 1048576
+            if (old > 0) printf "%dx%d before: %.2f ms, ratio to the faster baseline %.2fx, peak memory %.1f MiB\n", w, h, old, old / base, oldrss / 1024
+        }' "$workdir/runs.txt")$'\n'
+done
+echo
+printf '%s' "$summary"

@@ -155,12 +155,12 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height) {
     bitmap->width = width;
     bitmap->height = height;
     bitmap->bitsPerPixel = bitsPerPixel;
-    // calloc: untouched pages of a large bitmap stay unallocated zeros.
-    bitmap->pixels.reset(static_cast<std::uint32_t*>(
-        std::calloc(static_cast<std::size_t>(count), sizeof(std::uint32_t))));
+    // Zeros that take no memory until they are written.
+    bitmap->pixels.reset(platform::AllocatePixelMemory(static_cast<std::size_t>(count)));
     if (bitmap->pixels == nullptr) {
         return nullptr;
     }
+    bitmap->zeroed = true;
     return static_cast<HBITMAP>(platform::gdi::Register(std::move(bitmap), Kind::Bitmap));
 }
 

@@ -77,6 +77,13 @@ void FillArea(const gdi::Dc& dc, const Area& requested, unsigned code) {
         constant = true;
         value = pattern.At(0, 0);
     }
+    if (constant && value == gdi::kBlackPixel && target.zeroed != nullptr && *target.zeroed) {
+        // Black on pixels that are all still 0: nothing to write.
+        return;
+    }
+    if (target.zeroed != nullptr) {
+        *target.zeroed = false;
+    }
     if (constant) {
         const std::size_t rows = static_cast<std::size_t>(area.bottom - area.top);
         std::uint32_t* first = target.pixels + static_cast<std::size_t>(area.top) * stride;
@@ -156,6 +163,9 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
     if (pen == nullptr || !pen->visible || target.pixels == nullptr) {
         return TRUE;
     }
+    if (target.zeroed != nullptr) {
+        *target.zeroed = false;
+    }
     const gdi::LineEnds ends = gdi::DeviceLineEnds(start.x, start.y, x, y);
     if (!ends.drawn) {
         return TRUE;
@@ -208,6 +218,9 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
     const gdi::Target target = gdi::DrawTarget(*dstDc);
     const gdi::Source source = gdi::ReadSource(*srcDc);
     const gdi::Brush* brush = gdi::LookupBrush(dstDc->brush);
+    if (target.zeroed != nullptr) {
+        *target.zeroed = false;
+    }
     if (target.pixels == nullptr || source.pixels == nullptr ||
         (gdi::RopUsesPattern(code) && (brush == nullptr || brush->hollow))) {
         return TRUE;

@@ -52,7 +52,7 @@ public:
         bitmap->width = 1;
         bitmap->height = 1;
         bitmap->bitsPerPixel = 1;
-        bitmap->pixels.reset(static_cast<std::uint32_t*>(std::calloc(1, sizeof(std::uint32_t))));
+        bitmap->pixels.reset(AllocatePixelMemory(1));
         Place(kDefaultBitmapSlot, std::move(bitmap), Kind::Bitmap);
     }
 

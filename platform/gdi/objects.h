@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/gdi/pixel_memory.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -37,10 +38,6 @@ struct Object {
     bool deletePending = false;
 };
 
-struct FreeDeleter {
-    void operator()(std::uint32_t* p) const { std::free(p); }
-};
-
 struct Bitmap : Object {
     int width = 0;
     int height = 0;
@@ -48,7 +45,10 @@ struct Bitmap : Object {
     // pixel 0x000000 or 0xFFFFFF).
     int bitsPerPixel = 32;
     // Rows top to bottom, `width` pixels per row.
-    std::unique_ptr<std::uint32_t[], FreeDeleter> pixels;
+    PixelMemory pixels;
+    // Every pixel is still 0, as the bitmap was made: filling with black
+    // then writes nothing, and untouched memory takes no space.
+    bool zeroed = false;
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;

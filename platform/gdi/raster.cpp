@@ -81,8 +81,9 @@ COLORREF RgbFromPixel(std::uint32_t pixel) {
 Target DrawTarget(const Dc& dc) {
     Target target;
     if (dc.type == DcType::Memory) {
-        const Bitmap* bitmap = LookupBitmap(dc.bitmap);
+        Bitmap* bitmap = LookupBitmap(dc.bitmap);
         if (bitmap != nullptr && !bitmap->isDefault && bitmap->pixels != nullptr) {
+            target.zeroed = &bitmap->zeroed;
             target.pixels = bitmap->pixels.get();
             target.width = bitmap->width;
             target.height = bitmap->height;

@@ -24,6 +24,9 @@ struct Target {
     int height = 0;
     bool mono = false;
     Surface* surface = nullptr;  // told about changes when set
+    // A bitmap's flag that all its pixels are still 0; whatever writes a
+    // pixel must clear it first.
+    bool* zeroed = nullptr;
 };
 
 // The pixels a device context can be read from: as its target, plus the

@@ -14,6 +14,7 @@
 #include "platform/gdi/screen_dc.h"
 #include "platform/user/window_manager.h"
 
+using platform::PixelMemory;
 using platform::Surface;
 using platform::WindowId;
 using platform::user::FindWindowRecord;
@@ -47,24 +48,27 @@ void OnSurfaceChanged(void* context, const RECT& area) {
     window->hasDirty = true;
 }
 
-// Fills `pixels` with new client pixels of the given size, copying the part
-// of the old ones that still fits at the top left. False if out of memory.
-bool AllocatePixels(const std::vector<std::uint32_t>& old, int oldWidth, int oldHeight, int width,
-                    int height, std::vector<std::uint32_t>* pixels) {
-    try {
-        std::vector<std::uint32_t> fresh(static_cast<std::size_t>(width) * height, 0);
-        int copyWidth = std::min(oldWidth, width);
-        int copyHeight = std::min(oldHeight, height);
-        for (int y = 0; y < copyHeight; ++y) {
-            std::memcpy(&fresh[static_cast<std::size_t>(y) * width],
-                        &old[static_cast<std::size_t>(y) * oldWidth],
-                        static_cast<std::size_t>(copyWidth) * sizeof(std::uint32_t));
+// Makes new client pixels of the given size, copying the part of the old
+// ones that still fits at the top left; the rest is black. False if out of
+// memory. Nothing is written but the copy: fresh memory reads as zeros.
+bool AllocatePixels(const std::uint32_t* old, int oldWidth, int oldHeight, int width, int height,
+                    PixelMemory* pixels) {
+    PixelMemory fresh;
+    if (width > 0 && height > 0) {
+        fresh.reset(platform::AllocatePixelMemory(static_cast<std::size_t>(width) * height));
+        if (fresh == nullptr) {
+            return false;
         }
-        pixels->swap(fresh);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
     }
+    int copyWidth = std::min(oldWidth, width);
+    int copyHeight = std::min(oldHeight, height);
+    for (int y = 0; y < copyHeight && old != nullptr; ++y) {
+        std::memcpy(&fresh[static_cast<std::size_t>(y) * width],
+                    &old[static_cast<std::size_t>(y) * oldWidth],
+                    static_cast<std::size_t>(copyWidth) * sizeof(std::uint32_t));
+    }
+    pixels->swap(fresh);
+    return true;
 }
 
 PaintContext* FindPaint(HDC hdc) {
@@ -84,11 +88,11 @@ namespace user {
 bool CreateWindowSurface(WindowRecord* window) {
     int width = std::min(RectWidth(window->rect), kMaxSurfaceSide);
     int height = std::min(RectHeight(window->rect), kMaxSurfaceSide);
-    if (!AllocatePixels({}, 0, 0, width, height, &window->pixels)) {
+    if (!AllocatePixels(nullptr, 0, 0, width, height, &window->pixels)) {
         return false;
     }
     window->surface = std::make_unique<Surface>();
-    window->surface->pixels = window->pixels.data();
+    window->surface->pixels = window->pixels.get();
     window->surface->width = width;
     window->surface->height = height;
     window->surface->changed = OnSurfaceChanged;
@@ -106,7 +110,7 @@ void ReleaseWindowSurface(WindowRecord* window) {
         DetachSurface(window->surface.get());
         window->surface.reset();
     }
-    std::vector<std::uint32_t>().swap(window->pixels);
+    window->pixels.reset();
     window->hasDirty = false;
 }
 
@@ -122,8 +126,8 @@ void ResizeWindowSurface(WindowRecord* window, int width, int height) {
     if (width == oldWidth && height == oldHeight) {
         return;
     }
-    std::vector<std::uint32_t> pixels;
-    if (!AllocatePixels(window->pixels, oldWidth, oldHeight, width, height, &pixels)) {
+    PixelMemory pixels;
+    if (!AllocatePixels(window->pixels.get(), oldWidth, oldHeight, width, height, &pixels)) {
         // Out of memory: an empty client area, on which drawing does nothing.
         width = 0;
         height = 0;
@@ -131,7 +135,7 @@ void ResizeWindowSurface(WindowRecord* window, int width, int height) {
         oldHeight = 0;
     }
     window->pixels.swap(pixels);
-    surface.pixels = window->pixels.data();
+    surface.pixels = window->pixels.get();
     surface.width = width;
     surface.height = height;
     const RECT client = {0, 0, width, height};

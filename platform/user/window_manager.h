@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/backends/backend.h"
+#include "platform/gdi/pixel_memory.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -56,7 +57,7 @@ struct WindowRecord {
 
     // The client pixels, lent to the GDI through `surface`. The Surface sits
     // on the heap so that its address stays put while the table grows.
-    std::vector<std::uint32_t> pixels;
+    PixelMemory pixels;
     std::unique_ptr<Surface> surface;
     // What the GDI changed since the back end last showed the window.
     bool hasDirty = false;

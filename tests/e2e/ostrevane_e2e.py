@@ -13,7 +13,17 @@ Cases:
                `ostrevane-render --size` of the program's screen, and white
                beyond it, before and after typing keys, moving and resizing
                it; closing it through WM_DELETE_WINDOW ends the program with
-               exit code 0
+               exit code 0. After the first frame, the pixels go through
+               MIT-SHM (repainting most of the window, the program writes
+               far less to the X connection than it repaints); with
+               --shm no-extension (an Xvfb without MIT-SHM)
+               or --shm attach-fails (the program in an IPC namespace of
+               its own, whose segments the server cannot attach) they go
+               through the socket, and the window shows the same
+  screen-change WxH PxQ
+               the program started on a WxH screen sees its screen become a
+               PxQ RandR primary output: once the window has been shrunk and
+               grown again, it shows the canvas cut to PxQ and white beyond
   no-display   without a display the program says so in one line on stderr
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
@@ -70,29 +80,40 @@ def require_tools(*names):
 
 
 def read_png(path):
-    """(width, height, rows of RGB bytes) of an 8-bit, non-interlaced RGB or
-    RGBA PNG."""
+    """(width, height, rows of RGB bytes) of a non-interlaced PNG: RGB or RGBA
+    at 8 bits, or indexed at 1, 2, 4 or 8 bits with its palette."""
     with open(path, "rb") as f:
         data = f.read()
     check(data[:8] == b"\x89PNG\r\n\x1a\n", path + " is not a PNG")
     pos = 8
     idat = b""
-    width = height = colour = None
+    width = height = colour = depth = None
+    palette = None
     while pos < len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
         body = data[pos + 8:pos + 8 + length]
+        check(len(body) == length, path + " is cut short")
         pos += 12 + length
         if kind == b"IHDR":
             width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            check(depth == 8 and colour in (2, 6) and interlace == 0,
-                  path + ": only 8-bit RGB/RGBA non-interlaced PNGs are read")
+            check(interlace == 0 and ((depth == 8 and colour in (2, 6)) or
+                                      (depth in (1, 2, 4, 8) and colour == 3)),
+                  path + ": only 8-bit RGB/RGBA and indexed non-interlaced PNGs are read")
+        elif kind == b"PLTE":
+            check(length % 3 == 0 and 0 < length <= 768, path + ": bad palette")
+            palette = [body[i:i + 3] for i in range(0, length, 3)]
         elif kind == b"IDAT":
             idat += body
         elif kind == b"IEND":
             break
-    channels = 3 if colour == 2 else 4
+    check(width is not None, path + " has no header")
+    check(colour != 3 or palette is not None, path + ": indexed without a palette")
+    # Filters work on bytes, `unit` bytes per pixel (at least one).
+    bits = {2: 24, 6: 32, 3: depth}[colour]
+    unit = max(1, bits // 8)
+    stride = (width * bits + 7) // 8
     raw = zlib.decompress(idat)
-    stride = width * channels
+    check(len(raw) >= height * (stride + 1), path + ": image data is short")
     rows = []
     previous = bytearray(stride)
     for y in range(height):
@@ -103,23 +124,40 @@ def read_png(path):
             line = bytearray((v + u) & 0xFF for v, u in zip(line, previous))
         elif kind != 0:
             for i in range(stride):
-                a = line[i - channels] if i >= channels else 0
+                a = line[i - unit] if i >= unit else 0
                 b = previous[i]
                 if kind == 1:
                     line[i] = (line[i] + a) & 0xFF
                 elif kind == 3:
                     line[i] = (line[i] + ((a + b) >> 1)) & 0xFF
                 elif kind == 4:
-                    c = previous[i - channels] if i >= channels else 0
+                    c = previous[i - unit] if i >= unit else 0
                     p = a + b - c
                     pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
                     predictor = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
                     line[i] = (line[i] + predictor) & 0xFF
         previous = line
-        if channels == 4:
-            line = bytearray(b for i, b in enumerate(line) if i % 4 != 3)
-        rows.append(bytes(line))
+        if colour == 6:
+            rows.append(bytes(b for i, b in enumerate(line) if i % 4 != 3))
+        elif colour == 2:
+            rows.append(bytes(line))
+        else:
+            rows.append(unpack_indexed(line, width, depth, palette, path))
     return width, height, rows
+
+
+def unpack_indexed(line, width, depth, palette, path):
+    """RGB bytes of one row of palette indices packed `depth` bits each,
+    leftmost pixel in the high bits."""
+    if depth == 8:
+        indices = line[:width]
+    else:
+        per_byte = 8 // depth
+        mask = (1 << depth) - 1
+        indices = [(line[x // per_byte] >> (8 - depth * (x % per_byte + 1))) & mask
+                   for x in range(width)]
+    check(max(indices, default=0) < len(palette), path + ": index past the palette")
+    return b"".join(palette[i] for i in indices)
 
 
 def read_ppm(path):
@@ -157,19 +195,20 @@ def first_difference(actual, expected):
 class Session:
     """An Xvfb and the processes started on it; close() kills them all."""
 
-    def __init__(self, workdir, size):
+    def __init__(self, workdir, size, xvfb_args=()):
         self.workdir = workdir
         self.processes = []
         self.xvfb = None
         self.display = None
         self.size = size
+        self.xvfb_args = list(xvfb_args)
 
     def start_xvfb(self):
         read_end, write_end = os.pipe()
         width, height = self.size
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
-             "-nolisten", "tcp", "-noreset"],
+             "-nolisten", "tcp", "-noreset"] + self.xvfb_args,
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -296,6 +335,36 @@ class WindowCase:
                 raise Failure("%s: window geometry %s, expected %s" % (what, got, want))
             time.sleep(0.05)
 
+    @staticmethod
+    def written(program):
+        """Bytes the program has written so far, or None if unknown."""
+        try:
+            with open("/proc/%d/io" % program.pid) as f:
+                fields = dict(line.split(": ") for line in f.read().splitlines())
+            return int(fields["wchar"])
+        except (OSError, KeyError, ValueError):
+            return None
+
+    def check_transport(self, program, before, client_bytes):
+        """The client pixels went the way the server allows: through shared
+        memory, or through the socket. What the program wrote while it
+        repainted `client_bytes` of them tells which."""
+        after = self.written(program)
+        if before is None or after is None:
+            print("ok - # cannot read what the program wrote; transport not checked")
+            return
+        written = after - before
+        if self.args.shm == "expect":
+            check(written < client_bytes // 2,
+                  "%d bytes written for %d bytes of client pixels: MIT-SHM was not used"
+                  % (written, client_bytes))
+            print("ok - pixels through MIT-SHM (%d bytes written)" % written)
+        else:
+            check(written >= client_bytes,
+                  "only %d bytes written for %d bytes of client pixels without MIT-SHM"
+                  % (written, client_bytes))
+            print("ok - pixels through the socket (%d bytes written)" % written)
+
     def run(self):
         width, height = self.session.size
         expected = render_expected(self.args, self.session.workdir, self.metrics)
@@ -304,8 +373,8 @@ class WindowCase:
         if self.metrics != self.session.size:
             self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
         # The command line is ignored, whatever it holds.
-        program = self.session.spawn([self.args.program, "--size", "1x1", "-h", "arg with spaces",
-                                      "\u00e9\u00e8", ""])
+        program = self.session.spawn(program_prefix(self.args.shm) + [
+            self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
         self.window = self.probe("find", TITLE, "10000", timeout=15).strip()
 
         fields = self.info()
@@ -319,6 +388,7 @@ class WindowCase:
         print("ok - window %s %dx%d at (%d, %d) shows the canvas" % (self.window, w, h, x, y))
         self.expect_repaint_after_cover(expected)
         print("ok - covered by another window and uncovered, it shows the canvas again")
+        written = self.written(program)
 
         # Typed keys change nothing.
         self.xdotool("windowfocus", "--sync", self.window)
@@ -346,6 +416,8 @@ class WindowCase:
         self.expect_picture("at full screen size", expected)
         check(program.poll() is None, "the program ended while moved and resized")
         print("ok - moving and resizing keep the picture in place")
+        # Growing from 211x97 repainted at least the rest of the larger size.
+        self.check_transport(program, written, ((width - 50) * (height - 30) - 211 * 97) * 4)
 
         # The close button: WM_DELETE_WINDOW ends the program with code 0.
         self.probe("close", self.window)
@@ -365,6 +437,49 @@ def check_client_identity(fields, program):
     check(fields.get("wm_client_machine") == socket.gethostname(),
           "WM_CLIENT_MACHINE is %r, the host %r" % (fields.get("wm_client_machine"),
                                                     socket.gethostname()))
+
+
+def screen_change_case(args, session, metrics):
+    """The screen size the program keeps is read again after RandR changes:
+    the window procedure copies as much of the canvas as the screen is
+    large."""
+    case = WindowCase(args, session, session.size)
+    expected = render_expected(args, session.workdir, session.size)
+    session.start_xvfb()
+    program = session.spawn([args.program])
+    case.window = case.probe("find", TITLE, "10000", timeout=15).strip()
+    case.expect_picture("first frame", expected)
+    case.probe("primary", str(metrics[0]), str(metrics[1]))
+    # Shrinking and growing repaints all but the top-left corner.
+    x, y, _, _ = case.geometry()
+    case.xdotool("windowsize", case.window, "50", "40")
+    case.wait_geometry("shrink", (None, None, 50, 40))
+    grown = (session.size[0] - 20, session.size[1] - 20)
+    case.xdotool("windowsize", case.window, str(grown[0]), str(grown[1]))
+    case.wait_geometry("grow", (None, None) + grown)
+    cut = (metrics[0], metrics[1],
+           [row[:metrics[0] * 3] for row in expected[2][:metrics[1]]])
+    case.expect_picture("after the screen became %dx%d" % metrics, cut)
+    check(program.poll() is None, "the program ended when the screen changed")
+    case.probe("close", case.window)
+    code = wait_exit(program, 5)
+    check(code == 0, "exit code %s after closing" % code)
+    print("ok - after the screen became %dx%d the window shows the canvas cut to it" % metrics)
+
+
+def program_prefix(shm):
+    """What the program is started under: for attach-fails, an IPC namespace
+    of its own, so that the X server cannot attach its shared memory."""
+    if shm != "attach-fails":
+        return []
+    require_tools("unshare")
+    for prefix in (["unshare", "--ipc"], ["unshare", "--user", "--map-root-user", "--ipc"]):
+        if subprocess.run(prefix + ["true"], capture_output=True, timeout=10).returncode == 0:
+            return prefix
+    message = "cannot make an IPC namespace (unshare --ipc)"
+    if os.environ.get("CI") == "true":
+        raise Failure(message)
+    raise Skip(message)
 
 
 def no_display_case(args, workdir):
@@ -435,10 +550,13 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
-    parser.add_argument("case", choices=["window", "no-display", "display-lost", "openbox",
-                                         "window-rect", "web", "web-dense", "web-fallbacks"])
+    parser.add_argument("case", choices=["window", "screen-change", "no-display",
+                                         "display-lost", "openbox", "window-rect", "web",
+                                         "web-dense", "web-fallbacks"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
+    parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
+                        default="expect")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
     metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
@@ -448,11 +566,15 @@ def main():
     sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
 
     def body(workdir):
-        session = Session(workdir, (width, height))
+        xvfb_args = ["-extension", "MIT-SHM"] if args.shm == "no-extension" else []
+        session = Session(workdir, (width, height), xvfb_args)
         try:
             if args.case == "window":
                 require_tools("Xvfb", "xdotool")
                 WindowCase(args, session, metrics).run()
+            elif args.case == "screen-change":
+                require_tools("Xvfb", "xdotool")
+                screen_change_case(args, session, metrics)
             elif args.case.startswith("web"):
                 import web_cases
                 web_cases.run(args, workdir, (width, height))

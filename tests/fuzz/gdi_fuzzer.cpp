@@ -88,6 +88,7 @@ void PaintCanary(HBITMAP handle) {
         Fail("a canary bitmap could not be made");
     }
     const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
+    bitmap->zeroed = false;  // written behind the GDI's back
     for (std::size_t i = 0; i < count; ++i) {
         bitmap->pixels[i] = CanaryPixel(i);
     }

@@ -5,6 +5,7 @@
 #include <platform_extras.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdint>
@@ -394,6 +395,69 @@ TEST(GdiSurfaceTest, DrawsIntoTheSurfaceUntilDetached) {
     EXPECT_EQ(log.changes.size(), reported);
     EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
     EXPECT_TRUE(DeleteDC(dc));
+}
+
+// A fresh bitmap skips black fills while all its pixels are still zero;
+// every way of writing a pixel must end that, or later black fills would
+// leave colour behind.
+TEST(GdiBlackFillTest, BlackCoversWhateverDrewBefore) {
+    Canvas source(4, 4);
+    PatBlt(source.dc, 0, 0, 4, 4, WHITENESS);
+    HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    const struct {
+        const char* how;
+        void (*draw)(HDC dc, HDC source, HPEN pen, HBRUSH brush);
+    } writers[] = {
+        {"a line",
+         [](HDC dc, HDC, HPEN pen, HBRUSH) {
+             HGDIOBJ old = SelectObject(dc, pen);
+             MoveToEx(dc, 0, 1, nullptr);
+             LineTo(dc, 16, 1);
+             SelectObject(dc, old);
+         }},
+        {"a copy",
+         [](HDC dc, HDC source, HPEN, HBRUSH) { BitBlt(dc, 2, 2, 4, 4, source, 0, 0, SRCCOPY); }},
+        {"a brush fill",
+         [](HDC dc, HDC, HPEN, HBRUSH brush) {
+             HGDIOBJ old = SelectObject(dc, brush);
+             PatBlt(dc, 1, 1, 3, 3, PATCOPY);
+             SelectObject(dc, old);
+         }},
+        {"whiteness", [](HDC dc, HDC, HPEN, HBRUSH) { PatBlt(dc, 0, 0, 2, 2, WHITENESS); }},
+        {"an inversion", [](HDC dc, HDC, HPEN, HBRUSH) { PatBlt(dc, 0, 0, 2, 2, DSTINVERT); }},
+    };
+    for (const auto& writer : writers) {
+        Canvas c(16, 8);
+        // Black on the fresh bitmap, then the writer, then black again.
+        EXPECT_TRUE(PatBlt(c.dc, 0, 0, 16, 8, BLACKNESS));
+        EXPECT_EQ(c.Count(0u), 16 * 8);
+        writer.draw(c.dc, source.dc, pen, red);
+        EXPECT_LT(c.Count(0u), 16 * 8) << writer.how << " drew nothing";
+        HGDIOBJ old = SelectObject(c.dc, GetStockObject(BLACK_BRUSH));
+        EXPECT_TRUE(PatBlt(c.dc, 0, 0, 16, 8, PATCOPY));
+        SelectObject(c.dc, old);
+        EXPECT_EQ(c.Count(0u), 16 * 8) << "black after " << writer.how;
+    }
+    DeleteObject(pen);
+    DeleteObject(red);
+}
+
+// Bitmaps of several MiB live in memory of their own (2 MiB-aligned, huge
+// pages where the system has them): zeros at first, every pixel writable.
+TEST(GdiBlackFillTest, LargeBitmapsStartBlackAndKeepEveryPixel) {
+    Canvas c(1500, 1100);  // 6.3 MiB
+    std::vector<std::uint32_t> pixels = c.Pixels();
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0u), 1500 * 1100);
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    HGDIOBJ old = SelectObject(c.dc, brush);
+    PatBlt(c.dc, 0, 0, 1500, 1100, PATCOPY);
+    PatBlt(c.dc, 1499, 1099, 1, 1, WHITENESS);
+    SelectObject(c.dc, old);
+    DeleteObject(brush);
+    pixels = c.Pixels();
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0x00010203u), 1500 * 1100 - 1);
+    EXPECT_EQ(pixels.back(), 0x00FFFFFFu);
 }
 
 }  // namespace

@@ -1,20 +1,28 @@
 // The X11 display.
 //
 // Each Win32 window is one top-level X window whose whole area is the client
-// area: any frame and caption are the X window manager's. Client pixels go
-// up with XPutImage from the window manager's own buffer (32-bit 0x00RRGGBB
-// matches a 24-bit true-colour visual byte for byte), in bands so that
-// Xlib never copies a large image at once. The X window has no background,
-// so nothing but our pixels is ever drawn into it, and north-west bit
-// gravity keeps its contents in place across resizes.
+// area: any frame and caption are the X window manager's. Client pixels
+// (32-bit 0x00RRGGBB, which matches a 24-bit true-colour visual byte for
+// byte) go up in bands of rows. On a local server with MIT-SHM, from the
+// second frame on, each band is copied into one small shared-memory segment
+// and put with XShmPutImage, so that the pixels never pass through the
+// socket; the first frame, and everything when there is no segment (a remote
+// display, a server without the extension, a segment the server cannot
+// attach) they go with XPutImage from the window manager's own buffer. The X
+// window has no background, so nothing but our pixels is ever drawn into
+// it, and north-west bit gravity keeps its contents in place across resizes.
 #include "platform/backends/x11/x11_backend.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +41,10 @@ namespace {
 
 // Rows of one XPutImage request are kept to about this many bytes.
 const int kBandBytes = 256 * 1024;
+// The shared-memory segment: the rows of one XShmPutImage. Small, so that
+// it adds little to the program's memory, and large enough that a full
+// frame takes only a few round trips.
+const int kSharedBytes = 1024 * 1024;
 // X window sizes and positions are 16-bit.
 const int kMaxSide = 32767;
 // The window manager keeps client pixels up to this size each way; asking
@@ -70,8 +82,29 @@ void OnIoErrorExit(Display*, void*) {}
 #endif
 
 // Protocol errors are not fatal: the usual one is a request for a window
-// another program has just destroyed, which DestroyNotify then reports.
-int OnProtocolError(Display*, XErrorEvent*) { return 0; }
+// another program has just destroyed, which DestroyNotify then reports. An
+// error in MIT-SHM's attach request means the server could not attach the
+// segment: pixels then go through the socket.
+int shmMajorOpcode = -1;
+const int kShmAttachRequest = 1;  // X_ShmAttach, MIT-SHM's minor opcode
+bool shmFailed = false;
+int OnProtocolError(Display*, XErrorEvent* error) {
+    if (shmMajorOpcode >= 0 && error->request_code == shmMajorOpcode &&
+        error->minor_code == kShmAttachRequest) {
+        shmFailed = true;
+    }
+    return 0;
+}
+
+// Shared memory only works with a server on this machine: one reached
+// through a local socket.
+bool IsLocalConnection(Display* display) {
+    sockaddr_storage address = {};
+    socklen_t length = sizeof(address);
+    return getpeername(ConnectionNumber(display), reinterpret_cast<sockaddr*>(&address), &length) ==
+               0 &&
+           address.ss_family == AF_UNIX;
+}
 
 int ClampCoordinate(long value) {
     return static_cast<int>(
@@ -88,6 +121,10 @@ struct NativeWindow {
     Window parent = 0;
     RECT rect = {0, 0, 0, 0};  // the client area in screen coordinates
     bool mapped = false;
+    // The server has reported the window exposed since it was last mapped.
+    // Until then nothing drawn into it would show: an unmapped window keeps
+    // no pixels, and its exposure brings a repaint of everything visible.
+    bool exposed = false;
     WindowShow show = WindowShow::kHidden;
 };
 
@@ -126,7 +163,21 @@ public:
         randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
                  XRRQueryVersion(display_, &major, &minor) &&
                  (major > 1 || (major == 1 && minor >= 3));
+        randrEventBase_ = eventBase;
+        // The screen size is read once and kept; what changes it (RandR
+        // changes, the root window resized) marks it for reading again.
+        if (randr_) {
+            XRRSelectInput(
+                display_, root_,
+                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
+
+        // Whether the server has MIT-SHM is asked after the first frame.
+        shmMajorOpcode = -1;
+        shmFailed = false;
+        shm_ = IsLocalConnection(display_) ? ShmState::kUntried : ShmState::kUnavailable;
     }
 
     ~X11Backend() override {
@@ -141,11 +192,12 @@ public:
         if (colormap_ != DefaultColormap(display_, screen_) && !lossReport.lost) {
             XFreeColormap(display_, colormap_);
         }
+        ReleaseSharedSegment();
         XCloseDisplay(display_);
     }
 
     void GetScreenSize(int* width, int* height) override {
-        if (!lossReport.lost) {
+        if (screenStale_ && !lossReport.lost) {
             ReadScreenSize();
         }
         *width = screenWidth_;
@@ -235,6 +287,7 @@ public:
                     XWithdrawWindow(display_, window.xid, screen_);
                     window.mapped = false;
                 }
+                window.exposed = false;
                 break;
             case WindowShow::kNormal:
                 if (before == WindowShow::kMaximized) {
@@ -261,11 +314,14 @@ public:
                 window.mapped = true;
                 break;
         }
+        // The server maps the window while the program paints.
+        XFlush(display_);
     }
 
     void Present(WindowId id, const Surface& surface, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr) {
+        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr ||
+            !found->second.exposed) {
             return;
         }
         int left = std::max(0, static_cast<int>(area.left));
@@ -300,11 +356,17 @@ public:
             return;
         }
         int width = right - left;
+        if (PutShared(found->second, surface, left, top, right, bottom)) {
+            return;
+        }
         int bandRows = std::max(1, kBandBytes / (width * 4));
         for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
             XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
                       static_cast<unsigned>(width), static_cast<unsigned>(rows));
+        }
+        if (shm_ == ShmState::kUntried && !lossReport.lost) {
+            StartSharedSegment();
         }
     }
 
@@ -312,6 +374,10 @@ public:
         for (;;) {
             if (lossReport.lost) {
                 return WaitResult::kBroken;
+            }
+            if (wait && shm_ == ShmState::kAttaching) {
+                ConfirmSharedSegment();
+                continue;
             }
             // XPending sends whatever output is buffered before it looks.
             while (XPending(display_) > 0 && !lossReport.lost) {
@@ -337,6 +403,142 @@ public:
     }
 
 private:
+    // The segment is made after the first frame has gone through the
+    // socket: attaching it and the first touch of its pages on both sides
+    // would hold that frame up longer than sending it does. The attach
+    // request goes out with the frame and is confirmed before the program
+    // next waits or draws.
+    enum class ShmState { kUntried, kAttaching, kReady, kUnavailable };
+
+    // Makes the shared segment and asks the server to attach it, if the
+    // server has MIT-SHM.
+    void StartSharedSegment() {
+        shm_ = ShmState::kUnavailable;
+        int shmEvent = 0;
+        int shmError = 0;
+        if (!XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) ||
+            !XShmQueryExtension(display_)) {
+            shmMajorOpcode = -1;
+            return;
+        }
+        int id = shmget(IPC_PRIVATE, kSharedBytes, IPC_CREAT | 0600);
+        if (id < 0) {
+            return;
+        }
+        void* address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return;
+        }
+        shared_ = XShmSegmentInfo();
+        shared_.shmid = id;
+        shared_.shmaddr = static_cast<char*>(address);
+        shared_.readOnly = True;
+        shmFailed = false;
+        if (!XShmAttach(display_, &shared_)) {
+            shmdt(address);
+            shmctl(id, IPC_RMID, nullptr);
+            shared_ = XShmSegmentInfo();
+            return;
+        }
+        XFlush(display_);
+        shm_ = ShmState::kAttaching;
+    }
+
+    // The one round trip that tells whether the server could attach the
+    // segment; XPutImage from then on if it could not.
+    void ConfirmSharedSegment() {
+        XSync(display_, False);
+        // Marked for removal now that both sides have it: it goes when both
+        // have detached, even if the program is killed.
+        shmctl(shared_.shmid, IPC_RMID, nullptr);
+        if (shmFailed || lossReport.lost) {
+            shmdt(shared_.shmaddr);
+            shared_ = XShmSegmentInfo();
+            shm_ = ShmState::kUnavailable;
+            return;
+        }
+        shm_ = ShmState::kReady;
+    }
+
+    void ReleaseSharedSegment() {
+        if (shm_ == ShmState::kAttaching) {
+            ConfirmSharedSegment();
+        }
+        if (shm_ != ShmState::kReady) {
+            return;
+        }
+        if (!lossReport.lost) {
+            XShmDetach(display_, &shared_);
+        }
+        // The server keeps its own attachment until it has read the detach.
+        shmdt(shared_.shmaddr);
+        shared_ = XShmSegmentInfo();
+        shm_ = ShmState::kUnavailable;
+    }
+
+    // Puts rows `top` to `bottom` of columns `left` to `right` through the
+    // shared segment, a band at a time; false if there is no segment.
+    bool PutShared(NativeWindow& window, const Surface& surface, int left, int top, int right,
+                   int bottom) {
+        if (shm_ == ShmState::kAttaching) {
+            ConfirmSharedSegment();
+        }
+        if (shm_ != ShmState::kReady) {
+            return false;
+        }
+        int width = right - left;
+        int bandRows = std::max(1, kSharedBytes / (width * 4));
+        XImage image = {};
+        image.width = width;
+        image.format = ZPixmap;
+        image.data = shared_.shmaddr;
+        image.obdata = reinterpret_cast<char*>(&shared_);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        image.byte_order = MSBFirst;
+        image.bitmap_bit_order = MSBFirst;
+#else
+        image.byte_order = LSBFirst;
+        image.bitmap_bit_order = LSBFirst;
+#endif
+        image.bitmap_unit = 32;
+        image.bitmap_pad = 32;
+        image.depth = depth_;
+        image.bytes_per_line = width * 4;
+        image.bits_per_pixel = 32;
+        image.red_mask = 0xFF0000;
+        image.green_mask = 0x00FF00;
+        image.blue_mask = 0x0000FF;
+        for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
+            int rows = std::min(bandRows, bottom - y);
+            // The server must have read the previous band before the segment
+            // is written again; requests are handled in order, so one round
+            // trip is enough.
+            if (sharedBusy_) {
+                XSync(display_, False);
+                sharedBusy_ = false;
+                if (lossReport.lost) {
+                    break;
+                }
+            }
+            std::uint32_t* band = reinterpret_cast<std::uint32_t*>(shared_.shmaddr);
+            for (int row = 0; row < rows; ++row) {
+                std::memcpy(
+                    band + static_cast<std::size_t>(row) * width,
+                    surface.pixels + static_cast<std::size_t>(y + row) * surface.width + left,
+                    static_cast<std::size_t>(width) * 4);
+            }
+            image.height = rows;
+            if (!XInitImage(&image)) {
+                return false;
+            }
+            XShmPutImage(display_, window.xid, window.gc, &image, 0, 0, left, y,
+                         static_cast<unsigned>(width), static_cast<unsigned>(rows), False);
+            sharedBusy_ = true;
+        }
+        return true;
+    }
+
     NativeWindow* FindByXid(Window xid, WindowId* id) {
         for (auto& entry : windows_) {
             if (entry.second.xid == xid) {
@@ -353,6 +555,18 @@ private:
             XRefreshKeyboardMapping(&xevent.xmapping);
             return false;
         }
+        if (xevent.xany.window == root_ ||
+            (randr_ && (xevent.type == randrEventBase_ + RRScreenChangeNotify ||
+                        xevent.type == randrEventBase_ + RRNotify))) {
+            // Forged events must not change the screen Xlib records.
+            if (!xevent.xany.send_event &&
+                ((randr_ && xevent.type == randrEventBase_ + RRScreenChangeNotify) ||
+                 xevent.type == ConfigureNotify)) {
+                XRRUpdateConfiguration(&xevent);
+            }
+            screenStale_ = true;
+            return false;
+        }
         WindowId id = 0;
         NativeWindow* window = FindByXid(xevent.xany.window, &id);
         if (window == nullptr) {
@@ -363,6 +577,7 @@ private:
         switch (xevent.type) {
             case Expose: {
                 const XExposeEvent& e = xevent.xexpose;
+                window->exposed = true;
                 event->type = BackendEvent::kExpose;
                 event->rect = RECT{e.x, e.y, e.x + e.width, e.y + e.height};
                 return true;
@@ -389,6 +604,13 @@ private:
             }
             case ReparentNotify:
                 window->parent = xevent.xreparent.parent;
+                return false;
+            case UnmapNotify:
+                // Only the server's own report: a forged one would stop the
+                // window being drawn.
+                if (!xevent.xany.send_event) {
+                    window->exposed = false;
+                }
                 return false;
             case ClientMessage: {
                 const XClientMessageEvent& e = xevent.xclient;
@@ -489,20 +711,14 @@ private:
     // The primary monitor: RandR's primary output where the server names
     // one, otherwise the whole X screen.
     void ReadScreenSize() {
+        screenStale_ = false;
         if (randr_ && ReadPrimaryOutputSize()) {
             return;
         }
-        Window root = 0;
-        int x = 0;
-        int y = 0;
-        unsigned width = 0;
-        unsigned height = 0;
-        unsigned border = 0;
-        unsigned depth = 0;
-        if (XGetGeometry(display_, root_, &root, &x, &y, &width, &height, &border, &depth)) {
-            screenWidth_ = static_cast<int>(width);
-            screenHeight_ = static_cast<int>(height);
-        }
+        // Xlib's record of the screen, kept current from the server's own
+        // screen-change and root configure events (see Translate).
+        screenWidth_ = DisplayWidth(display_, screen_);
+        screenHeight_ = DisplayHeight(display_, screen_);
     }
 
     bool ReadPrimaryOutputSize() {
@@ -549,6 +765,11 @@ private:
     Atom maximizedVert_ = 0;
     Atom maximizedHorz_ = 0;
     bool randr_ = false;
+    int randrEventBase_ = 0;
+    ShmState shm_ = ShmState::kUnavailable;
+    XShmSegmentInfo shared_ = {};
+    bool sharedBusy_ = false;  // a put from the segment may still be pending
+    bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
     std::unordered_map<WindowId, NativeWindow> windows_;

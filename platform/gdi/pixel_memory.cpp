@@ -1,0 +1,77 @@
+#include "platform/gdi/pixel_memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+const std::size_t kHugePage = 2 * 1024 * 1024;
+const std::size_t kPage = 4096;
+// Below this a block goes to the usual allocator: a huge page would waste
+// more than it saves.
+const std::size_t kLargeBlock = kHugePage;
+
+// Stored just before the pixels: where the block came from. A length of 0
+// means the usual allocator, with `base` the pointer it gave.
+struct Header {
+    void* base;
+    std::size_t length;
+};
+const std::size_t kHeaderSpace = 16;
+static_assert(sizeof(Header) <= kHeaderSpace, "the header fits before the pixels");
+
+Header* HeaderOf(std::uint32_t* pixels) {
+    return reinterpret_cast<Header*>(reinterpret_cast<char*>(pixels) - kHeaderSpace);
+}
+
+}  // namespace
+
+std::uint32_t* AllocatePixelMemory(std::size_t count) {
+    if (count == 0 || count > (SIZE_MAX - 2 * kHugePage) / sizeof(std::uint32_t)) {
+        return nullptr;
+    }
+    std::size_t bytes = count * sizeof(std::uint32_t);
+    if (bytes < kLargeBlock) {
+        char* block = static_cast<char*>(std::calloc(1, bytes + kHeaderSpace));
+        if (block == nullptr) {
+            return nullptr;
+        }
+        std::uint32_t* pixels = reinterpret_cast<std::uint32_t*>(block + kHeaderSpace);
+        *HeaderOf(pixels) = Header{block, 0};
+        return pixels;
+    }
+    // Room to put the pixels on a 2 MiB boundary with a page for the header
+    // before it. Only what is touched is ever allocated.
+    std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    std::size_t length = rounded + kHugePage + kPage;
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        return nullptr;
+    }
+    std::uintptr_t start = reinterpret_cast<std::uintptr_t>(base) + kPage;
+    start = (start + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+    std::uint32_t* pixels = reinterpret_cast<std::uint32_t*>(start);
+#ifdef MADV_HUGEPAGE
+    // Advice only: without transparent huge pages the block still works.
+    madvise(pixels, rounded, MADV_HUGEPAGE);
+#endif
+    *HeaderOf(pixels) = Header{base, length};
+    return pixels;
+}
+
+void FreePixelMemory(std::uint32_t* pixels) {
+    if (pixels == nullptr) {
+        return;
+    }
+    Header header = *HeaderOf(pixels);
+    if (header.length == 0) {
+        std::free(header.base);
+    } else {
+        munmap(header.base, header.length);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+// The PNG writer of Windows builds: the stb single-file encoder, given the
+// whole image at once.
+#include "tools/png_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+namespace {
+
+struct Sink {
+    std::FILE* file;
+    bool failed;
+};
+
+void WriteToSink(void* context, void* data, int size) {
+    Sink* sink = static_cast<Sink*>(context);
+    if (!sink->failed && std::fwrite(data, 1, static_cast<std::size_t>(size), sink->file) !=
+                             static_cast<std::size_t>(size)) {
+        sink->failed = true;
+    }
+}
+
+std::string TemporaryPathFor(const std::string& path) {
+    // Beside the target, so that the final rename stays on one file system.
+    // A random suffix keeps two runs writing the same file apart.
+    std::random_device random;
+    return path + ".tmp-" + std::to_string(random()) + std::to_string(random());
+}
+
+}  // namespace
+
+bool WritePngFile(const std::string& path, int width, int height, const PngRowReader& readRows,
+                  std::string* error) {
+    if (width < 1 || height < 1) {
+        *error = "bad image size";
+        return false;
+    }
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    if (!readRows(0, height, pixels.data())) {
+        *error = "cannot read the image";
+        return false;
+    }
+    return WritePngFile(path, pixels, width, height, error);
+}
+
+bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
+                  int height, std::string* error) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(width) * height; i < n; ++i) {
+        rgb[3 * i + 0] = static_cast<unsigned char>(pixels[i] >> 16);
+        rgb[3 * i + 1] = static_cast<unsigned char>(pixels[i] >> 8);
+        rgb[3 * i + 2] = static_cast<unsigned char>(pixels[i]);
+    }
+
+    std::string temporary = TemporaryPathFor(path);
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    Sink sink{file, false};
+    int encoded =
+        stbi_write_png_to_func(WriteToSink, &sink, width, height, 3, rgb.data(), width * 3);
+    int writeError = sink.failed ? errno : 0;
+    bool closed = std::fclose(file) == 0;
+    if (!encoded || sink.failed || !closed) {
+        *error = !encoded ? "PNG encoding failed" : std::strerror(writeError ? writeError : EIO);
+        std::remove(temporary.c_str());
+        return false;
+    }
+
+    std::error_code code;
+    std::filesystem::rename(temporary, path, code);
+    if (code) {
+        *error = code.message();
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
