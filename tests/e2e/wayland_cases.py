@@ -1,0 +1,434 @@
+"""End-to-end cases of the ostrevane program on real Wayland compositors,
+with no X server: weston (headless, pixman) and sway (headless, as an
+unprivileged user). ostrevane_e2e.py dispatches to them.
+
+Each compositor gets a runtime folder of its own (mode 0700), a socket name
+of its own and a process group of its own; the whole group is killed at the
+end, and the case fails if any process of that runtime folder outlives it
+(Xwayland, shell helpers).
+
+Cases:
+  weston-window WxH  the program chooses Wayland on its own (DISPLAY
+                     unset); its window, captioned "Ostrevane", shows the
+                     top-left part of `ostrevane-render --size WxH`, at
+                     3/4 of the output
+  weston-lost        killing weston ends the program with exit code 1 and
+                     one line naming the compositor, within a second
+  sway-window WxH    sway tiles the window: the client area shows the
+                     canvas at the size sway gives it; floated and resized
+                     with swaymsg it still does; `swaymsg kill` ends the
+                     program with exit code 0
+"""
+
+import json
+import os
+import pwd
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import ostrevane_e2e as e2e
+from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+
+TITLE = e2e.TITLE
+# The unprivileged account sway runs as (sway refuses root).
+SWAY_USER = "ostrevane-e2e"
+# weston's desktop: one flat colour, no panel, no animations.
+WESTON_BACKGROUND = (0x20, 0x40, 0xC0)
+WESTON_INI = """[core]
+idle-time=0
+
+[shell]
+background-color=0xff2040c0
+panel-position=none
+animation=none
+startup-animation=none
+close-animation=none
+focus-animation=none
+"""
+
+
+def render(args, workdir, size):
+    path = os.path.join(workdir, "expected.png")
+    result = subprocess.run([args.render, "--size", "%dx%d" % size, "--output", path],
+                            capture_output=True, text=True, timeout=60)
+    check(result.returncode == 0, "ostrevane-render failed: " + result.stderr.strip())
+    expected = read_png(path)
+    check(expected[:2] == size, "render size mismatch")
+    return expected
+
+
+def crop(image, x, y, width, height):
+    iw, ih, rows = image
+    check(x >= 0 and y >= 0 and x + width <= iw and y + height <= ih,
+          "window %dx%d at (%d, %d) is not inside the %dx%d screenshot"
+          % (width, height, x, y, iw, ih))
+    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
+
+
+def runtime_processes(runtime_dir):
+    """Processes whose environment names `runtime_dir` as XDG_RUNTIME_DIR."""
+    wanted = b"XDG_RUNTIME_DIR=" + runtime_dir.encode()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if wanted in f.read().split(b"\0"):
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
+class Compositor:
+    """A compositor in a process group and runtime folder of its own, and
+    the programs started on it."""
+
+    def __init__(self, workdir, user=None):
+        self.user = user
+        self.runtime_dir = tempfile.mkdtemp(prefix="ostrevane-wl-", dir=workdir)
+        os.chmod(self.runtime_dir, 0o700)
+        if user is not None:
+            os.chmod(workdir, 0o755)
+            os.chown(self.runtime_dir, user.pw_uid, user.pw_gid)
+        self.socket = "ostrevane-%d-%d" % (os.getpid(), int(time.monotonic() * 1000) % 100000)
+        self.process = None
+        self.programs = []
+
+    def env(self, extra=None):
+        env = {key: value for key, value in os.environ.items()
+               if key not in ("DISPLAY", "WAYLAND_DISPLAY", "OSTREVANE_BACKEND", "XAUTHORITY")}
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env["WAYLAND_DISPLAY"] = self.socket
+        env.update(extra or {})
+        return env
+
+    def command(self, argv, env):
+        """argv run with `env`, as the compositor's user."""
+        if self.user is None:
+            return argv
+        assignments = ["%s=%s" % item for item in sorted(env.items())
+                       if item[0] in ("XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "SWAYSOCK", "PATH",
+                                      "HOME", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS")
+                       or item[0].startswith("WLR_")]
+        return ["runuser", "-u", self.user.pw_name, "--", "env", "-i"] + assignments + argv
+
+    def start(self, argv, extra_env=None):
+        env = self.env(extra_env)
+        self.log = open(os.path.join(self.runtime_dir, "..", "compositor.log"), "wb")
+        self.process = subprocess.Popen(self.command(argv, env), env=env, stdout=self.log,
+                                        stderr=subprocess.STDOUT, start_new_session=True,
+                                        cwd=self.runtime_dir)
+        socket = os.path.join(self.runtime_dir, self.socket)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(socket):
+            check(self.process.poll() is None,
+                  "%s exited at start (code %s): %s"
+                  % (argv[0], self.process.returncode, self.log_tail()))
+            check(time.monotonic() < deadline, "%s made no socket within 15 s" % argv[0])
+            time.sleep(0.05)
+
+    def log_tail(self):
+        try:
+            with open(os.path.join(self.runtime_dir, "..", "compositor.log"), "rb") as f:
+                return f.read()[-600:].decode(errors="replace").strip()
+        except OSError:
+            return ""
+
+    def run(self, argv, timeout=10, extra_env=None, cwd=None):
+        env = self.env(extra_env)
+        return subprocess.run(self.command(argv, env), env=env, capture_output=True, text=True,
+                              timeout=timeout, cwd=cwd or self.runtime_dir)
+
+    def spawn_program(self, program, extra_env=None):
+        env = self.env(extra_env)
+        process = subprocess.Popen(self.command([program], env), env=env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   start_new_session=True)
+        self.programs.append(process)
+        return process
+
+    def kill(self):
+        """Kills the compositor's whole process group."""
+        if self.process is not None and self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        if self.process is not None:
+            self.process.wait(timeout=5)
+
+    def close(self):
+        for process in self.programs:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=5)
+        self.kill()
+        if getattr(self, "log", None) is not None:
+            self.log.close()
+        # Anything left of this compositor (Xwayland, shell helpers) is a
+        # fault of the test's clean-up: kill it, then say so.
+        deadline = time.monotonic() + 2
+        leftover = runtime_processes(self.runtime_dir)
+        while leftover and time.monotonic() < deadline:
+            time.sleep(0.05)
+            leftover = runtime_processes(self.runtime_dir)
+        for pid in leftover:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        check(not leftover, "processes outlived the compositor: %s" % leftover)
+
+
+def wait_exit_checked(process, timeout, want_code, what):
+    started = time.monotonic()
+    code = e2e.wait_exit(process, timeout)
+    elapsed = time.monotonic() - started
+    check(code is not None, "the program was still running %.1f s after %s" % (timeout, what))
+    stderr = process.stderr.read().decode(errors="replace")
+    check(code == want_code, "exit code %d after %s (stderr: %r)" % (code, what, stderr))
+    return stderr, elapsed
+
+
+# --- weston ------------------------------------------------------------------
+
+
+def start_weston(workdir, size):
+    require_tools("weston", "weston-screenshooter", "weston-debug")
+    compositor = Compositor(workdir)
+    ini = os.path.join(workdir, "weston.ini")
+    with open(ini, "w") as f:
+        f.write(WESTON_INI)
+    compositor.start(["weston", "--config=" + ini, "--backend=headless-backend.so", "--use-pixman",
+                      "--width=%d" % size[0], "--height=%d" % size[1],
+                      "--socket=" + compositor.socket, "--debug", "--idle-time=0"])
+    return compositor
+
+
+def weston_window_title(compositor, timeout=10):
+    """Waits for the program's toplevel in weston's scene graph."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = compositor.run(["timeout", "2", "weston-debug", "scene-graph"], timeout=5)
+        if "top-level window '%s'" % TITLE in result.stdout:
+            return
+        check(time.monotonic() < deadline,
+              "no toplevel '%s' in weston's scene graph within %d s" % (TITLE, timeout))
+        time.sleep(0.1)
+
+
+def weston_screenshot(compositor, workdir):
+    shots = os.path.join(workdir, "shots")
+    shutil.rmtree(shots, ignore_errors=True)
+    os.mkdir(shots)
+    result = compositor.run(["weston-screenshooter"], cwd=shots)
+    check(result.returncode == 0, "weston-screenshooter failed: " + result.stderr.strip())
+    names = [name for name in os.listdir(shots) if name.endswith(".png")]
+    check(len(names) == 1, "weston-screenshooter wrote %s" % names)
+    return read_png(os.path.join(shots, names[0]))
+
+
+def window_bounds(image, background):
+    """The bounding box (x, y, width, height) of what is not desktop."""
+    width, height, rows = image
+    colour = bytes(background)
+    plain = colour * width
+    top = bottom = left = right = None
+    for y, row in enumerate(rows):
+        if row == plain:
+            continue
+        first = next(x for x in range(width) if row[x * 3:x * 3 + 3] != colour)
+        last = next(x for x in range(width - 1, -1, -1) if row[x * 3:x * 3 + 3] != colour)
+        top = y if top is None else top
+        bottom = y + 1
+        left = first if left is None else min(left, first)
+        right = last + 1 if right is None else max(right, last + 1)
+    check(top is not None, "the screenshot shows no window")
+    return left, top, right - left, bottom - top
+
+
+def weston_window_case(args, workdir, size):
+    expected = render(args, workdir, size)
+    compositor = start_weston(workdir, size)
+    try:
+        # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
+        # itself. The command line is ignored, whatever it holds.
+        program = compositor.spawn_program(args.program)
+        weston_window_title(compositor)
+        # weston leaves the size to the client: 3/4 of the output.
+        want = (size[0] * 3 // 4, size[1] * 3 // 4)
+        deadline = time.monotonic() + 5
+        while True:
+            shot = weston_screenshot(compositor, workdir)
+            check(shot[:2] == size, "screenshot is %dx%d" % shot[:2])
+            x, y, w, h = window_bounds(shot, WESTON_BACKGROUND)
+            difference = ("client area %dx%d, expected %dx%d" % ((w, h) + want)
+                          if (w, h) != want else
+                          first_difference(crop(shot, x, y, w, h), expected))
+            if difference is None:
+                break
+            check(time.monotonic() < deadline, "weston %dx%d: %s" % (size + (difference,)))
+            time.sleep(0.1)
+        check(program.poll() is None, "the program ended on its own")
+        print("ok - weston %dx%d: window %dx%d at (%d, %d) shows the canvas pixel for pixel"
+              % (size + (w, h, x, y)))
+    finally:
+        compositor.close()
+    check(program.returncode is not None, "the program outlived the test")
+
+
+def weston_lost_case(args, workdir):
+    compositor = start_weston(workdir, (640, 480))
+    try:
+        program = compositor.spawn_program(args.program)
+        weston_window_title(compositor)
+        compositor.kill()
+        stderr, elapsed = wait_exit_checked(program, 1.0, 1, "weston was killed")
+        lines = stderr.splitlines()
+        check(len(lines) == 1 and compositor.socket in lines[0],
+              "stderr does not say which compositor was lost: %r" % stderr)
+        print("ok - losing weston: %s (%.3f s)" % (lines[0], elapsed))
+    finally:
+        compositor.close()
+
+
+# --- sway --------------------------------------------------------------------
+
+
+def sway_user():
+    """The unprivileged account sway runs as, made once."""
+    check(os.geteuid() == 0, "the sway case creates a user: run it as root")
+    try:
+        return pwd.getpwnam(SWAY_USER)
+    except KeyError:
+        pass
+    result = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
+                             "/usr/sbin/nologin", SWAY_USER], capture_output=True, text=True,
+                            timeout=30)
+    # 9: made meanwhile by a test running beside this one.
+    check(result.returncode in (0, 9), "useradd failed: " + result.stderr.strip())
+    return pwd.getpwnam(SWAY_USER)
+
+
+class Sway:
+    def __init__(self, workdir, size):
+        require_tools("sway", "swaymsg", "grim", "runuser", "useradd")
+        if os.geteuid() != 0:
+            if os.environ.get("CI") == "true":
+                raise Failure("the sway case must run as root in CI (it makes a user)")
+            raise Skip("the sway case runs as root (it makes an unprivileged user)")
+        self.user = sway_user()
+        self.workdir = workdir
+        self.compositor = Compositor(workdir, self.user)
+        self.swaysock = os.path.join(self.compositor.runtime_dir, "sway-ipc.sock")
+        config = os.path.join(self.compositor.runtime_dir, "config")
+        with open(config, "w") as f:
+            f.write("output HEADLESS-1 resolution %dx%d\n" % size)
+            f.write("xwayland disable\n")
+            f.write("ipc_socket %s\n" % self.swaysock)
+        os.chown(config, self.user.pw_uid, self.user.pw_gid)
+        self.extra = {"WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
+                      "WLR_LIBINPUT_NO_DEVICES": "1", "SWAYSOCK": self.swaysock,
+                      "HOME": self.compositor.runtime_dir}
+        self.compositor.start(["sway", "-c", config, "--unsupported-gpu"], self.extra)
+        # sway makes its IPC socket after the Wayland one.
+        deadline = time.monotonic() + 10
+        while not os.path.exists(self.swaysock):
+            check(time.monotonic() < deadline, "sway made no IPC socket within 10 s: "
+                  + self.compositor.log_tail())
+            time.sleep(0.05)
+
+    def msg(self, *argv):
+        result = self.compositor.run(["swaymsg"] + list(argv), extra_env=self.extra)
+        check(result.returncode == 0, "swaymsg %s failed: %s %s"
+              % (" ".join(argv), result.stdout.strip(), result.stderr.strip()))
+        return result.stdout
+
+    def window(self):
+        """The program's node in sway's tree, or None."""
+        tree = json.loads(self.msg("-t", "get_tree", "-r"))
+        stack = [tree]
+        while stack:
+            node = stack.pop()
+            if node.get("name") == TITLE and node.get("pid"):
+                return node
+            stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
+        return None
+
+    def screenshot(self):
+        path = os.path.join(self.compositor.runtime_dir, "shot.png")
+        if os.path.exists(path):
+            os.unlink(path)
+        result = self.compositor.run(["grim", path], extra_env=self.extra)
+        check(result.returncode == 0, "grim failed: " + result.stderr.strip())
+        return read_png(path)
+
+    def expect_picture(self, what, expected, want_size=None, timeout=5.0):
+        """Waits until the window (of `want_size`, if given) shows the canvas."""
+        deadline = time.monotonic() + timeout
+        while True:
+            node = self.window()
+            check(node is not None, "%s: the window is gone from sway's tree" % what)
+            rect, inner = node["rect"], node["window_rect"]
+            x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
+            w, h = inner["width"], inner["height"]
+            if want_size is not None and (w, h) != want_size:
+                difference = "client area %dx%d, expected %dx%d" % ((w, h) + want_size)
+            else:
+                difference = first_difference(crop(self.screenshot(), x, y, w, h), expected)
+            if difference is None:
+                return w, h
+            check(time.monotonic() < deadline, "%s: %s" % (what, difference))
+            time.sleep(0.1)
+
+    def close(self):
+        self.compositor.close()
+
+
+def sway_window_case(args, workdir, size):
+    expected = render(args, workdir, size)
+    sway = Sway(workdir, size)
+    try:
+        program = sway.compositor.spawn_program(args.program)
+        deadline = time.monotonic() + 10
+        while sway.window() is None:
+            check(program.poll() is None, "the program ended at start: %s"
+                  % program.stderr.read().decode(errors="replace").strip())
+            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % TITLE)
+            time.sleep(0.1)
+        w, h = sway.expect_picture("tiled", expected)
+        print("ok - sway %dx%d: tiled window %dx%d shows the canvas" % (size + (w, h)))
+
+        # Floated and resized: the client area follows sway's size.
+        criteria = '[title="^%s$"]' % TITLE
+        sway.msg(criteria, "floating", "enable")
+        sway.msg(criteria, "resize", "set", "width", "301", "px", "height", "203", "px")
+        w, h = sway.expect_picture("resized to 301x203", expected, (301, 203))
+        sway.msg(criteria, "resize", "set", "width", str(size[0] - 40), "px", "height",
+                 str(size[1] - 60), "px")
+        w, h = sway.expect_picture("resized larger", expected, (size[0] - 40, size[1] - 60))
+        check(program.poll() is None, "the program ended while resized")
+        print("ok - sway: floated and resized, the picture stays right")
+
+        sway.msg(criteria, "kill")
+        stderr, elapsed = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        check(stderr == "", "unexpected stderr: %r" % stderr)
+        print("ok - swaymsg kill ends the program with exit code 0 (%.3f s)" % elapsed)
+    finally:
+        sway.close()
+
+
+def run(args, workdir, case, size):
+    if case == "weston-window":
+        weston_window_case(args, workdir, size)
+    elif case == "weston-lost":
+        weston_lost_case(args, workdir)
+    elif case == "sway-window":
+        sway_window_case(args, workdir, size)
+    else:
+        raise Failure("unknown case " + case)
