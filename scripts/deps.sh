@@ -6,15 +6,19 @@ set -euo pipefail
 # The default build makes the tests and benchmarks too, so it needs their
 # libraries even to run the program.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev
+       libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
        googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
+      # Wayland compositors and their screenshot tools; Xwayland for the X11
+      # display under a compositor that goes away.
+      weston sway grim xwayland
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
-harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
+harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3 weston)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;

@@ -14,6 +14,10 @@ Cases:
                      3/4 of the output
   weston-lost        killing weston ends the program with exit code 1 and
                      one line naming the compositor, within a second
+  xwayland-lost      the X11 display through weston's Xwayland: weston shut
+                     down or killed ends the program with exit code 1 and one
+                     line naming the X display, even though the window is
+                     destroyed before the connection closes
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it; floated and resized
                      with swaymsg it still does; `swaymsg kill` ends the
@@ -142,10 +146,10 @@ class Compositor:
                         if name.startswith("wayland-") and not name.endswith(".lock"))
         return chosen[0] if chosen else None
 
-    def log_tail(self):
+    def log_tail(self, limit=600):
         try:
             with open(os.path.join(self.runtime_dir, "..", "compositor.log"), "rb") as f:
-                return f.read()[-600:].decode(errors="replace").strip()
+                return f.read()[-limit:].decode(errors="replace").strip()
         except OSError:
             return ""
 
@@ -162,22 +166,40 @@ class Compositor:
         self.programs.append(process)
         return process
 
-    def kill(self):
-        """Kills the compositor's whole process group."""
+    def kill(self, how=signal.SIGKILL):
+        """Ends the compositor: SIGKILL to its whole process group, or
+        `how` to the compositor alone (which then takes its helpers
+        down; close() kills whatever is left)."""
         if self.process is not None and self.process.poll() is None:
             try:
-                os.killpg(self.process.pid, signal.SIGKILL)
+                if how == signal.SIGKILL:
+                    os.killpg(self.process.pid, signal.SIGKILL)
+                else:
+                    os.kill(self.compositor_pid(), how)
             except ProcessLookupError:
                 pass
-        if self.process is not None:
+        if self.process is not None and how == signal.SIGKILL:
             self.process.wait(timeout=5)
+
+    def compositor_pid(self):
+        """The compositor itself (under runuser, its child)."""
+        if self.user is None:
+            return self.process.pid
+        with open("/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)) as f:
+            children = f.read().split()
+        return int(children[0]) if children else self.process.pid
 
     def close(self):
         for process in self.programs:
             if process.poll() is None:
                 os.killpg(process.pid, signal.SIGKILL)
             process.wait(timeout=5)
-        self.kill()
+        if self.process is not None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait(timeout=5)
         if getattr(self, "log", None) is not None:
             self.log.close()
         # Anything left of this compositor (Xwayland, shell helpers) is a
@@ -208,7 +230,7 @@ def wait_exit_checked(process, timeout, want_code, what):
 # --- weston ------------------------------------------------------------------
 
 
-def start_weston(workdir, size):
+def start_weston(workdir, size, options=()):
     require_tools("weston", "weston-screenshooter", "weston-debug")
     compositor = Compositor(workdir)
     ini = os.path.join(workdir, "weston.ini")
@@ -217,7 +239,8 @@ def start_weston(workdir, size):
     try:
         compositor.start(["weston", "--config=" + ini, "--backend=headless-backend.so",
                           "--use-pixman", "--width=%d" % size[0], "--height=%d" % size[1],
-                          "--socket=" + compositor.socket, "--debug", "--idle-time=0"])
+                          "--socket=" + compositor.socket, "--debug", "--idle-time=0"]
+                         + list(options))
     except BaseException:
         compositor.close()
         raise
@@ -297,18 +320,49 @@ def weston_window_case(args, workdir, size):
 
 
 def weston_lost_case(args, workdir):
-    compositor = start_weston(workdir, (640, 480))
-    try:
-        program = compositor.spawn_program(args.program)
-        weston_window_title(compositor)
-        compositor.kill()
-        stderr, elapsed = wait_exit_checked(program, 1.0, 1, "weston was killed")
-        lines = stderr.splitlines()
-        check(len(lines) == 1 and compositor.socket in lines[0],
-              "stderr does not say which compositor was lost: %r" % stderr)
-        print("ok - losing weston: %s (%.3f s)" % (lines[0], elapsed))
-    finally:
-        compositor.close()
+    # Killed outright, and shut down in order (SIGTERM).
+    for how in (signal.SIGKILL, signal.SIGTERM):
+        compositor = start_weston(workdir, (640, 480))
+        try:
+            program = compositor.spawn_program(args.program)
+            weston_window_title(compositor)
+            compositor.kill(how)
+            stderr, elapsed = wait_exit_checked(program, 1.0, 1, "weston got %s" % how.name)
+            lines = stderr.splitlines()
+            check(len(lines) == 1 and compositor.socket in lines[0],
+                  "stderr does not say which compositor was lost: %r" % stderr)
+            print("ok - weston got %s: %s (%.3f s)" % (how.name, lines[0], elapsed))
+        finally:
+            compositor.close()
+
+
+def xwayland_lost_case(args, workdir):
+    """The X11 display through weston's Xwayland: when weston shuts down,
+    Xwayland destroys the window before the connection closes, and the
+    program must still end with 1, not 0."""
+    require_tools("Xwayland")
+    for how in (signal.SIGTERM, signal.SIGKILL):
+        compositor = start_weston(workdir, (640, 480), ["--xwayland"])
+        try:
+            deadline = time.monotonic() + 10
+            while "listening on display :" not in compositor.log_tail(None):
+                check(time.monotonic() < deadline, "weston announced no X display: "
+                      + compositor.log_tail())
+                time.sleep(0.05)
+            log = compositor.log_tail(None)
+            display = log[log.index("listening on display :") + 21:].split()[0]
+            program = compositor.spawn_program(args.program,
+                                               {"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
+            weston_window_title(compositor)
+            compositor.kill(how)
+            stderr, elapsed = wait_exit_checked(program, 1.5, 1, "weston got %s" % how.name)
+            lines = stderr.splitlines()
+            check(len(lines) == 1 and '"%s"' % display in lines[0],
+                  "stderr does not say which display was lost: %r" % stderr)
+            print("ok - Xwayland %s of weston, weston got %s: %s (%.3f s)"
+                  % (display, how.name, lines[0], elapsed))
+        finally:
+            compositor.close()
 
 
 # --- sway --------------------------------------------------------------------
@@ -456,6 +510,8 @@ def run(args, workdir, case, size):
         weston_window_case(args, workdir, size)
     elif case == "weston-lost":
         weston_lost_case(args, workdir)
+    elif case == "xwayland-lost":
+        xwayland_lost_case(args, workdir)
     elif case == "sway-window":
         sway_window_case(args, workdir, size)
     else:
