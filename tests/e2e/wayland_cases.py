@@ -149,7 +149,8 @@ class Compositor:
     def log_tail(self, limit=600):
         try:
             with open(os.path.join(self.runtime_dir, "..", "compositor.log"), "rb") as f:
-                return f.read()[-limit:].decode(errors="replace").strip()
+                data = f.read()
+            return (data[-limit:] if limit else data).decode(errors="replace").strip()
         except OSError:
             return ""
 
