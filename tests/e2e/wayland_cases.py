@@ -160,8 +160,10 @@ class Compositor:
                               timeout=timeout, cwd=cwd or self.runtime_dir)
 
     def spawn_program(self, program, extra_env=None):
+        """Starts `program` (a path, or a command line) on the compositor."""
         env = self.env(extra_env)
-        process = subprocess.Popen(self.command([program], env), env=env,
+        argv = [program] if isinstance(program, str) else list(program)
+        process = subprocess.Popen(self.command(argv, env), env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                    start_new_session=True)
         self.programs.append(process)
