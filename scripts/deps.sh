@@ -6,7 +6,7 @@ set -euo pipefail
 # The default build makes the tests and benchmarks too, so it needs their
 # libraries even to run the program.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libstb-dev
-       libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
+       libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo
        googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format

@@ -9,9 +9,10 @@ end, and the case fails if any process of that runtime folder outlives it
 
 Cases:
   weston-window WxH  the program chooses Wayland on its own (DISPLAY
-                     unset); its window, captioned "Ostrevane", shows the
-                     top-left part of `ostrevane-render --size WxH`, at
-                     3/4 of the output
+                     unset); its window, captioned "Ostrevane" and framed by
+                     libdecor (weston has no server-side decorations), shows
+                     the top-left part of `ostrevane-render --size WxH` in a
+                     client area 3/4 of the output
   weston-lost        killing weston ends the program with exit code 1 and
                      one line naming the compositor, within a second
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
@@ -273,23 +274,24 @@ def weston_screenshot(compositor, workdir):
     return read_png(os.path.join(shots, names[0]))
 
 
-def window_bounds(image, background):
-    """The bounding box (x, y, width, height) of what is not desktop."""
-    width, height, rows = image
-    colour = bytes(background)
-    plain = colour * width
-    top = bottom = left = right = None
-    for y, row in enumerate(rows):
-        if row == plain:
-            continue
-        first = next(x for x in range(width) if row[x * 3:x * 3 + 3] != colour)
-        last = next(x for x in range(width - 1, -1, -1) if row[x * 3:x * 3 + 3] != colour)
-        top = y if top is None else top
-        bottom = y + 1
-        left = first if left is None else min(left, first)
-        right = last + 1 if right is None else max(right, last + 1)
-    check(top is not None, "the screenshot shows no window")
-    return left, top, right - left, bottom - top
+def find_client_area(shot, expected, size):
+    """(x, y) where the screenshot shows the expected canvas's top-left
+    `size` part, or None. Candidates are where the canvas's first row
+    begins; a frame drawn around the client area never matches it."""
+    width, height, rows = shot
+    cw, ch = size
+    first = expected[2][0][:cw * 3]
+    second = expected[2][1][:cw * 3] if ch > 1 else None
+    for y in range(height - ch + 1):
+        at = rows[y].find(first)
+        while at != -1:
+            x = at // 3
+            if at % 3 == 0 and x + cw <= width and (
+                    second is None or rows[y + 1][at:at + cw * 3] == second):
+                if first_difference(crop(shot, x, y, cw, ch), expected) is None:
+                    return x, y
+            at = rows[y].find(first, at + 1)
+    return None
 
 
 def weston_window_case(args, workdir, size):
@@ -306,17 +308,25 @@ def weston_window_case(args, workdir, size):
         while True:
             shot = weston_screenshot(compositor, workdir)
             check(shot[:2] == size, "screenshot is %dx%d" % shot[:2])
-            x, y, w, h = window_bounds(shot, WESTON_BACKGROUND)
-            difference = ("client area %dx%d, expected %dx%d" % ((w, h) + want)
-                          if (w, h) != want else
-                          first_difference(crop(shot, x, y, w, h), expected))
-            if difference is None:
+            found = find_client_area(shot, expected, want)
+            if found is not None:
                 break
-            check(time.monotonic() < deadline, "weston %dx%d: %s" % (size + (difference,)))
+            check(time.monotonic() < deadline, "weston %dx%d: no %dx%d client area showing the "
+                  "canvas in the screenshot" % (size + want))
             time.sleep(0.1)
+        x, y = found
+        w, h = want
+        # weston draws no decorations: libdecor's frame and caption must be
+        # there, above the client area, where the desktop would show.
+        check(y >= 20, "no room for a caption above the client area at y=%d" % y)
+        caption = shot[2][y - 10][x * 3:(x + w) * 3]
+        background = bytes(WESTON_BACKGROUND)
+        desktop = sum(caption[i:i + 3] == background for i in range(0, len(caption), 3))
+        check(desktop == 0, "no caption bar above the client area (%d of %d pixels are desktop)"
+              % (desktop, w))
         check(program.poll() is None, "the program ended on its own")
-        print("ok - weston %dx%d: window %dx%d at (%d, %d) shows the canvas pixel for pixel"
-              % (size + (w, h, x, y)))
+        print("ok - weston %dx%d: client area %dx%d at (%d, %d), under a caption bar, shows "
+              "the canvas pixel for pixel" % (size + (w, h, x, y)))
     finally:
         compositor.close()
     check(program.returncode is not None, "the program outlived the test")

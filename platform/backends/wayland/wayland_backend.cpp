@@ -2,7 +2,8 @@
 //
 // Each Win32 window is one xdg_toplevel whose whole surface is the client
 // area: the caption and frame are the compositor's (xdg-decoration asked
-// for server-side ones). Client pixels go to two wl_shm buffers per window
+// for server-side ones) or, where the compositor offers no xdg-decoration,
+// libdecor's, drawn around the surface. Client pixels go to two wl_shm buffers per window
 // in XRGB8888, which is the window manager's 0x00RRGGBB byte for byte. A
 // buffer the compositor holds is never written: each buffer remembers what
 // changed since it was last filled, and is brought up to date when it is
@@ -30,6 +31,10 @@
 #include <list>
 #include <map>
 #include <vector>
+
+#if OSTREVANE_HAVE_LIBDECOR
+#include <libdecor.h>
+#endif
 
 #include "platform/gdi/surface.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
@@ -89,6 +94,10 @@ struct NativeWindow {
     xdg_surface* xdgSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
     zxdg_toplevel_decoration_v1* decoration = nullptr;
+#if OSTREVANE_HAVE_LIBDECOR
+    // With libdecor, the frame holds the xdg_surface and xdg_toplevel.
+    libdecor_frame* decorFrame = nullptr;
+#endif
     bool configured = false;  // the role's first configure was acknowledged
     int configureWidth = 0;   // from the latest xdg_toplevel.configure
     int configureHeight = 0;
@@ -99,6 +108,15 @@ struct NativeWindow {
     RECT damage = {0, 0, 0, 0};
     Buffer buffers[2];
 };
+
+bool HasRole(const NativeWindow& window) {
+#if OSTREVANE_HAVE_LIBDECOR
+    if (window.decorFrame != nullptr) {
+        return true;
+    }
+#endif
+    return window.toplevel != nullptr;
+}
 
 RECT Union(const RECT& a, const RECT& b) {
     return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
@@ -126,6 +144,14 @@ public:
         while (!windows_.empty()) {
             DestroyNativeWindow(windows_.begin()->first);
         }
+#if OSTREVANE_HAVE_LIBDECOR
+        if (decor_ != nullptr) {
+            libdecor_unref(decor_);
+        }
+        if (decorOwner == this) {
+            decorOwner = nullptr;
+        }
+#endif
         for (Output& output : outputs_) {
             DestroyOutput(&output);
         }
@@ -193,6 +219,18 @@ public:
             *error = DescribeFailure();
             return false;
         }
+#if OSTREVANE_HAVE_LIBDECOR
+        // No server-side decorations: libdecor draws them. It binds its own
+        // globals, which one more round trip brings in.
+        if (decorationManager_ == nullptr) {
+            decorOwner = this;
+            decor_ = libdecor_new(display_, &kDecorInterface);
+            if (decor_ != nullptr && wl_display_roundtrip(display_) < 0) {
+                *error = DescribeFailure();
+                return false;
+            }
+        }
+#endif
         return true;
     }
 
@@ -269,14 +307,20 @@ public:
             DropRole(&window);
             return;
         }
-        if (window.toplevel == nullptr) {
+        if (!HasRole(window)) {
             MakeRole(&window, show == WindowShow::kMaximized);
         } else if (show == WindowShow::kMaximized && before != WindowShow::kMaximized) {
-            xdg_toplevel_set_maximized(window.toplevel);
+            SetMaximized(&window, true);
         } else if (show == WindowShow::kNormal && before == WindowShow::kMaximized) {
-            xdg_toplevel_unset_maximized(window.toplevel);
+            SetMaximized(&window, false);
         }
         if (show == WindowShow::kMinimized) {
+#if OSTREVANE_HAVE_LIBDECOR
+            if (window.decorFrame != nullptr) {
+                libdecor_frame_set_minimized(window.decorFrame);
+                return;
+            }
+#endif
             xdg_toplevel_set_minimized(window.toplevel);
         }
     }
@@ -412,10 +456,46 @@ private:
 
     // --- Windows -----------------------------------------------------------
 
+    void SetMaximized(NativeWindow* window, bool maximized) {
+#if OSTREVANE_HAVE_LIBDECOR
+        if (window->decorFrame != nullptr) {
+            if (maximized) {
+                libdecor_frame_set_maximized(window->decorFrame);
+            } else {
+                libdecor_frame_unset_maximized(window->decorFrame);
+            }
+            return;
+        }
+#endif
+        if (maximized) {
+            xdg_toplevel_set_maximized(window->toplevel);
+        } else {
+            xdg_toplevel_unset_maximized(window->toplevel);
+        }
+    }
+
     void MakeRole(NativeWindow* window, bool maximized) {
         window->configured = false;
         window->configureWidth = 0;
         window->configureHeight = 0;
+#if OSTREVANE_HAVE_LIBDECOR
+        if (decor_ != nullptr) {
+            window->decorFrame =
+                libdecor_decorate(decor_, window->surface, &kDecorFrameInterface, window);
+            if (window->decorFrame != nullptr) {
+                libdecor_frame_set_title(window->decorFrame, window->title.c_str());
+                libdecor_frame_set_app_id(window->decorFrame, program_.c_str());
+                libdecor_frame_set_max_content_size(window->decorFrame, kMaxClientSide,
+                                                    kMaxClientSide);
+                if (maximized) {
+                    libdecor_frame_set_maximized(window->decorFrame);
+                }
+                // Commits the surface without a buffer, as below.
+                libdecor_frame_map(window->decorFrame);
+                return;
+            }
+        }
+#endif
         window->xdgSurface = xdg_wm_base_get_xdg_surface(wmBase_, window->surface);
         xdg_surface_add_listener(window->xdgSurface, &kXdgSurfaceListener, window);
         window->toplevel = xdg_surface_get_toplevel(window->xdgSurface);
@@ -444,6 +524,12 @@ private:
             wl_callback_destroy(window->frame);
             window->frame = nullptr;
         }
+#if OSTREVANE_HAVE_LIBDECOR
+        if (window->decorFrame != nullptr) {
+            libdecor_frame_unref(window->decorFrame);
+            window->decorFrame = nullptr;
+        }
+#endif
         if (window->decoration != nullptr) {
             zxdg_toplevel_decoration_v1_destroy(window->decoration);
             window->decoration = nullptr;
@@ -504,7 +590,7 @@ private:
         }
         for (auto& entry : windows_) {
             NativeWindow& window = entry.second;
-            if (window.toplevel != nullptr && window.configured && window.hasDamage &&
+            if (HasRole(window) && window.configured && window.hasDamage &&
                 window.frame == nullptr && window.source != nullptr) {
                 Commit(&window);
             }
@@ -710,11 +796,18 @@ private:
     static void OnXdgSurfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial) {
         auto* window = static_cast<NativeWindow*>(data);
         xdg_surface_ack_configure(surface, serial);
-        bool first = !window->configured;
-        window->configured = true;
         int width = ConfiguredSide(window->configureWidth, window->rect.right - window->rect.left);
         int height =
             ConfiguredSide(window->configureHeight, window->rect.bottom - window->rect.top);
+        Configured(window, width, height);
+    }
+
+    // The compositor's size for the client area, acknowledged: the window
+    // manager hears of a change as of a resize, and a window that has not
+    // shown anything yet is asked to paint.
+    static void Configured(NativeWindow* window, int width, int height) {
+        bool first = !window->configured;
+        window->configured = true;
         if (width != window->rect.right - window->rect.left ||
             height != window->rect.bottom - window->rect.top) {
             window->rect.right = window->rect.left + width;
@@ -912,6 +1005,57 @@ private:
 
     static void OnRepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 
+#if OSTREVANE_HAVE_LIBDECOR
+    static void OnDecorError(libdecor*, libdecor_error, const char* message) {
+        WaylandBackend* self = decorOwner;
+        if (self != nullptr && !self->lost_) {
+            self->lost_ = true;
+            std::fprintf(stderr, "%s: cannot decorate windows on Wayland compositor \"%s\": %s\n",
+                         self->program_.c_str(), self->name_.c_str(),
+                         message != nullptr ? message : "libdecor failed");
+        }
+    }
+
+    static void OnDecorConfigure(libdecor_frame* frame, libdecor_configuration* configuration,
+                                 void* data) {
+        auto* window = static_cast<NativeWindow*>(data);
+        int configuredWidth = 0;
+        int configuredHeight = 0;
+        if (!libdecor_configuration_get_content_size(configuration, frame, &configuredWidth,
+                                                     &configuredHeight)) {
+            configuredWidth = 0;  // the client chooses
+            configuredHeight = 0;
+        }
+        int width = ConfiguredSide(configuredWidth, window->rect.right - window->rect.left);
+        int height = ConfiguredSide(configuredHeight, window->rect.bottom - window->rect.top);
+        libdecor_state* state = libdecor_state_new(width, height);
+        libdecor_frame_commit(frame, state, configuration);
+        libdecor_state_free(state);
+        bool sameSize = window->configured && width == window->rect.right - window->rect.left &&
+                        height == window->rect.bottom - window->rect.top;
+        Configured(window, width, height);
+        if (sameSize) {
+            // Redrawn decorations (focus, say) show with the next commit.
+            wl_surface_commit(window->surface);
+        }
+    }
+
+    static void OnDecorClose(libdecor_frame*, void* data) { OnToplevelClose(data, nullptr); }
+
+    static void OnDecorCommit(libdecor_frame*, void* data) {
+        wl_surface_commit(static_cast<NativeWindow*>(data)->surface);
+    }
+
+    static void OnDecorDismissPopup(libdecor_frame*, const char*, void*) {}
+
+    // libdecor's error callback carries no pointer of ours; there is only
+    // ever one display open.
+    static WaylandBackend* decorOwner;
+    static libdecor_interface kDecorInterface;
+    static libdecor_frame_interface kDecorFrameInterface;
+    libdecor* decor_ = nullptr;
+#endif
+
     static const wl_registry_listener kRegistryListener;
     static const xdg_wm_base_listener kWmBaseListener;
     static const wl_surface_listener kSurfaceListener;
@@ -951,6 +1095,23 @@ private:
     std::deque<BackendEvent> events_;
 };
 
+#if OSTREVANE_HAVE_LIBDECOR
+WaylandBackend* WaylandBackend::decorOwner = nullptr;
+// libdecor's interfaces end in reserved members, left null.
+libdecor_interface WaylandBackend::kDecorInterface = []() {
+    libdecor_interface callbacks = {};
+    callbacks.error = OnDecorError;
+    return callbacks;
+}();
+libdecor_frame_interface WaylandBackend::kDecorFrameInterface = []() {
+    libdecor_frame_interface callbacks = {};
+    callbacks.configure = OnDecorConfigure;
+    callbacks.close = OnDecorClose;
+    callbacks.commit = OnDecorCommit;
+    callbacks.dismiss_popup = OnDecorDismissPopup;
+    return callbacks;
+}();
+#endif
 const wl_registry_listener WaylandBackend::kRegistryListener = {OnGlobal, OnGlobalRemove};
 const xdg_wm_base_listener WaylandBackend::kWmBaseListener = {OnPing};
 const wl_surface_listener WaylandBackend::kSurfaceListener = {OnSurfaceEnter, OnSurfaceLeave};
