@@ -10,15 +10,16 @@ build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage
        googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
-      # Wayland compositors and their screenshot tools; Xwayland for the X11
-      # display under a compositor that goes away.
-      weston sway grim xwayland
+      # Wayland compositors, their screenshot and typing tools; Xwayland for
+      # the X11 display under a compositor that goes away.
+      weston sway grim xwayland wtype
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
-harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3 weston)
+harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
+        weston sway grim wtype libdecor-0-plugin-1-cairo)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;

@@ -18,7 +18,7 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  weston-window, weston-lost, xwayland-lost, sway-window
+  weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window
                the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
@@ -430,7 +430,8 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("case", choices=["window", "no-display", "display-lost", "weston-window",
-                                         "weston-lost", "xwayland-lost", "sway-window"])
+                                         "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
+                                         "sway-window"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()
@@ -445,7 +446,8 @@ def main():
                 WindowCase(args, session, metrics).run()
             elif args.case == "no-display":
                 no_display_case(args, workdir)
-            elif args.case in ("weston-window", "weston-lost", "xwayland-lost", "sway-window"):
+            elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
+                               "xwayland-lost", "sway-window"):
                 # The Wayland cases use this module's helpers under its own
                 # name, whichever way it was started.
                 sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])

@@ -15,12 +15,17 @@ Cases:
                      client area 3/4 of the output
   weston-lost        killing weston ends the program with exit code 1 and
                      one line naming the compositor, within a second
+  weston-no-xdg-shell
+                     weston's fullscreen shell (no xdg_wm_base): one line
+                     and exit code 1 without X; with an X server, the window
+                     opens there
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
                      line naming the X display, even though the window is
                      destroyed before the connection closes
   sway-window WxH    sway tiles the window: the client area shows the
-                     canvas at the size sway gives it; floated and resized
+                     canvas at the size sway gives it, also after typed
+                     keys (wtype); floated and resized
                      with swaymsg it still does; `swaymsg kill` ends the
                      program with exit code 0
 """
@@ -349,6 +354,43 @@ def weston_lost_case(args, workdir):
             compositor.close()
 
 
+def weston_no_xdg_shell_case(args, workdir):
+    """weston's fullscreen shell offers no xdg_wm_base: the program says so
+    and, with an X server reachable, opens its window there instead."""
+    require_tools("Xvfb")
+    compositor = start_weston(workdir, (640, 480), ["--shell=fullscreen-shell.so"])
+    session = e2e.Session(workdir, (640, 480))
+    try:
+        env = compositor.env()
+        started = time.monotonic()
+        result = subprocess.run([args.program], env=env, capture_output=True, text=True,
+                                timeout=10)
+        elapsed = time.monotonic() - started
+        lines = result.stderr.splitlines()
+        check(result.returncode == 1 and elapsed < 1.0,
+              "no xdg_wm_base, no X: exit code %d after %.2f s" % (result.returncode, elapsed))
+        check(len(lines) == 1 and "xdg_wm_base" in lines[0] and compositor.socket in lines[0],
+              "no xdg_wm_base, no X: stderr is not one line naming both: %r" % result.stderr)
+        print("ok - no xdg_wm_base, no X: %s" % lines[0])
+
+        session.start_xvfb()
+        env["DISPLAY"] = session.display
+        program = subprocess.Popen([args.program], env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        session.processes.append(program)
+        found = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
+        check(found.returncode == 0, "no window on X after the compositor was refused: "
+              + found.stderr.strip())
+        session.run([args.probe, "close", found.stdout.strip()])
+        code = e2e.wait_exit(program, 5)
+        check(code == 0, "exit code %s after closing the X window" % code)
+        print("ok - no xdg_wm_base: the window opens on X11 %s and closes with 0"
+              % session.display)
+    finally:
+        session.close()
+        compositor.close()
+
+
 def xwayland_lost_case(args, workdir):
     """The X11 display through weston's Xwayland: when weston shuts down,
     Xwayland destroys the window before the connection closes, and the
@@ -398,7 +440,7 @@ def sway_user():
 
 class Sway:
     def __init__(self, workdir, size):
-        require_tools("sway", "swaymsg", "grim", "runuser", "useradd")
+        require_tools("sway", "swaymsg", "grim", "wtype", "runuser", "useradd")
         if os.geteuid() != 0:
             if os.environ.get("CI") == "true":
                 raise Failure("the sway case must run as root in CI (it makes a user)")
@@ -453,6 +495,17 @@ class Sway:
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
 
+    def type_keys(self):
+        """Text, special keys and shortcuts through wtype's virtual keyboard
+        (it gives the window the keyboard focus, with its own keymap)."""
+        for argv in (["wtype", "hello, world q \u00e9\u20ac"],
+                     ["wtype", "-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab",
+                      "-k", "F1", "-M", "ctrl", "-k", "c", "-k", "w", "-m", "ctrl",
+                      "-M", "alt", "-k", "F4", "-m", "alt"]):
+            result = self.compositor.run(argv, extra_env=self.extra)
+            check(result.returncode == 0, "%s failed: %s" % (" ".join(argv[:2]),
+                                                              result.stderr.strip()))
+
     def screenshot(self):
         path = os.path.join(self.compositor.runtime_dir, "shot.png")
         if os.path.exists(path):
@@ -499,6 +552,14 @@ def sway_window_case(args, workdir, size):
         w, h = sway.expect_picture("tiled", expected)
         print("ok - sway %dx%d: tiled window %dx%d shows the canvas" % (size + (w, h)))
 
+        # Typed keys (a virtual keyboard with a keymap of its own) change
+        # nothing.
+        sway.type_keys()
+        time.sleep(0.3)
+        check(program.poll() is None, "the program ended after typed keys")
+        sway.expect_picture("after typing", expected, timeout=0)
+        print("ok - sway: typed keys change nothing")
+
         # Floated and resized: the client area follows sway's size (the
         # size asked for holds sway's border and title bar too).
         criteria = '[title="^%s$"]' % TITLE
@@ -526,6 +587,8 @@ def run(args, workdir, case, size):
         weston_window_case(args, workdir, size)
     elif case == "weston-lost":
         weston_lost_case(args, workdir)
+    elif case == "weston-no-xdg-shell":
+        weston_no_xdg_shell_case(args, workdir)
     elif case == "xwayland-lost":
         xwayland_lost_case(args, workdir)
     elif case == "sway-window":

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The program on Wayland compositors under valgrind's memcheck, through the
-Wayland back end: on sway it opens its window, is floated, resized and
-closed with `swaymsg kill` (exit code 0); on weston the compositor is killed
-under it (exit code 1). memcheck.sh must find nothing either way.
+Wayland back end: on sway it opens its window, is typed at (wtype),
+floated, resized and closed with `swaymsg kill` (exit code 0); on weston
+the compositor is killed under it (exit code 1). memcheck.sh must find
+nothing either way.
 
 Usage: wayland_lifecycle.py MEMCHECK_SH PROGRAM sway|weston
 Uses the end-to-end tests' compositor helpers (tests/e2e/wayland_cases.py).
@@ -42,6 +43,7 @@ def sway_run(memcheck, program, workdir):
             e2e.check(process.poll() is None, "the program ended at start under valgrind")
             e2e.check(time.monotonic() < deadline, "no window under valgrind")
             time.sleep(0.2)
+        sway.type_keys()
         criteria = '[title="^%s$"]' % e2e.TITLE
         sway.msg(criteria, "floating", "enable")
         sway.msg(criteria, "resize", "set", "width", "300 px", "height", "200 px")
