@@ -123,7 +123,8 @@ class Compositor:
             return argv
         assignments = ["%s=%s" % item for item in sorted(env.items())
                        if item[0] in ("XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "SWAYSOCK", "PATH",
-                                      "HOME", "LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS")
+                                      "HOME", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
+                                      "UBSAN_OPTIONS")
                        or item[0].startswith("WLR_")]
         return ["runuser", "-u", self.user.pw_name, "--", "env", "-i"] + assignments + argv
 

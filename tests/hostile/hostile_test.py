@@ -422,7 +422,9 @@ def compositor_killed(args, workdir, rounds):
         try:
             program = compositor.spawn_program(args.program)
             if moment == "starting":
-                time.sleep(rng.uniform(0.0, 0.3))
+                # Connecting, binding and setting up decorations take a few
+                # milliseconds.
+                time.sleep(rng.uniform(0.0, 0.1))
             elif moment == "window shown":
                 wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
                 time.sleep(rng.uniform(0.0, 0.2))

@@ -145,7 +145,9 @@ public:
             DestroyNativeWindow(windows_.begin()->first);
         }
 #if OSTREVANE_HAVE_LIBDECOR
-        if (decor_ != nullptr) {
+        // A libdecor whose start the compositor cut short is left alone:
+        // libdecor 0.1's plugin would destroy objects it never received.
+        if (decor_ != nullptr && decorReady_) {
             libdecor_unref(decor_);
         }
         if (decorOwner == this) {
@@ -222,12 +224,16 @@ public:
 #if OSTREVANE_HAVE_LIBDECOR
         // No server-side decorations: libdecor draws them. It binds its own
         // globals, which one more round trip brings in.
-        if (decorationManager_ == nullptr) {
+        // Its frames are subsurfaces.
+        if (decorationManager_ == nullptr && subcompositorOffered_) {
             decorOwner = this;
             decor_ = libdecor_new(display_, &kDecorInterface);
-            if (decor_ != nullptr && wl_display_roundtrip(display_) < 0) {
-                *error = DescribeFailure();
-                return false;
+            if (decor_ != nullptr) {
+                if (wl_display_roundtrip(display_) < 0) {
+                    *error = DescribeFailure();
+                    return false;
+                }
+                decorReady_ = true;
             }
         }
 #endif
@@ -750,6 +756,8 @@ private:
             self->seat_ = static_cast<wl_seat*>(
                 wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 5u)));
             wl_seat_add_listener(self->seat_, &kSeatListener, self);
+        } else if (kind == "wl_subcompositor") {
+            self->subcompositorOffered_ = true;
         } else if (kind == wl_output_interface.name) {
             self->outputs_.emplace_back();
             Output& output = self->outputs_.back();
@@ -1054,6 +1062,7 @@ private:
     static libdecor_interface kDecorInterface;
     static libdecor_frame_interface kDecorFrameInterface;
     libdecor* decor_ = nullptr;
+    bool decorReady_ = false;
 #endif
 
     static const wl_registry_listener kRegistryListener;
@@ -1080,6 +1089,7 @@ private:
     xdg_wm_base* wmBase_ = nullptr;
     zxdg_decoration_manager_v1* decorationManager_ = nullptr;
     zxdg_output_manager_v1* outputManager_ = nullptr;
+    bool subcompositorOffered_ = false;
     wl_seat* seat_ = nullptr;
     wl_keyboard* keyboard_ = nullptr;
     xkb_context* xkbContext_ = nullptr;
