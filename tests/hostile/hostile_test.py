@@ -47,6 +47,14 @@ back end:
   wayland-screen WxH
         on a WxH weston output the window opens and the program stays up
         until weston is killed (exit code 1)
+  hostile-compositor MODE
+        on tests/hostile/wayland_hostile_compositor: `sizes` (absurd output
+        sizes and scales, configures, keymaps, key codes): the program
+        stays up until the compositor is killed, then exits with 1;
+        `protocol-error`: one line naming the error, exit code 1, within a
+        second; `close`: exit code 0; `never-release` (no frame callback or
+        buffer ever comes back): the program waits without spinning, and
+        exits with 1 when the compositor is killed
 
 Each case prints what it did in "hostile: key=value" lines, for the record.
 Missing tools make a case skip (exit code 77), except under CI=true.
@@ -510,18 +518,65 @@ def wayland_screen(args, workdir, width, height):
     record("wayland_screen", "%dx%d" % (width, height))
 
 
+def hostile_compositor(args, workdir, mode):
+    check(args.hostile_compositor is not None, "--hostile-compositor is needed")
+    compositor = wayland_cases.Compositor(workdir)
+    try:
+        compositor.start([args.hostile_compositor, compositor.socket, mode, str(args.seed)])
+        program = compositor.spawn_program(args.program)
+        if mode == "protocol-error":
+            expect_lost(program, compositor.socket, "protocol error")
+            return
+        if mode == "close":
+            code = e2e.wait_exit(program, 10)
+            stderr = program.stderr.read().decode(errors="replace")
+            check(code == 0, "exit code %s after xdg_toplevel.close: %r" % (code, stderr))
+            check(stderr == "", "unexpected stderr: %r" % stderr)
+            print("ok - xdg_toplevel.close ends the program with exit code 0")
+            return
+        time.sleep(2.0)
+        check(program.poll() is None, "the program ended under the %s compositor: %r" % (
+            mode, program.stderr.read().decode(errors="replace")
+            if program.returncode is not None else ""))
+        # Waiting, not spinning: once the compositor has nothing more to
+        # say (its absurd sizes take a while to paint), a second of waiting
+        # costs a few milliseconds of processor time.
+        def busy_ticks():
+            with open("/proc/%d/stat" % program.pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) + int(fields[12])
+        deadline = time.monotonic() + 20
+        while True:
+            ticks = busy_ticks()
+            time.sleep(1.0)
+            used = (busy_ticks() - ticks) / os.sysconf("SC_CLK_TCK")
+            if used < 0.1:
+                break
+            check(time.monotonic() < deadline,
+                  "the program still used %.2f s of processor time a second after 20 s" % used)
+        print("ok - under the %s compositor the program stays up and idle (%.2f s busy in 1 s)"
+              % (mode, used))
+        compositor.kill()
+        expect_lost(program, compositor.socket, "%s compositor killed" % mode)
+    finally:
+        compositor.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--storm", required=True)
+    parser.add_argument("--hostile-compositor",
+                        help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
                                          "command-lines", "screen", "no-canvas",
-                                         "compositor-killed", "wayland-storm", "wayland-screen"])
+                                         "compositor-killed", "wayland-storm", "wayland-screen",
+                                         "hostile-compositor"])
     parser.add_argument("value", nargs="?")
     args = parser.parse_args()
 
@@ -538,6 +593,8 @@ def main():
             compositor_killed(args, workdir, int(args.value or "6"))
         elif args.case == "wayland-storm":
             wayland_storm(args, workdir, int(args.value or "300"))
+        elif args.case == "hostile-compositor":
+            hostile_compositor(args, workdir, args.value)
         elif args.case == "wayland-screen":
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)

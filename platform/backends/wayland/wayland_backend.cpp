@@ -17,12 +17,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,9 +50,26 @@ namespace {
 
 // The window manager keeps client pixels up to this size each way.
 const int kMaxClientSide = 16384;
+// Keymaps are tens of kilobytes; a larger one is refused.
+const std::uint32_t kMaxKeymapBytes = 16u << 20;
 // The screen reported while the compositor has announced no output.
 const int kFallbackScreenWidth = 1024;
 const int kFallbackScreenHeight = 768;
+
+// libwayland's own report of a protocol error (it logs the compositor's
+// message before the call that meets the error fails), kept for the
+// program's one line instead of going to stderr by itself.
+std::string lastWaylandMessage;
+
+void KeepWaylandMessage(const char* format, va_list arguments) {
+    char text[512];
+    std::vsnprintf(text, sizeof(text), format, arguments);
+    lastWaylandMessage = text;
+    while (!lastWaylandMessage.empty() &&
+           (lastWaylandMessage.back() == '\n' || lastWaylandMessage.back() == ' ')) {
+        lastWaylandMessage.pop_back();
+    }
+}
 
 class WaylandBackend;
 
@@ -391,7 +410,8 @@ private:
                           static_cast<unsigned>(error),
                           interface != nullptr ? interface->name : "an unknown object",
                           static_cast<unsigned>(object));
-            return "Wayland compositor \"" + name_ + "\" reported a " + text;
+            return "Wayland compositor \"" + name_ + "\" reported a " + text +
+                   (lastWaylandMessage.empty() ? "" : " (" + lastWaylandMessage + ")");
         }
         return "lost the connection to Wayland compositor \"" + name_ + "\"" +
                (code != 0 ? std::string(" (") + std::strerror(code) + ")" : std::string());
@@ -932,7 +952,11 @@ private:
     static void OnKeymap(void* data, wl_keyboard*, std::uint32_t format, std::int32_t fd,
                          std::uint32_t size) {
         auto* self = static_cast<WaylandBackend*>(data);
-        if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || size == 0) {
+        // The map must be what the compositor says: reading a mapping
+        // past the end of its file would raise SIGBUS.
+        struct stat file;
+        if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || size == 0 || size > kMaxKeymapBytes ||
+            fstat(fd, &file) != 0 || file.st_size < static_cast<off_t>(size)) {
             close(fd);
             return;
         }
@@ -943,6 +967,12 @@ private:
         }
         if (self->xkbContext_ == nullptr) {
             self->xkbContext_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+            // A keymap that cannot be read leaves typing without characters;
+            // xkbcommon's diagnostics of it are no business of stderr.
+            if (self->xkbContext_ != nullptr) {
+                xkb_context_set_log_fn(self->xkbContext_,
+                                       [](xkb_context*, xkb_log_level, const char*, va_list) {});
+            }
         }
         xkb_keymap* keymap = nullptr;
         if (self->xkbContext_ != nullptr) {
@@ -1172,6 +1202,8 @@ void LogicalOutputSize(int logicalWidth, int logicalHeight, int modeWidth, int m
 }
 
 std::unique_ptr<Backend> OpenCompositor(const std::string& programName, std::string* error) {
+    wl_log_set_handler_client(KeepWaylandMessage);
+    lastWaylandMessage.clear();
     const char* named = std::getenv("WAYLAND_DISPLAY");
     std::string name = named != nullptr && named[0] != '\0' ? named : "wayland-0";
     wl_display* display = wl_display_connect(nullptr);
