@@ -410,8 +410,16 @@ private:
                           static_cast<unsigned>(error),
                           interface != nullptr ? interface->name : "an unknown object",
                           static_cast<unsigned>(object));
+            // libwayland logs "object@id: error N: message"; the message is
+            // the compositor's own words.
+            std::string said = lastWaylandMessage;
+            std::size_t at = said.find(": error ");
+            at = at == std::string::npos ? at : said.find(": ", at + 8);
+            if (at != std::string::npos) {
+                said = said.substr(at + 2);
+            }
             return "Wayland compositor \"" + name_ + "\" reported a " + text +
-                   (lastWaylandMessage.empty() ? "" : " (" + lastWaylandMessage + ")");
+                   (said.empty() ? "" : ": " + said);
         }
         return "lost the connection to Wayland compositor \"" + name_ + "\"" +
                (code != 0 ? std::string(" (") + std::strerror(code) + ")" : std::string());
