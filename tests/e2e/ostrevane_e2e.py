@@ -18,7 +18,8 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window
+  weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
+  sway-show-states
                the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
@@ -429,9 +430,10 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
+    parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "no-display", "display-lost", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window"])
+                                         "sway-window", "sway-show-states"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()
@@ -447,7 +449,7 @@ def main():
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
-                               "xwayland-lost", "sway-window"):
+                               "xwayland-lost", "sway-window", "sway-show-states"):
                 # The Wayland cases use this module's helpers under its own
                 # name, whichever way it was started.
                 sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])

@@ -23,6 +23,8 @@ Cases:
                      down or killed ends the program with exit code 1 and one
                      line naming the X display, even though the window is
                      destroyed before the connection closes
+  sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
+                     hidden and shown again, maximised, restored, minimised
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it, also after typed
                      keys (wtype); floated and resized
@@ -485,13 +487,13 @@ class Sway:
               % (" ".join(argv)[:200], result.stdout.strip()[:400], result.stderr.strip()))
         return result.stdout
 
-    def window(self):
+    def window(self, title=TITLE):
         """The program's node in sway's tree, or None."""
         tree = json.loads(self.msg("-t", "get_tree", "-r"))
         stack = [tree]
         while stack:
             node = stack.pop()
-            if node.get("name") == TITLE and node.get("pid"):
+            if node.get("name") == title and node.get("pid"):
                 return node
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
@@ -499,8 +501,8 @@ class Sway:
     def type_keys(self):
         """Text, special keys and shortcuts through wtype's virtual keyboard
         (it gives the window the keyboard focus, with its own keymap)."""
-        for argv in (["wtype", "hello, world q \u00e9\u20ac"],
-                     ["wtype", "-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab",
+        for argv in (["wtype", "-s", "300", "hello, world q \u00e9\u20ac"],
+                     ["wtype", "-s", "300", "-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab",
                       "-k", "F1", "-M", "ctrl", "-k", "c", "-k", "w", "-m", "ctrl",
                       "-M", "alt", "-k", "F4", "-m", "alt"]):
             result = self.compositor.run(argv, extra_env=self.extra)
@@ -583,6 +585,56 @@ def sway_window_case(args, workdir, size):
         sway.close()
 
 
+def sway_show_states_case(args, workdir):
+    """tests/e2e/show_states on sway: hidden and shown again, maximised,
+    restored, minimised; the window survives each change (no protocol
+    error), shows its white client area, and closes with exit code 0."""
+    check(args.states is not None, "--states is needed")
+    title = "Show states"
+    sway = Sway(workdir, (800, 600))
+    try:
+        program = sway.compositor.spawn_program(args.states)
+        deadline = time.monotonic() + 10
+        while sway.window(title) is None:
+            if program.poll() is not None:
+                raise Failure("show_states ended at start: %s"
+                              % program.stderr.read().decode(errors="replace").strip())
+            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % title)
+            time.sleep(0.1)
+        time.sleep(0.3)
+        for key in "hmrnhmrh":
+            # The seat has a keyboard only while wtype runs: it waits for
+            # the program to take it before pressing the key.
+            result = sway.compositor.run(["wtype", "-s", "300", key], extra_env=sway.extra)
+            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
+            deadline = time.monotonic() + 5
+            while True:
+                if program.poll() is not None:
+                    raise Failure("after '%s' the program ended with %s: %s" % (
+                        key, program.returncode,
+                        program.stderr.read().decode(errors="replace").strip()))
+                node = sway.window(title)
+                if node is not None:
+                    break
+                check(time.monotonic() < deadline, "after '%s' the window did not come back" % key)
+                time.sleep(0.05)
+            time.sleep(0.3)
+        node = sway.window(title)
+        rect, inner = node["rect"], node["window_rect"]
+        x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
+        width, height, rows = crop(sway.screenshot(), x, y, inner["width"], inner["height"])
+        check(all(row == b"\xff" * (width * 3) for row in rows),
+              "the %dx%d client area is not all white" % (width, height))
+        print("ok - sway: hidden and shown, maximised, restored, minimised: the %dx%d client "
+              "area is white, no protocol error" % (width, height))
+        sway.msg('[title="^%s$"]' % title, "kill")
+        stderr, elapsed = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        check(stderr == "", "unexpected stderr: %r" % stderr)
+        print("ok - swaymsg kill ends it with exit code 0")
+    finally:
+        sway.close()
+
+
 def run(args, workdir, case, size):
     if case == "weston-window":
         weston_window_case(args, workdir, size)
@@ -592,6 +644,8 @@ def run(args, workdir, case, size):
         weston_no_xdg_shell_case(args, workdir)
     elif case == "xwayland-lost":
         xwayland_lost_case(args, workdir)
+    elif case == "sway-show-states":
+        sway_show_states_case(args, workdir)
     elif case == "sway-window":
         sway_window_case(args, workdir, size)
     else:

@@ -558,6 +558,11 @@ private:
             wl_callback_destroy(window->frame);
             window->frame = nullptr;
         }
+        // Unmapped first: a surface given a role again must hold no buffer.
+        if (HasRole(*window) && window->configured && !lost_) {
+            wl_surface_attach(window->surface, nullptr, 0, 0);
+            wl_surface_commit(window->surface);
+        }
 #if OSTREVANE_HAVE_LIBDECOR
         if (window->decorFrame != nullptr) {
             libdecor_frame_unref(window->decorFrame);
