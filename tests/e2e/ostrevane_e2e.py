@@ -19,7 +19,7 @@ Cases:
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
   weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
-  sway-show-states
+  sway-show-states, sway-scaled
                the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
@@ -433,7 +433,7 @@ def main():
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "no-display", "display-lost", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states"])
+                                         "sway-window", "sway-show-states", "sway-scaled"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     args = parser.parse_args()
@@ -449,7 +449,8 @@ def main():
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
-                               "xwayland-lost", "sway-window", "sway-show-states"):
+                               "xwayland-lost", "sway-window", "sway-show-states",
+                               "sway-scaled"):
                 # The Wayland cases use this module's helpers under its own
                 # name, whichever way it was started.
                 sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])

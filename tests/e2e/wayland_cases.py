@@ -23,6 +23,9 @@ Cases:
                      down or killed ends the program with exit code 1 and one
                      line naming the X display, even though the window is
                      destroyed before the connection closes
+  sway-scaled WxH    on a WxH output at scale 2, the client area shows the
+                     canvas of the logical size (W/2 x H/2) with every pixel
+                     doubled by sway
   sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
                      hidden and shown again, maximised, restored, minimised
   sway-window WxH    sway tiles the window: the client area shows the
@@ -635,6 +638,45 @@ def sway_show_states_case(args, workdir):
         sway.close()
 
 
+def sway_scaled_case(args, workdir, size):
+    """On an output of `size` pixels at scale 2 the program draws for the
+    logical size (half of it each way), at scale 1, and sway doubles every
+    pixel: each canvas pixel is a 2x2 block of the screenshot."""
+    logical = (size[0] // 2, size[1] // 2)
+    expected = render(args, workdir, logical)
+    sway = Sway(workdir, size)
+    try:
+        sway.msg("output", "HEADLESS-1", "scale", "2")
+        program = sway.compositor.spawn_program(args.program)
+        deadline = time.monotonic() + 10
+        while True:
+            node = sway.window()
+            if node is not None:
+                rect, inner = node["rect"], node["window_rect"]
+                x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
+                w, h = inner["width"], inner["height"]
+                width, height, rows = sway.screenshot()
+                check((width, height) == size, "screenshot is %dx%d" % (width, height))
+                difference = None
+                for phase in (0, 1):
+                    sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
+                                                                   6 * (x + i) + 3 * phase + 3]
+                                        for i in range(w)) for j in range(h)]
+                    difference = difference or first_difference((w, h, sampled), expected)
+                if difference is None:
+                    break
+            check(program.poll() is None, "the program ended at start")
+            check(time.monotonic() < deadline, "scale 2: %s" % (
+                difference if node is not None else "no window"))
+            time.sleep(0.1)
+        print("ok - sway %dx%d at scale 2: the %dx%d client area shows the %dx%d canvas, each "
+              "pixel doubled" % (size + (w, h) + logical))
+        sway.msg('[title="^%s$"]' % TITLE, "kill")
+        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+    finally:
+        sway.close()
+
+
 def run(args, workdir, case, size):
     if case == "weston-window":
         weston_window_case(args, workdir, size)
@@ -644,6 +686,8 @@ def run(args, workdir, case, size):
         weston_no_xdg_shell_case(args, workdir)
     elif case == "xwayland-lost":
         xwayland_lost_case(args, workdir)
+    elif case == "sway-scaled":
+        sway_scaled_case(args, workdir, size)
     elif case == "sway-show-states":
         sway_show_states_case(args, workdir)
     elif case == "sway-window":
