@@ -122,10 +122,35 @@ class Compositor:
         env.update(extra or {})
         return env
 
+    def stage(self, path):
+        """A copy of the file at `path` that the compositor's user can read
+        and run (the build may sit in a folder closed to it), with the
+        suppression files beside it (memcheck.sh reads its own)."""
+        staged_dir = os.path.join(os.path.dirname(self.runtime_dir), "staged")
+        os.makedirs(staged_dir, mode=0o755, exist_ok=True)
+        source_dir = os.path.dirname(os.path.abspath(path))
+        for name in os.listdir(source_dir):
+            if name.endswith(".supp"):
+                shutil.copy(os.path.join(source_dir, name), staged_dir)
+        target = os.path.join(staged_dir, os.path.basename(path))
+        shutil.copy(path, target)
+        os.chmod(target, 0o755)
+        return target
+
     def command(self, argv, env):
         """argv run with `env`, as the compositor's user."""
         if self.user is None:
             return argv
+        argv = [self.stage(arg) if os.path.isabs(arg) and os.path.isfile(arg)
+                and not arg.startswith("/usr/") else arg
+                for arg in argv]
+        env = dict(env)
+        options = env.get("LSAN_OPTIONS", "")
+        if "suppressions=" in options:
+            parts = [part if not part.startswith("suppressions=")
+                     else "suppressions=" + self.stage(part[len("suppressions="):])
+                     for part in options.split(":")]
+            env["LSAN_OPTIONS"] = ":".join(parts)
         assignments = ["%s=%s" % item for item in sorted(env.items())
                        if item[0] in ("XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "SWAYSOCK", "PATH",
                                       "HOME", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
