@@ -12,17 +12,16 @@ namespace {
 // ever compared and passed back, never dereferenced.
 const std::uintptr_t kInstanceHandle = 0x00400000;
 
-// How long a display that took a window away may take to show that it is
-// gone, and how often to look meanwhile.
-const int kLossGraceMilliseconds = 500;
+// How often to look for a display's loss while it may still show.
 const int kLossPollMilliseconds = 20;
 
 // True if the display is gone. A display that is going away can take
 // windows with it before its connection closes (an X server destroys them
 // as it shuts down), so the program may quit through WM_DESTROY before the
-// loss shows; after such a destruction the display gets a short time to
-// show it. Events still queued are read and dropped.
+// loss shows; after such a destruction the display gets the time it says
+// to show it. Events still queued are read and dropped.
 bool DisplayLost(platform::Backend* backend, bool windowTakenAway) {
+    const int grace = windowTakenAway ? backend->LossGraceMilliseconds() : 0;
     int waited = 0;
     for (;;) {
         for (int drained = 0; drained < 1024; ++drained) {
@@ -35,7 +34,7 @@ bool DisplayLost(platform::Backend* backend, bool windowTakenAway) {
                 break;
             }
         }
-        if (!windowTakenAway || waited >= kLossGraceMilliseconds) {
+        if (waited >= grace) {
             return false;
         }
         timespec pause = {0, kLossPollMilliseconds * 1000000L};
