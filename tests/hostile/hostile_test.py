@@ -52,7 +52,8 @@ back end:
         sizes and scales, configures, keymaps, key codes): the program
         stays up until the compositor is killed, then exits with 1;
         `protocol-error`: one line naming the error, exit code 1, within a
-        second; `close`: exit code 0; `never-release` (no frame callback or
+        second; `close`, and `close-decorated` (libdecor frames the window):
+        exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
         exits with 1 when the compositor is killed
 
@@ -527,7 +528,7 @@ def hostile_compositor(args, workdir, mode):
         if mode == "protocol-error":
             expect_lost(program, compositor.socket, "protocol error")
             return
-        if mode == "close":
+        if mode in ("close", "close-decorated"):
             code = e2e.wait_exit(program, 10)
             stderr = program.stderr.read().decode(errors="replace")
             check(code == 0, "exit code %s after xdg_toplevel.close: %r" % (code, stderr))

@@ -9,6 +9,8 @@
 //   protocol-error  a protocol error on the window's xdg_surface once it
 //                   shows a buffer
 //   close           xdg_toplevel.close once the window shows a buffer
+//   close-decorated the same, with wl_subcompositor offered and no
+//                   xdg-decoration, so that libdecor frames the window
 //   never-release   frame callbacks and buffers are never released
 //
 // Usage: wayland_hostile_compositor SOCKET MODE [SEED]
@@ -170,7 +172,7 @@ void OnCommit() {
     if (c.mode == "protocol-error" && c.xdgSurface != nullptr) {
         wl_resource_post_error(c.xdgSurface, XDG_SURFACE_ERROR_UNCONFIGURED_BUFFER,
                                "hostile compositor: this buffer is refused");
-    } else if (c.mode == "close" && c.toplevel != nullptr) {
+    } else if ((c.mode == "close" || c.mode == "close-decorated") && c.toplevel != nullptr) {
         wl_resource_post_event(c.toplevel, XDG_TOPLEVEL_CLOSE);
     } else if (c.mode == "sizes" && c.bufferCommits < 40) {
         HostileSizes();
@@ -282,6 +284,10 @@ int main(int argc, char** argv) {
                      const_cast<wl_interface*>(&xdg_wm_base_interface), BindPlain);
     wl_global_create(compositor.display, &wl_seat_interface, 5, nullptr, BindSeat);
     wl_global_create(compositor.display, &wl_output_interface, 3, nullptr, BindOutput);
+    if (compositor.mode == "close-decorated") {
+        wl_global_create(compositor.display, &wl_subcompositor_interface, 1,
+                         const_cast<wl_interface*>(&wl_subcompositor_interface), BindPlain);
+    }
     wl_display_run(compositor.display);
     wl_display_destroy(compositor.display);
     return 0;
