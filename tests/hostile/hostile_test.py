@@ -52,8 +52,9 @@ back end:
         sizes and scales, configures, keymaps, key codes): the program
         stays up until the compositor is killed, then exits with 1;
         `protocol-error`: one line naming the error, exit code 1, within a
-        second; `close`, and `close-decorated` (libdecor frames the window):
-        exit code 0; `never-release` (no frame callback or
+        second; `close`, `close-decorated` (libdecor frames the window) and
+        `client-side-decorations` (server-side ones refused: libdecor must
+        frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
         exits with 1 when the compositor is killed
 
@@ -528,11 +529,17 @@ def hostile_compositor(args, workdir, mode):
         if mode == "protocol-error":
             expect_lost(program, compositor.socket, "protocol error")
             return
-        if mode in ("close", "close-decorated"):
+        if mode in ("close", "close-decorated", "client-side-decorations"):
             code = e2e.wait_exit(program, 10)
+            check(code is not None, "the program did not end within 10 s of xdg_toplevel.close")
             stderr = program.stderr.read().decode(errors="replace")
             check(code == 0, "exit code %s after xdg_toplevel.close: %r" % (code, stderr))
             check(stderr == "", "unexpected stderr: %r" % stderr)
+            if mode == "client-side-decorations":
+                # Refused server-side decorations, the window got libdecor's.
+                check("subsurface" in compositor.log_tail(None),
+                      "no decorations drawn by the program: " + compositor.log_tail())
+                print("ok - refused server-side decorations, the window is framed by libdecor")
             print("ok - xdg_toplevel.close ends the program with exit code 0")
             return
         time.sleep(2.0)

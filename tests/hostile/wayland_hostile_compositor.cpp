@@ -11,6 +11,11 @@
 //   close           xdg_toplevel.close once the window shows a buffer
 //   close-decorated the same, with wl_subcompositor offered and no
 //                   xdg-decoration, so that libdecor frames the window
+//   client-side-decorations
+//                   xdg-decoration offered, but every request for
+//                   server-side decorations answered with client-side ones;
+//                   prints "subsurface" when a frame is drawn (libdecor),
+//                   then closes the window as `close` does
 //   never-release   frame callbacks and buffers are never released
 //
 // Usage: wayland_hostile_compositor SOCKET MODE [SEED]
@@ -29,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "xdg-decoration-unstable-v1-server-protocol.h"
 #include "xdg-shell-server-protocol.h"
 
 namespace {
@@ -43,6 +49,7 @@ struct Compositor {
     wl_resource* toplevel = nullptr;
     bool configured = false;
     bool hostileDone = false;
+    bool framed = false;  // a subsurface was made (client-side decorations)
     int bufferCommits = 0;
     std::vector<wl_resource*> frames;
     wl_resource* shownBuffer = nullptr;
@@ -172,7 +179,9 @@ void OnCommit() {
     if (c.mode == "protocol-error" && c.xdgSurface != nullptr) {
         wl_resource_post_error(c.xdgSurface, XDG_SURFACE_ERROR_UNCONFIGURED_BUFFER,
                                "hostile compositor: this buffer is refused");
-    } else if ((c.mode == "close" || c.mode == "close-decorated") && c.toplevel != nullptr) {
+    } else if ((c.mode == "close" || c.mode == "close-decorated" ||
+                (c.mode == "client-side-decorations" && c.framed)) &&
+               c.toplevel != nullptr) {
         wl_resource_post_event(c.toplevel, XDG_TOPLEVEL_CLOSE);
     } else if (c.mode == "sizes" && c.bufferCommits < 40) {
         HostileSizes();
@@ -224,6 +233,15 @@ int Dispatch(const void*, void* target, std::uint32_t, const wl_message* message
         compositor.configured = false;
     } else if (kind == "xdg_surface" && name == "get_toplevel" && !made.empty()) {
         compositor.toplevel = made[0];
+    } else if (kind == "zxdg_toplevel_decoration_v1" && name == "set_mode") {
+        wl_resource_post_event(resource, ZXDG_TOPLEVEL_DECORATION_V1_CONFIGURE,
+                               ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
+    } else if (kind == "wl_subcompositor" && name == "get_subsurface") {
+        if (!compositor.framed) {
+            std::printf("subsurface\n");
+            std::fflush(stdout);
+        }
+        compositor.framed = true;
     } else if (kind == "wl_seat" && name == "get_keyboard" && !made.empty()) {
         compositor.keyboards.push_back(made[0]);
     }
@@ -284,7 +302,12 @@ int main(int argc, char** argv) {
                      const_cast<wl_interface*>(&xdg_wm_base_interface), BindPlain);
     wl_global_create(compositor.display, &wl_seat_interface, 5, nullptr, BindSeat);
     wl_global_create(compositor.display, &wl_output_interface, 3, nullptr, BindOutput);
-    if (compositor.mode == "close-decorated") {
+    if (compositor.mode == "client-side-decorations") {
+        wl_global_create(compositor.display, &zxdg_decoration_manager_v1_interface, 1,
+                         const_cast<wl_interface*>(&zxdg_decoration_manager_v1_interface),
+                         BindPlain);
+    }
+    if (compositor.mode == "close-decorated" || compositor.mode == "client-side-decorations") {
         wl_global_create(compositor.display, &wl_subcompositor_interface, 1,
                          const_cast<wl_interface*>(&wl_subcompositor_interface), BindPlain);
     }

@@ -116,6 +116,8 @@ struct NativeWindow {
 #if OSTREVANE_HAVE_LIBDECOR
     // With libdecor, the frame holds the xdg_surface and xdg_toplevel.
     libdecor_frame* decorFrame = nullptr;
+    // The compositor draws no decorations for this toplevel after all.
+    bool clientSideDecorations = false;
 #endif
     bool configured = false;  // the role's first configure was acknowledged
     int configureWidth = 0;   // from the latest xdg_toplevel.configure
@@ -241,23 +243,67 @@ public:
             return false;
         }
 #if OSTREVANE_HAVE_LIBDECOR
-        // No server-side decorations: libdecor draws them. It binds its own
-        // globals, which one more round trip brings in.
-        // Its frames are subsurfaces.
-        if (decorationManager_ == nullptr && subcompositorOffered_) {
-            decorOwner = this;
-            decor_ = libdecor_new(display_, &kDecorInterface);
-            if (decor_ != nullptr) {
-                if (wl_display_roundtrip(display_) < 0) {
-                    *error = DescribeFailure();
-                    return false;
-                }
-                decorReady_ = true;
-            }
+        // No server-side decorations: libdecor draws them.
+        if (decorationManager_ == nullptr && !StartLibdecor()) {
+            *error = DescribeFailure();
+            return false;
         }
 #endif
         return true;
     }
+
+#if OSTREVANE_HAVE_LIBDECOR
+    // Makes the libdecor context, unless there is one or the compositor
+    // cannot show its frames (they are subsurfaces). It binds globals of
+    // its own, which one more round trip brings in. False only when the
+    // connection failed meanwhile.
+    bool StartLibdecor() {
+        if (decor_ != nullptr || !subcompositorOffered_) {
+            return true;
+        }
+        decorOwner = this;
+        decor_ = libdecor_new(display_, &kDecorInterface);
+        if (decor_ == nullptr) {
+            return true;
+        }
+        if (wl_display_roundtrip(display_) < 0) {
+            return false;
+        }
+        decorReady_ = true;
+        return true;
+    }
+
+    // Windows whose compositor answered the request for server-side
+    // decorations with client-side ones get libdecor's frame instead: a
+    // new role, as libdecor makes its own toplevel.
+    void Redecorate() {
+        if (!redecorate_ || lost_) {
+            return;
+        }
+        redecorate_ = false;
+        if (!StartLibdecor()) {
+            MarkLost();
+            return;
+        }
+        if (decor_ == nullptr) {
+            return;
+        }
+        for (auto& entry : windows_) {
+            NativeWindow& window = entry.second;
+            if (window.clientSideDecorations && window.decorFrame == nullptr &&
+                window.toplevel != nullptr) {
+                window.clientSideDecorations = false;
+                DropRole(&window);
+                MakeRole(&window, window.show == WindowShow::kMaximized);
+                // The new toplevel shows everything once configured.
+                if (window.source != nullptr) {
+                    window.damage = RECT{0, 0, window.source->width, window.source->height};
+                    window.hasDamage = true;
+                }
+            }
+        }
+    }
+#endif
 
     void GetScreenSize(int* width, int* height) override {
         const Output* output = ScreenOutput();
@@ -377,6 +423,9 @@ public:
             if (lost_) {
                 return WaitResult::kBroken;
             }
+#if OSTREVANE_HAVE_LIBDECOR
+            Redecorate();
+#endif
             CommitReadyWindows();
             if (!Dispatch(false)) {
                 return WaitResult::kBroken;
@@ -389,6 +438,9 @@ public:
             }
             // Commits that waited for a frame or a buffer go out as soon as
             // the compositor allows them.
+#if OSTREVANE_HAVE_LIBDECOR
+            Redecorate();
+#endif
             CommitReadyWindows();
             if (!Dispatch(true)) {
                 return WaitResult::kBroken;
@@ -896,7 +948,19 @@ private:
     static void OnToplevelBounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
     static void OnToplevelCapabilities(void*, xdg_toplevel*, wl_array*) {}
 
-    static void OnDecorationConfigure(void*, zxdg_toplevel_decoration_v1*, std::uint32_t) {}
+    static void OnDecorationConfigure(void* data, zxdg_toplevel_decoration_v1*,
+                                      std::uint32_t mode) {
+#if OSTREVANE_HAVE_LIBDECOR
+        if (mode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE) {
+            auto* window = static_cast<NativeWindow*>(data);
+            window->clientSideDecorations = true;
+            window->owner->redecorate_ = true;
+        }
+#else
+        (void)data;
+        (void)mode;
+#endif
+    }
 
     static void OnBufferRelease(void* data, wl_buffer*) {
         static_cast<Buffer*>(data)->busy = false;
@@ -1106,6 +1170,7 @@ private:
     static libdecor_frame_interface kDecorFrameInterface;
     libdecor* decor_ = nullptr;
     bool decorReady_ = false;
+    bool redecorate_ = false;  // a window was refused server-side decorations
 #endif
 
     static const wl_registry_listener kRegistryListener;
