@@ -3,13 +3,17 @@
 # Usage: scripts/deps.sh run|test|harden|package|web
 set -euo pipefail
 
-# The program and the render tool.
+# The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
-       libstb-dev)
+       libstb-dev libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
+       libdecor-0-plugin-1-cairo)
 # The tests and the benchmarks.
 testlibs=(googletest libgtest-dev libbenchmark-dev)
 run=(xvfb xauth)
 test=(xvfb xauth xdotool x11-utils python3 clang-format
+      # Wayland compositors, their screenshot and typing tools; Xwayland for
+      # the X11 display under a compositor that goes away.
+      weston sway grim xwayland wtype
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
@@ -22,7 +26,8 @@ package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
-harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3)
+harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
+        weston sway grim wtype libdecor-0-plugin-1-cairo)
 
 # The web version (scripts/web.sh): Emscripten alone, none of the native
 # libraries.

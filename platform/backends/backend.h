@@ -74,6 +74,11 @@ public:
     // Takes the next event. With `wait`, blocks until there is one and
     // never returns kNoEvent; all output is sent before blocking.
     virtual WaitResult NextEvent(BackendEvent* event, bool wait) = 0;
+
+    // After the display took a window away on its own (kDestroyed), how
+    // long its loss may take to show if it is going away: an X server that
+    // shuts down destroys its windows before its connection closes.
+    virtual int LossGraceMilliseconds() const { return 500; }
 };
 
 // Makes `backend` the display the window manager uses from now on; nullptr

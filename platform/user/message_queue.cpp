@@ -109,6 +109,7 @@ void HandleEvent(const BackendEvent& event) {
         case BackendEvent::kDestroyed:
             // Someone else removed the native window: the window is gone.
             window->nativeGone = true;
+            GetState().windowTakenAway = true;
             DestroyWindow(hwnd);
             break;
     }

@@ -77,6 +77,8 @@ struct State {
     bool quitPending = false;
     int quitCode = 0;
     std::vector<PaintContext> paints;  // between BeginPaint and EndPaint
+    // The display removed a native window on its own (kDestroyed).
+    bool windowTakenAway = false;
 };
 
 State& GetState();

@@ -32,6 +32,9 @@ Cases:
                the web version in headless Chromium (web_cases.py)
   openbox, window-rect
                under a reparenting window manager (window_manager_cases.py)
+  weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
+  sway-show-states, sway-scaled
+               the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
 they make it fail.
@@ -230,6 +233,8 @@ class Session:
     def env(self):
         env = dict(os.environ)
         env["DISPLAY"] = self.display
+        # These cases are about X, even on a desktop with a Wayland session.
+        env["OSTREVANE_BACKEND"] = "x11"
         return env
 
     def spawn(self, argv, env=None):
@@ -482,29 +487,51 @@ def program_prefix(shm):
     raise Skip(message)
 
 
+def expect_quick_failure(args, env, named, what):
+    """The program, run with `env`, exits with 1 at once and one line on
+    stderr that holds every string of `named`."""
+    started = time.monotonic()
+    result = subprocess.run([args.program], env=env, capture_output=True, text=True, timeout=10)
+    elapsed = time.monotonic() - started
+    lines = result.stderr.splitlines()
+    check(result.returncode == 1, "%s: exit code %d" % (what, result.returncode))
+    check(elapsed < 1.0, "%s: took %.2f s to give up" % (what, elapsed))
+    check(len(lines) == 1, "%s: stderr is not one line: %r" % (what, result.stderr))
+    for name in named:
+        check(name in lines[0], "%s: message does not name %s: %r" % (what, name, lines[0]))
+    check(result.stdout == "", "%s: unexpected stdout: %r" % (what, result.stdout))
+    print("ok - %s: %s (%.3f s)" % (what, lines[0], elapsed))
+
+
 def no_display_case(args, workdir):
     # A display number nobody serves: no socket, no lock file.
     number = next(n for n in range(173, 1000)
                   if not os.path.exists("/tmp/.X11-unix/X%d" % n)
                   and not os.path.exists("/tmp/.X%d-lock" % n))
+    # A runtime folder without a compositor's socket.
+    runtime = os.path.join(workdir, "runtime")
+    os.mkdir(runtime, 0o700)
+    base = {key: value for key, value in os.environ.items()
+            if key not in ("DISPLAY", "WAYLAND_DISPLAY", "OSTREVANE_BACKEND")}
+    base["XDG_RUNTIME_DIR"] = runtime
     for display in (":%d" % number, None):
-        env = dict(os.environ)
-        env.pop("DISPLAY", None)
+        env = dict(base)
         if display is not None:
             env["DISPLAY"] = display
-        started = time.monotonic()
-        result = subprocess.run([args.program], env=env, capture_output=True, text=True,
-                                timeout=10)
-        elapsed = time.monotonic() - started
-        lines = result.stderr.splitlines()
-        check(result.returncode == 1, "exit code %d without a display" % result.returncode)
-        check(elapsed < 1.0, "took %.2f s to give up" % elapsed)
-        check(len(lines) == 1, "stderr is not one line: %r" % result.stderr)
-        named = '"%s"' % (display or "")
-        check(named in lines[0] and "display" in lines[0],
-              "message does not name the display %s: %r" % (named, lines[0]))
-        check(result.stdout == "", "unexpected stdout: %r" % result.stdout)
-        print("ok - DISPLAY=%s: %s (%.3f s)" % (display, lines[0], elapsed))
+        expect_quick_failure(args, env, ['"%s"' % (display or ""), "display"],
+                             "DISPLAY=%s" % display)
+    # A named compositor that is not there: both displays tried, both named.
+    env = dict(base, DISPLAY=":%d" % number, WAYLAND_DISPLAY="ostrevane-nobody")
+    expect_quick_failure(args, env, ['"ostrevane-nobody"', '":%d"' % number],
+                         "WAYLAND_DISPLAY and DISPLAY unserved")
+    # Forced: only the named one is tried.
+    env = dict(base, DISPLAY=":%d" % number, WAYLAND_DISPLAY="ostrevane-nobody",
+               OSTREVANE_BACKEND="wayland")
+    expect_quick_failure(args, env, ['"ostrevane-nobody"'], "OSTREVANE_BACKEND=wayland")
+    env["OSTREVANE_BACKEND"] = "x11"
+    expect_quick_failure(args, env, ['":%d"' % number], "OSTREVANE_BACKEND=x11")
+    env["OSTREVANE_BACKEND"] = "mir"
+    expect_quick_failure(args, env, ["OSTREVANE_BACKEND", '"mir"'], "OSTREVANE_BACKEND=mir")
 
 
 def display_lost_case(args, session):
@@ -550,9 +577,12 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
+    parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
-                                         "web-dense", "web-fallbacks"])
+                                         "web-dense", "web-fallbacks", "weston-window",
+                                         "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
+                                         "sway-window", "sway-show-states", "sway-scaled"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -583,6 +613,11 @@ def main():
                 window_manager_cases.CASES[args.case](args, session)
             elif args.case == "no-display":
                 no_display_case(args, workdir)
+            elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
+                               "xwayland-lost", "sway-window", "sway-show-states",
+                               "sway-scaled"):
+                import wayland_cases
+                wayland_cases.run(args, workdir, args.case, (width, height))
             else:
                 require_tools("Xvfb")
                 display_lost_case(args, session)

@@ -32,6 +32,32 @@ Cases:
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
 
+On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
+back end:
+  compositor-killed ROUNDS
+        weston is killed (SIGKILL) or shut down (SIGTERM) at a random moment:
+        while the program starts, right after its window appears, or while
+        the window is being resized on sway; every time the program ends
+        within a second with exit code 1 and one line on stderr naming the
+        compositor
+  wayland-storm COUNT
+        COUNT random floats, resizes (down to 1x1 and beyond the output) and
+        moves by sway; the program stays up, the client area then shows the
+        canvas, and `swaymsg kill` ends it with exit code 0
+  wayland-screen WxH
+        on a WxH weston output the window opens and the program stays up
+        until weston is killed (exit code 1)
+  hostile-compositor MODE
+        on tests/hostile/wayland_hostile_compositor: `sizes` (absurd output
+        sizes and scales, configures, keymaps, key codes): the program
+        stays up until the compositor is killed, then exits with 1;
+        `protocol-error`: one line naming the error, exit code 1, within a
+        second; `close`, `close-decorated` (libdecor frames the window) and
+        `client-side-decorations` (server-side ones refused: libdecor must
+        frame it): exit code 0; `never-release` (no frame callback or
+        buffer ever comes back): the program waits without spinning, and
+        exits with 1 when the compositor is killed
+
 Each case prints what it did in "hostile: key=value" lines, for the record.
 Missing tools make a case skip (exit code 77), except under CI=true.
 """
@@ -48,6 +74,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import ostrevane_e2e as e2e  # noqa: E402
 from ostrevane_e2e import Failure, check  # noqa: E402
+import wayland_cases  # noqa: E402
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
@@ -373,17 +400,191 @@ def no_canvas(args, workdir):
         session.close()
 
 
+def expect_lost(program, socket, what):
+    """The program ends within a second with 1 and one line naming `socket`."""
+    started = time.monotonic()
+    try:
+        _, stderr = program.communicate(timeout=1.0)
+    except subprocess.TimeoutExpired:
+        raise Failure("%s: still running 1 s after the compositor went" % what)
+    elapsed = time.monotonic() - started
+    lines = stderr.decode(errors="replace").splitlines()
+    check(program.returncode == 1, "%s: exit code %s, stderr %r" % (what, program.returncode, lines))
+    check(len(lines) == 1 and socket in lines[0],
+          "%s: stderr does not name %s in one line: %r" % (what, socket, lines))
+    print("ok - %s: exit 1 after %.3f s: %s" % (what, elapsed, lines[0]))
+    return elapsed
+
+
+def compositor_killed(args, workdir, rounds):
+    rng = random.Random(args.seed)
+    moments = ["starting", "window shown", "resized on sway"]
+    worst = 0.0
+    for round_number in range(rounds):
+        moment = moments[round_number % len(moments)]
+        how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
+        what = "round %d (%s, %s)" % (round_number, moment, how.name)
+        if moment == "resized on sway":
+            sway = wayland_cases.Sway(workdir, (800, 600))
+            compositor = sway.compositor
+        else:
+            compositor = wayland_cases.start_weston(workdir, (640, 480))
+        try:
+            program = compositor.spawn_program(args.program)
+            if moment == "starting":
+                # Connecting, binding and setting up decorations take a few
+                # milliseconds.
+                time.sleep(rng.uniform(0.0, 0.1))
+            elif moment == "window shown":
+                wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
+                time.sleep(rng.uniform(0.0, 0.2))
+            else:
+                deadline = time.monotonic() + FIND_MS / 1000
+                while sway.window() is None:
+                    check(time.monotonic() < deadline, "%s: no window" % what)
+                    time.sleep(0.05)
+                criteria = '[title="^%s$"]' % e2e.TITLE
+                sway.msg(criteria, "floating", "enable")
+                # Resizes queued in the compositor as it goes.
+                sway.msg("; ".join("%s resize set %d px %d px"
+                                   % (criteria, rng.randrange(1, 900), rng.randrange(1, 700))
+                                   for _ in range(50)))
+            compositor.kill(how)
+            worst = max(worst, expect_lost(program, compositor.socket, what))
+        finally:
+            compositor.close()
+    record("compositor_killed_rounds", rounds)
+    record("compositor_killed_slowest_exit_s", "%.3f" % worst)
+
+
+def wayland_storm(args, workdir, count):
+    width, height = 1024, 768
+    expected = render(args, workdir, width, height)
+    rng = random.Random(args.seed)
+    sway = wayland_cases.Sway(workdir, (width, height))
+    try:
+        program = sway.compositor.spawn_program(args.program)
+        deadline = time.monotonic() + FIND_MS / 1000
+        while sway.window() is None:
+            check(program.poll() is None, "the program ended at start")
+            check(time.monotonic() < deadline, "no window")
+            time.sleep(0.05)
+        criteria = '[title="^%s$"]' % e2e.TITLE
+        commands = []
+        for _ in range(count):
+            kind = rng.randrange(4)
+            if kind == 0:
+                commands.append("floating toggle")
+            elif kind == 1:
+                commands.append("resize set %d px %d px" % (rng.randrange(1, 3 * width),
+                                                            rng.randrange(1, 3 * height)))
+            elif kind == 2:
+                commands.append("resize set 1 px 1 px")
+            else:
+                commands.append("move position %d %d" % (rng.randrange(-width, width),
+                                                         rng.randrange(-height, height)))
+        for start in range(0, count, 50):
+            sway.msg("; ".join("%s %s" % (criteria, c) for c in commands[start:start + 50]),
+                     all_must_succeed=False)
+        check(program.poll() is None, "the program ended in the storm")
+        # Put back: floating, inside the output.
+        sway.msg(criteria, "floating", "enable")
+        sway.msg(criteria, "resize", "set", "640 px", "480 px")
+        sway.msg(criteria, "move", "position", "10", "10")
+        w, h = sway.expect_picture("after the storm", expected, timeout=10.0)
+        print("ok - %d sway commands; then the %dx%d client area shows the canvas" % (count, w, h))
+        sway.msg(criteria, "kill")
+        code = e2e.wait_exit(program, 5)
+        check(code == 0, "exit code %s after swaymsg kill" % code)
+        print("ok - swaymsg kill ends it with exit code 0")
+    finally:
+        sway.close()
+    record("wayland_storm_commands", count)
+
+
+def wayland_screen(args, workdir, width, height):
+    compositor = wayland_cases.start_weston(workdir, (width, height))
+    try:
+        program = compositor.spawn_program(args.program)
+        wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
+        time.sleep(1.0)
+        check(program.poll() is None, "the program ended on a %dx%d output (code %s): %s" % (
+            width, height, program.returncode,
+            program.stderr.read().decode(errors="replace").strip()
+            if program.returncode is not None else ""))
+        print("ok - on a %dx%d weston output the window opens" % (width, height))
+        compositor.kill()
+        expect_lost(program, compositor.socket, "%dx%d output, weston killed" % (width, height))
+    finally:
+        compositor.close()
+    record("wayland_screen", "%dx%d" % (width, height))
+
+
+def hostile_compositor(args, workdir, mode):
+    check(args.hostile_compositor is not None, "--hostile-compositor is needed")
+    compositor = wayland_cases.Compositor(workdir)
+    try:
+        compositor.start([args.hostile_compositor, compositor.socket, mode, str(args.seed)])
+        program = compositor.spawn_program(args.program)
+        if mode == "protocol-error":
+            expect_lost(program, compositor.socket, "protocol error")
+            return
+        if mode in ("close", "close-decorated", "client-side-decorations"):
+            code = e2e.wait_exit(program, 10)
+            check(code is not None, "the program did not end within 10 s of xdg_toplevel.close")
+            stderr = program.stderr.read().decode(errors="replace")
+            check(code == 0, "exit code %s after xdg_toplevel.close: %r" % (code, stderr))
+            check(stderr == "", "unexpected stderr: %r" % stderr)
+            if mode == "client-side-decorations":
+                # Refused server-side decorations, the window got libdecor's.
+                check("subsurface" in compositor.log_tail(None),
+                      "no decorations drawn by the program: " + compositor.log_tail())
+                print("ok - refused server-side decorations, the window is framed by libdecor")
+            print("ok - xdg_toplevel.close ends the program with exit code 0")
+            return
+        time.sleep(2.0)
+        check(program.poll() is None, "the program ended under the %s compositor: %r" % (
+            mode, program.stderr.read().decode(errors="replace")
+            if program.returncode is not None else ""))
+        # Waiting, not spinning: once the compositor has nothing more to
+        # say (its absurd sizes take a while to paint), a second of waiting
+        # costs a few milliseconds of processor time.
+        def busy_ticks():
+            with open("/proc/%d/stat" % program.pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) + int(fields[12])
+        deadline = time.monotonic() + 20
+        while True:
+            ticks = busy_ticks()
+            time.sleep(1.0)
+            used = (busy_ticks() - ticks) / os.sysconf("SC_CLK_TCK")
+            if used < 0.1:
+                break
+            check(time.monotonic() < deadline,
+                  "the program still used %.2f s of processor time a second after 20 s" % used)
+        print("ok - under the %s compositor the program stays up and idle (%.2f s busy in 1 s)"
+              % (mode, used))
+        compositor.kill()
+        expect_lost(program, compositor.socket, "%s compositor killed" % mode)
+    finally:
+        compositor.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--storm", required=True)
+    parser.add_argument("--hostile-compositor",
+                        help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
-                                         "command-lines", "screen", "no-canvas"])
+                                         "command-lines", "screen", "no-canvas",
+                                         "compositor-killed", "wayland-storm", "wayland-screen",
+                                         "hostile-compositor"])
     parser.add_argument("value", nargs="?")
     args = parser.parse_args()
 
@@ -396,6 +597,15 @@ def main():
             forged_destroy(args, workdir)
         elif args.case == "command-lines":
             command_lines(args, workdir)
+        elif args.case == "compositor-killed":
+            compositor_killed(args, workdir, int(args.value or "6"))
+        elif args.case == "wayland-storm":
+            wayland_storm(args, workdir, int(args.value or "300"))
+        elif args.case == "hostile-compositor":
+            hostile_compositor(args, workdir, args.value)
+        elif args.case == "wayland-screen":
+            width, height = (int(v) for v in args.value.split("x"))
+            wayland_screen(args, workdir, width, height)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)

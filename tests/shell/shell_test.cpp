@@ -480,6 +480,83 @@ TEST(WinMainTest, ReturnsOneWhenTheQueueBreaks) {
     headless::Stop();
 }
 
+// The headless display, except that once a native window has gone away on
+// its own the display only shows itself lost after `lateness` more looks
+// (an X server that shuts down destroys its windows before its connection
+// closes). A negative lateness never shows a loss.
+class LateLossDisplay : public platform::Backend {
+public:
+    explicit LateLossDisplay(int lateness) : lateness_(lateness) {}
+
+    void GetScreenSize(int* width, int* height) override {
+        headless::GetBackend()->GetScreenSize(width, height);
+    }
+    bool CreateNativeWindow(platform::WindowId id, const char* className, const char* title,
+                            const RECT& rect) override {
+        return headless::GetBackend()->CreateNativeWindow(id, className, title, rect);
+    }
+    void DestroyNativeWindow(platform::WindowId id) override {
+        headless::GetBackend()->DestroyNativeWindow(id);
+    }
+    void ShowNativeWindow(platform::WindowId id, platform::WindowShow show) override {
+        headless::GetBackend()->ShowNativeWindow(id, show);
+    }
+    void Present(platform::WindowId id, const platform::Surface& surface,
+                 const RECT& area) override {
+        headless::GetBackend()->Present(id, surface, area);
+    }
+    platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
+        if (windowGone_ && lateness_ >= 0 && looks_++ >= lateness_) {
+            return platform::WaitResult::kBroken;
+        }
+        platform::WaitResult result = headless::GetBackend()->NextEvent(event, wait);
+        if (result == platform::WaitResult::kEvent &&
+            event->type == platform::BackendEvent::kDestroyed) {
+            windowGone_ = true;
+        }
+        return result;
+    }
+
+private:
+    int lateness_;
+    bool windowGone_ = false;
+    int looks_ = 0;
+};
+
+TEST(WinMainTest, ReturnsOneWhenTheDisplayIsLostAfterTakingTheWindowAway) {
+    // The program quits through WM_DESTROY before the loss shows: still a
+    // failure, not a success. Looks 0 and 1 are the message loop's own.
+    for (int lateness : {0, 2, 5}) {
+        headless::Start(640, 480);
+        LateLossDisplay display(lateness);
+        headless::SetIdleHandler([]() {
+            std::vector<HWND> windows = headless::Windows();
+            if (windows.size() == 1) {
+                headless::InjectDestroyed(windows[0]);
+            }
+        });
+        char program[] = "ostrevane";
+        char* argv[] = {program, nullptr};
+        EXPECT_EQ(platform::RunWinMain(1, argv, &display), 1) << "lateness " << lateness;
+        headless::Stop();
+    }
+}
+
+TEST(WinMainTest, ReturnsZeroWhenAWindowIsTakenAwayFromALiveDisplay) {
+    headless::Start(640, 480);
+    LateLossDisplay display(-1);
+    headless::SetIdleHandler([]() {
+        std::vector<HWND> windows = headless::Windows();
+        if (windows.size() == 1) {
+            headless::InjectDestroyed(windows[0]);
+        }
+    });
+    char program[] = "ostrevane";
+    char* argv[] = {program, nullptr};
+    EXPECT_EQ(platform::RunWinMain(1, argv, &display), 0);
+    headless::Stop();
+}
+
 TEST(WinMainTest, ReturnsOneWhenTheWindowCannotBeMade) {
     // No display installed: creation fails, and the entry point gives up
     // rather than waiting for a quit request nobody would post.

@@ -104,6 +104,9 @@ public:
         }
     }
 
+    // A display in memory never goes away unseen.
+    int LossGraceMilliseconds() const override { return 0; }
+
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
         if (events_.empty() && wait && idle_) {
             // The handler may replace itself; keep it alive while it runs.
