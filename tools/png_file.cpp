@@ -10,10 +10,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <random>
-#include <system_error>
+
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -177,13 +176,6 @@ bool Encode(std::FILE* file, int width, int height, const PngRowReader& readRows
     return true;
 }
 
-std::string TemporaryPathFor(const std::string& path) {
-    // Beside the target, so that the final rename stays on one file system.
-    // A random suffix keeps two runs writing the same file apart.
-    std::random_device random;
-    return path + ".tmp-" + std::to_string(random()) + std::to_string(random());
-}
-
 }  // namespace
 
 bool WritePngFile(const std::string& path, int width, int height, const PngRowReader& readRows,
@@ -236,14 +228,7 @@ bool WritePngFile(const std::string& path, int width, int height, const PngRowRe
         return false;
     }
 
-    std::error_code code;
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        *error = code.message();
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return MoveIntoPlace(temporary, path, error);
 }
 
 bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,

@@ -5,12 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <random>
-#include <system_error>
 
 #define STBI_WRITE_NO_STDIO
 #include <stb_image_write.h>
+
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -25,13 +24,6 @@ void WriteToSink(void* context, void* data, int size) {
                              static_cast<std::size_t>(size)) {
         sink->failed = true;
     }
-}
-
-std::string TemporaryPathFor(const std::string& path) {
-    // Beside the target, so that the final rename stays on one file system.
-    // A random suffix keeps two runs writing the same file apart.
-    std::random_device random;
-    return path + ".tmp-" + std::to_string(random()) + std::to_string(random());
 }
 
 }  // namespace
@@ -76,12 +68,5 @@ bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pix
         return false;
     }
 
-    std::error_code code;
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        *error = code.message();
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return MoveIntoPlace(temporary, path, error);
 }
