@@ -11,8 +11,20 @@ namespace {
 const std::size_t kHugePage = 2 * 1024 * 1024;
 const std::size_t kPage = 4096;
 // Below this a block goes to the usual allocator: a huge page would waste
-// more than it saves.
+// more than it saves. Under AddressSanitizer every block does, so that the
+// sanitizer knows the bounds of the pixels and applies its allocation limits
+// to them.
+#if defined(__SANITIZE_ADDRESS__)
+const std::size_t kLargeBlock = SIZE_MAX;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+const std::size_t kLargeBlock = SIZE_MAX;
+#else
 const std::size_t kLargeBlock = kHugePage;
+#endif
+#else
+const std::size_t kLargeBlock = kHugePage;
+#endif
 
 // Stored just before the pixels: where the block came from. A length of 0
 // means the usual allocator, with `base` the pointer it gave.
