@@ -61,12 +61,16 @@ struct LossReport {
 };
 LossReport lossReport;
 
-int OnIoError(Display*) {
+void ReportLoss() {
     if (!lossReport.lost) {
         lossReport.lost = true;
         std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n",
                      lossReport.program.c_str(), lossReport.display.c_str());
     }
+}
+
+int OnIoError(Display*) {
+    ReportLoss();
 #if !OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
     // This Xlib cannot carry on after an I/O error: leave cleanly now.
     _exit(1);
@@ -372,7 +376,7 @@ public:
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
         for (;;) {
-            if (lossReport.lost) {
+            if (lossReport.lost || ServerHungUp()) {
                 return WaitResult::kBroken;
             }
             if (wait && shm_ == ShmState::kAttaching) {
@@ -403,6 +407,20 @@ public:
     }
 
 private:
+    // Xlib hands out the events it has queued without looking at the
+    // connection, and a storm can leave thousands queued: the server's
+    // hang-up is looked for directly, so that a lost display ends the
+    // program at once, not after the backlog.
+    bool ServerHungUp() {
+        pollfd connection = {ConnectionNumber(display_), POLLRDHUP, 0};
+        if (poll(&connection, 1, 0) > 0 &&
+            (connection.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0) {
+            ReportLoss();
+            return true;
+        }
+        return false;
+    }
+
     // The segment is made after the first frame has gone through the
     // socket: attaching it and the first touch of its pages on both sides
     // would hold that frame up longer than sending it does. The attach
