@@ -149,9 +149,11 @@ public:
                                "UTF8_STRING",
                                "_NET_WM_STATE",
                                "_NET_WM_STATE_MAXIMIZED_VERT",
-                               "_NET_WM_STATE_MAXIMIZED_HORZ"};
-        Atom atoms[7] = {};
-        XInternAtoms(display_, const_cast<char**>(names), 7, False, atoms);
+                               "_NET_WM_STATE_MAXIMIZED_HORZ",
+                               "_NET_WM_PID"};
+        // One round trip for all of them.
+        Atom atoms[8] = {};
+        XInternAtoms(display_, const_cast<char**>(names), 8, False, atoms);
         wmProtocols_ = atoms[0];
         wmDeleteWindow_ = atoms[1];
         netWmName_ = atoms[2];
@@ -159,6 +161,7 @@ public:
         netWmState_ = atoms[4];
         maximizedVert_ = atoms[5];
         maximizedHorz_ = atoms[6];
+        netWmPid_ = atoms[7];
 
         int eventBase = 0;
         int errorBase = 0;
@@ -695,8 +698,7 @@ private:
         XSetWMClientMachine(display_, xid, &machine);
         XFree(machine.value);
         unsigned long pid = static_cast<unsigned long>(getpid());
-        Atom netWmPid = XInternAtom(display_, "_NET_WM_PID", False);
-        XChangeProperty(display_, xid, netWmPid, XA_CARDINAL, 32, PropModeReplace,
+        XChangeProperty(display_, xid, netWmPid_, XA_CARDINAL, 32, PropModeReplace,
                         reinterpret_cast<unsigned char*>(&pid), 1);
     }
 
@@ -782,6 +784,7 @@ private:
     Atom netWmState_ = 0;
     Atom maximizedVert_ = 0;
     Atom maximizedHorz_ = 0;
+    Atom netWmPid_ = 0;
     bool randr_ = false;
     int randrEventBase_ = 0;
     ShmState shm_ = ShmState::kUnavailable;
