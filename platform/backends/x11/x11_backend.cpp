@@ -415,13 +415,24 @@ private:
     // hang-up is looked for directly, so that a lost display ends the
     // program at once, not after the backlog.
     bool ServerHungUp() {
-        pollfd connection = {ConnectionNumber(display_), POLLRDHUP, 0};
-        if (poll(&connection, 1, 0) > 0 &&
-            (connection.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0) {
-            ReportLoss();
-            return true;
+        int fd = ConnectionNumber(display_);
+        pollfd connection = {fd, POLLRDHUP, 0};
+        if (poll(&connection, 1, 0) <= 0 ||
+            (connection.revents & (POLLHUP | POLLRDHUP | POLLERR)) == 0) {
+            return false;
         }
-        return false;
+        ReportLoss();
+        // What the dead server left unread is of no use: drop it, so that
+        // Xlib meets the end of the connection at once instead of reading
+        // (and complaining about) half-sent events. A request then makes
+        // Xlib see the hang-up itself, so that none of its later calls
+        // (XCloseDisplay's among them) waits on or reads the connection.
+        char scratch[4096];
+        for (int i = 0; i < 1024 && recv(fd, scratch, sizeof(scratch), MSG_DONTWAIT) > 0; ++i) {
+        }
+        XNoOp(display_);
+        XFlush(display_);
+        return true;
     }
 
     // The segment is made after the first frame has gone through the
@@ -437,8 +448,12 @@ private:
         shm_ = ShmState::kUnavailable;
         int shmEvent = 0;
         int shmError = 0;
+        // On a connection that has just died, Xlib answers extension queries
+        // with whatever its reply buffer held, and libXext then registers
+        // event numbers out of range, complaining on stderr: no query once
+        // the display is gone.
         if (!XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) ||
-            !XShmQueryExtension(display_)) {
+            lossReport.lost || !XShmQueryExtension(display_) || lossReport.lost) {
             shmMajorOpcode = -1;
             return;
         }
@@ -469,7 +484,9 @@ private:
     // The one round trip that tells whether the server could attach the
     // segment; XPutImage from then on if it could not.
     void ConfirmSharedSegment() {
-        XSync(display_, False);
+        if (!lossReport.lost) {
+            XSync(display_, False);
+        }
         // Marked for removal now that both sides have it: it goes when both
         // have detached, even if the program is killed.
         shmctl(shared_.shmid, IPC_RMID, nullptr);
