@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace platform {
@@ -24,6 +25,14 @@ struct Surface {
     void (*changed)(void* context, const RECT& area) = nullptr;
     void* context = nullptr;
 };
+
+// The part of `area` (client coordinates) that lies on the surface's pixels;
+// empty (right <= left or bottom <= top) when none does.
+inline RECT ClipToSurface(const Surface& surface, const RECT& area) {
+    return RECT{std::max<LONG>(0, area.left), std::max<LONG>(0, area.top),
+                std::min<LONG>(surface.width, area.right),
+                std::min<LONG>(surface.height, area.bottom)};
+}
 
 // A device context drawing into `surface`; the surface must stay valid until
 // DetachSurface is called for it.

@@ -65,16 +65,6 @@ focus-animation=none
 """
 
 
-def render(args, workdir, size):
-    path = os.path.join(workdir, "expected.png")
-    result = subprocess.run([args.render, "--size", "%dx%d" % size, "--output", path],
-                            capture_output=True, text=True, timeout=60)
-    check(result.returncode == 0, "ostrevane-render failed: " + result.stderr.strip())
-    expected = read_png(path)
-    check(expected[:2] == size, "render size mismatch")
-    return expected
-
-
 def crop(image, x, y, width, height):
     iw, ih, rows = image
     check(x >= 0 and y >= 0 and x + width <= iw and y + height <= ih,
@@ -331,7 +321,7 @@ def find_client_area(shot, expected, size):
 
 
 def weston_window_case(args, workdir, size):
-    expected = render(args, workdir, size)
+    expected = e2e.render_expected(args, workdir, size)
     compositor = start_weston(workdir, size)
     try:
         # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
@@ -569,7 +559,7 @@ class Sway:
 
 
 def sway_window_case(args, workdir, size):
-    expected = render(args, workdir, size)
+    expected = e2e.render_expected(args, workdir, size)
     sway = Sway(workdir, size)
     try:
         program = sway.compositor.spawn_program(args.program)
@@ -668,7 +658,7 @@ def sway_scaled_case(args, workdir, size):
     logical size (half of it each way), at scale 1, and sway doubles every
     pixel: each canvas pixel is a 2x2 block of the screenshot."""
     logical = (size[0] // 2, size[1] // 2)
-    expected = render(args, workdir, logical)
+    expected = e2e.render_expected(args, workdir, logical)
     sway = Sway(workdir, size)
     try:
         sway.msg("output", "HEADLESS-1", "scale", "2")

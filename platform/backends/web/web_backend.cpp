@@ -162,15 +162,12 @@ public:
             surface.height <= 0) {
             return;
         }
-        int left = std::max(0, static_cast<int>(area.left));
-        int top = std::max(0, static_cast<int>(area.top));
-        int right = std::min(surface.width, static_cast<int>(area.right));
-        int bottom = std::min(surface.height, static_cast<int>(area.bottom));
-        if (right <= left || bottom <= top) {
+        RECT clipped = ClipToSurface(surface, area);
+        if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
             return;
         }
-        ostrevane_page_put(PageId(window), surface.pixels, surface.width, surface.height, left, top,
-                           right, bottom);
+        ostrevane_page_put(PageId(window), surface.pixels, surface.width, surface.height,
+                           clipped.left, clipped.top, clipped.right, clipped.bottom);
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {

@@ -331,41 +331,23 @@ public:
             !found->second.exposed) {
             return;
         }
-        int left = std::max(0, static_cast<int>(area.left));
-        int top = std::max(0, static_cast<int>(area.top));
-        int right = std::min(surface.width, static_cast<int>(area.right));
-        int bottom = std::min(surface.height, static_cast<int>(area.bottom));
+        RECT clipped = ClipToSurface(surface, area);
+        int left = clipped.left;
+        int top = clipped.top;
+        int right = clipped.right;
+        int bottom = clipped.bottom;
         if (right <= left || bottom <= top) {
             return;
         }
-        XImage image = {};
-        image.width = surface.width;
-        image.height = surface.height;
-        image.xoffset = 0;
-        image.format = ZPixmap;
-        image.data = reinterpret_cast<char*>(surface.pixels);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        image.byte_order = MSBFirst;
-        image.bitmap_bit_order = MSBFirst;
-#else
-        image.byte_order = LSBFirst;
-        image.bitmap_bit_order = LSBFirst;
-#endif
-        image.bitmap_unit = 32;
-        image.bitmap_pad = 32;
-        image.depth = depth_;
-        image.bytes_per_line = surface.width * 4;
-        image.bits_per_pixel = 32;
-        image.red_mask = 0xFF0000;
-        image.green_mask = 0x00FF00;
-        image.blue_mask = 0x0000FF;
+        if (PutShared(found->second, surface, left, top, right, bottom)) {
+            return;
+        }
+        XImage image =
+            PixelImage(reinterpret_cast<char*>(surface.pixels), surface.width, surface.height);
         if (!XInitImage(&image)) {
             return;
         }
         int width = right - left;
-        if (PutShared(found->second, surface, left, top, right, bottom)) {
-            return;
-        }
         int bandRows = std::max(1, kBandBytes / (width * 4));
         for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
@@ -527,26 +509,8 @@ private:
         }
         int width = right - left;
         int bandRows = std::max(1, kSharedBytes / (width * 4));
-        XImage image = {};
-        image.width = width;
-        image.format = ZPixmap;
-        image.data = shared_.shmaddr;
+        XImage image = PixelImage(shared_.shmaddr, width, 0);
         image.obdata = reinterpret_cast<char*>(&shared_);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        image.byte_order = MSBFirst;
-        image.bitmap_bit_order = MSBFirst;
-#else
-        image.byte_order = LSBFirst;
-        image.bitmap_bit_order = LSBFirst;
-#endif
-        image.bitmap_unit = 32;
-        image.bitmap_pad = 32;
-        image.depth = depth_;
-        image.bytes_per_line = width * 4;
-        image.bits_per_pixel = 32;
-        image.red_mask = 0xFF0000;
-        image.green_mask = 0x00FF00;
-        image.blue_mask = 0x0000FF;
         for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
             // The server must have read the previous band before the segment
@@ -575,6 +539,32 @@ private:
             sharedBusy_ = true;
         }
         return true;
+    }
+
+    // An image of `width` x `height` pixels in the surfaces' format
+    // (0x00RRGGBB in 32 bits, rows `width` pixels apart) over `data`.
+    XImage PixelImage(char* data, int width, int height) const {
+        XImage image = {};
+        image.width = width;
+        image.height = height;
+        image.format = ZPixmap;
+        image.data = data;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        image.byte_order = MSBFirst;
+        image.bitmap_bit_order = MSBFirst;
+#else
+        image.byte_order = LSBFirst;
+        image.bitmap_bit_order = LSBFirst;
+#endif
+        image.bitmap_unit = 32;
+        image.bitmap_pad = 32;
+        image.depth = depth_;
+        image.bytes_per_line = width * 4;
+        image.bits_per_pixel = 32;
+        image.red_mask = 0xFF0000;
+        image.green_mask = 0x00FF00;
+        image.blue_mask = 0x0000FF;
+        return image;
     }
 
     NativeWindow* FindByXid(Window xid, WindowId* id) {
