@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/gdi/objects.h"
+#include "platform/gdi/raster.h"
 #include "platform/gdi/screen_dc.h"
 #include "platform/gdi/surface.h"
 
@@ -97,6 +98,8 @@ void DetachSurface(Surface* surface) {
     if (surface == nullptr) {
         return;
     }
+    gdi::StopShowing(surface);
+    surface->fillPending = false;
     gdi::ForEachDc([surface](HDC, gdi::Dc* dc) {
         if (dc->surface == surface) {
             dc->surface = nullptr;

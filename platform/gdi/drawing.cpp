@@ -49,7 +49,7 @@ unsigned RopCode(DWORD rop) { return (rop >> 16) & 0xFF; }
 
 // Applies a raster operation without source to `area` of the device context.
 void FillArea(const gdi::Dc& dc, const Area& requested, unsigned code) {
-    const gdi::Target target = gdi::DrawTarget(dc);
+    const gdi::Target target = gdi::PeekTarget(dc);
     if (target.pixels == nullptr) {
         return;
     }
@@ -77,10 +77,18 @@ void FillArea(const gdi::Dc& dc, const Area& requested, unsigned code) {
         constant = true;
         value = pattern.At(0, 0);
     }
+    if (constant && target.surface != nullptr && area.left == 0 && area.top == 0 &&
+        area.right == target.width && area.bottom == target.height) {
+        // The whole client area in one colour: usually painted over next.
+        gdi::FillSurfaceLater(target.surface, value);
+        gdi::NotifyChanged(target, ToRect(area));
+        return;
+    }
     if (constant && value == gdi::kBlackPixel && target.zeroed != nullptr && *target.zeroed) {
         // Black on pixels that are all still 0: nothing to write.
         return;
     }
+    gdi::PrepareTarget(target);
     if (target.zeroed != nullptr) {
         *target.zeroed = false;
     }
@@ -215,7 +223,7 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
     if (srcDc == nullptr) {
         return FALSE;
     }
-    const gdi::Target target = gdi::DrawTarget(*dstDc);
+    const gdi::Target target = gdi::PeekTarget(*dstDc);
     const gdi::Source source = gdi::ReadSource(*srcDc);
     const gdi::Brush* brush = gdi::LookupBrush(dstDc->brush);
     if (target.zeroed != nullptr) {
@@ -245,6 +253,22 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
     const std::size_t srcStride = static_cast<std::size_t>(source.width);
     const std::size_t srcLeft = static_cast<std::size_t>(area.left - offsetX);
     const bool toMono = target.mono && !source.mono;
+    if (code == 0xCC && target.surface != nullptr && srcDc->type == gdi::DcType::Memory &&
+        area.left == 0 && area.top == 0 && area.right == target.width &&
+        area.bottom == target.height) {
+        // A plain copy over the whole client area (a window painting its
+        // canvas): the surface shows the bitmap's pixels in place.
+        const gdi::Target bits = gdi::PeekTarget(*srcDc);
+        if (bits.bitmap != nullptr && bits.pixels == source.pixels) {
+            gdi::ShowBitmapPart(
+                target.surface, bits.bitmapHandle, bits.bitmap,
+                source.pixels + static_cast<std::size_t>(-offsetY) * srcStride + srcLeft,
+                srcStride);
+            gdi::NotifyChanged(target, ToRect(area));
+            return TRUE;
+        }
+    }
+    gdi::PrepareTarget(target);
     const bool sameBuffer = source.pixels == target.pixels;
     // Within one bitmap, copy rows in the order that reads each row before
     // it is overwritten; a row that overlaps itself goes through a copy.

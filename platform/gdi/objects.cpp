@@ -1,5 +1,7 @@
 #include "platform/gdi/objects.h"
 
+#include "platform/gdi/raster.h"
+
 #include <deque>
 #include <utility>
 #include <vector>
@@ -162,7 +164,14 @@ Kind KindOf(const void* handle) {
     return slot != nullptr ? slot->kind : Kind::None;
 }
 
-void Destroy(const void* handle) { TheTable().Remove(handle); }
+void Destroy(const void* handle) {
+    // Surfaces showing the bitmap in place need their copy while it lasts.
+    Bitmap* bitmap = KindOf(handle) == Kind::Bitmap ? LookupBitmap(handle) : nullptr;
+    if (bitmap != nullptr && !bitmap->stock) {
+        ReleaseViewers(bitmap);
+    }
+    TheTable().Remove(handle);
+}
 
 HGDIOBJ StockObject(int index) {
     if (index < 0 || index >= kStockCount) {

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "platform/gdi/pixel_memory.h"
 #include "platform/gdi/surface.h"
@@ -52,6 +53,9 @@ struct Bitmap : Object {
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;
+    // Surfaces showing part of these pixels in place; they take their own
+    // copy before the bitmap is drawn on or deleted.
+    std::vector<Surface*> viewers;
 };
 
 struct Pen : Object {

@@ -78,7 +78,7 @@ COLORREF RgbFromPixel(std::uint32_t pixel) {
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
 }
 
-Target DrawTarget(const Dc& dc) {
+Target PeekTarget(const Dc& dc) {
     Target target;
     if (dc.type == DcType::Memory) {
         Bitmap* bitmap = LookupBitmap(dc.bitmap);
@@ -88,6 +88,8 @@ Target DrawTarget(const Dc& dc) {
             target.width = bitmap->width;
             target.height = bitmap->height;
             target.mono = bitmap->bitsPerPixel == 1;
+            target.bitmap = bitmap;
+            target.bitmapHandle = dc.bitmap;
         }
     } else if (dc.type == DcType::Surface) {
         Surface* surface = dc.surface;
@@ -102,6 +104,21 @@ Target DrawTarget(const Dc& dc) {
     return target;
 }
 
+void PrepareTarget(const Target& target) {
+    if (target.surface != nullptr) {
+        OwnSurfacePixels(target.surface);
+    }
+    if (target.bitmap != nullptr && !target.bitmap->viewers.empty()) {
+        ReleaseViewers(target.bitmap);
+    }
+}
+
+Target DrawTarget(const Dc& dc) {
+    Target target = PeekTarget(dc);
+    PrepareTarget(target);
+    return target;
+}
+
 Source ReadSource(const Dc& dc) {
     Source source;
     const Bitmap* bitmap = dc.type == DcType::Memory ? LookupBitmap(dc.bitmap) : nullptr;
@@ -112,7 +129,11 @@ Source ReadSource(const Dc& dc) {
         source.mono = true;
         return source;
     }
-    const Target target = DrawTarget(dc);
+    // Reading a bitmap leaves the surfaces that show it alone.
+    const Target target = PeekTarget(dc);
+    if (target.surface != nullptr) {
+        OwnSurfacePixels(target.surface);
+    }
     source.pixels = target.pixels;
     source.width = target.width;
     source.height = target.height;

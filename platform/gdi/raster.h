@@ -27,6 +27,8 @@ struct Target {
     // A bitmap's flag that all its pixels are still 0; whatever writes a
     // pixel must clear it first.
     bool* zeroed = nullptr;
+    Bitmap* bitmap = nullptr;  // the bitmap drawn into, if any
+    HBITMAP bitmapHandle = nullptr;
 };
 
 // The pixels a device context can be read from: as its target, plus the
@@ -38,8 +40,27 @@ struct Source {
     bool mono = false;
 };
 
+// The pixels of `dc`, made ready to be drawn on (see PrepareTarget).
 Target DrawTarget(const Dc& dc);
+// The pixels of `dc` as they stand, for a caller that looks before it
+// decides how to draw; PrepareTarget must follow before anything is written.
+Target PeekTarget(const Dc& dc);
+// Before pixels of `target` are written: a surface takes its own pixels
+// back, and surfaces showing a bitmap take a copy of it.
+void PrepareTarget(const Target& target);
 Source ReadSource(const Dc& dc);
+
+// The lazy forms of whole-surface drawing (see surface.h): the surface
+// shows `view` (rows `stride` pixels apart, inside `bitmap`), or is to be
+// filled with `value`.
+void ShowBitmapPart(Surface* surface, HBITMAP handle, Bitmap* bitmap, const std::uint32_t* view,
+                    std::size_t stride);
+void FillSurfaceLater(Surface* surface, std::uint32_t value);
+// Every surface showing part of `bitmap` takes its own copy.
+void ReleaseViewers(Bitmap* bitmap);
+// The surface no longer shows a bitmap, and keeps no copy of it: for a
+// surface going away.
+void StopShowing(Surface* surface);
 
 // Tells the surface of `target`, if any, that `area` (already clipped to it)
 // changed. May call out of the graphics layer.

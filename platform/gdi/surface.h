@@ -6,6 +6,19 @@
 // pixel buffer (on resize) at any time between calls, and detaches the
 // surface when the window goes away; device contexts still pointing at it
 // then draw nothing.
+//
+// Two kinds of drawing are not written into the surface's own pixels at
+// once, because a window's paint usually overwrites them straight away (the
+// background erase before a full copy of a canvas), and writing several
+// megabytes of fresh memory costs more than anything else at start:
+//  - a fill of the whole surface with one colour is remembered
+//    (`fillPending`) until something else draws or the surface is read;
+//  - a plain copy that covers the whole surface from a bitmap makes the
+//    surface show that part of the bitmap in place (`view`), until either
+//    is drawn on, the bitmap is deleted or the surface is resized.
+// Readers therefore go through SurfaceRow, on a settled surface (no fill
+// pending); the window manager settles its surfaces before a back end sees
+// them.
 #ifndef OSTREVANE_PLATFORM_GDI_SURFACE_H
 #define OSTREVANE_PLATFORM_GDI_SURFACE_H
 
@@ -24,7 +37,26 @@ struct Surface {
     // Told the rectangle (clipped to the surface) after each drawing call.
     void (*changed)(void* context, const RECT& area) = nullptr;
     void* context = nullptr;
+
+    // Kept by the GDI; see above. While `view` is set, row y is at
+    // view + y * viewStride, inside the bitmap `viewOf`.
+    const std::uint32_t* view = nullptr;
+    std::size_t viewStride = 0;
+    HBITMAP viewOf = nullptr;
+    bool fillPending = false;
+    std::uint32_t fillValue = 0;
 };
+
+// Row `y` of what the surface shows, `width` pixels.
+inline const std::uint32_t* SurfaceRow(const Surface& surface, int y) {
+    return surface.view != nullptr ? surface.view + static_cast<std::size_t>(y) * surface.viewStride
+                                   : surface.pixels + static_cast<std::size_t>(y) * surface.width;
+}
+
+// Pixels from one row to the next in SurfaceRow.
+inline std::size_t SurfaceStride(const Surface& surface) {
+    return surface.view != nullptr ? surface.viewStride : static_cast<std::size_t>(surface.width);
+}
 
 // The part of `area` (client coordinates) that lies on the surface's pixels;
 // empty (right <= left or bottom <= top) when none does.
@@ -40,6 +72,14 @@ HDC CreateSurfaceDC(Surface* surface);
 
 // Makes every device context made for `surface` draw nothing from now on.
 void DetachSurface(Surface* surface);
+
+// Writes a pending fill into the surface's own pixels.
+void SettleSurface(Surface* surface);
+
+// Makes the surface's own pixels hold what it shows: writes a pending fill
+// and copies a viewed bitmap's part in. Needed before the pixel buffer is
+// read directly, replaced or resized.
+void OwnSurfacePixels(Surface* surface);
 
 }  // namespace platform
 

@@ -121,6 +121,8 @@ void ResizeWindowSurface(WindowRecord* window, int width, int height) {
     width = std::clamp(width, 0, kMaxSurfaceSide);
     height = std::clamp(height, 0, kMaxSurfaceSide);
     Surface& surface = *window->surface;
+    // The old pixels are copied from the buffer itself.
+    platform::OwnSurfacePixels(&surface);
     int oldWidth = surface.width;
     int oldHeight = surface.height;
     if (width == oldWidth && height == oldHeight) {
@@ -179,6 +181,9 @@ void AddToUpdate(WindowRecord* window, const RECT& area, bool erase) {
 }
 
 void PresentWindow(WindowRecord* window) {
+    if (window->surface != nullptr) {
+        platform::SettleSurface(window->surface.get());
+    }
     if (!window->hasDirty) {
         return;
     }
@@ -193,6 +198,14 @@ void PresentWindow(WindowRecord* window) {
         IntersectRects(window->dirty, RECT{0, 0, window->surface->width, window->surface->height});
     if (!RectEmpty(area)) {
         state.backend->Present(reinterpret_cast<WindowId>(window->hwnd), *window->surface, area);
+    }
+}
+
+void SettleAllSurfaces() {
+    for (std::unique_ptr<WindowRecord>& slot : GetState().slots) {
+        if (slot != nullptr && slot->surface != nullptr) {
+            platform::SettleSurface(slot->surface.get());
+        }
     }
 }
 

@@ -106,6 +106,8 @@ void AddToUpdate(WindowRecord* window, const RECT& area, bool erase);
 // Hands what the GDI changed to the back end.
 void PresentWindow(WindowRecord* window);
 void PresentAllWindows();
+// Writes the fills still pending on client surfaces (see surface.h).
+void SettleAllSurfaces();
 // The class brush over `area` of the DC; false if there is nothing to fill
 // with or the DC refuses it.
 bool EraseBackground(WindowRecord* window, HDC hdc);

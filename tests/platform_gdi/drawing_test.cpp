@@ -9,6 +9,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/gdi/surface.h"
@@ -380,10 +381,12 @@ TEST(GdiSurfaceTest, DrawsIntoTheSurfaceUntilDetached) {
     BitBlt(copy.dc, 0, 0, 6, 4, dc, 0, 0, SRCCOPY);
     EXPECT_EQ(copy.Count(kWhite), 4 + 6);
 
-    // The window manager may swap the buffer between calls.
+    // The window manager may swap the buffer between calls. A fill of the
+    // whole surface is written when the surface is settled.
     surface.pixels = resized.data();
     surface.width = surface.height = 3;
     PatBlt(dc, 0, 0, 10, 10, BLACKNESS);
+    platform::SettleSurface(&surface);
     EXPECT_EQ(resized, std::vector<std::uint32_t>(9, 0));
     EXPECT_TRUE(Same(log.changes.back(), RECT{0, 0, 3, 3}));
 
@@ -395,6 +398,114 @@ TEST(GdiSurfaceTest, DrawsIntoTheSurfaceUntilDetached) {
     EXPECT_EQ(log.changes.size(), reported);
     EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
     EXPECT_TRUE(DeleteDC(dc));
+}
+
+// What a surface shows, row by row, once settled.
+std::vector<std::uint32_t> Shown(platform::Surface& surface) {
+    platform::SettleSurface(&surface);
+    std::vector<std::uint32_t> shown;
+    for (int y = 0; y < surface.height; ++y) {
+        const std::uint32_t* row = platform::SurfaceRow(surface, y);
+        shown.insert(shown.end(), row, row + surface.width);
+    }
+    return shown;
+}
+
+// Part of a canvas, as a surface of that size would show it.
+std::vector<std::uint32_t> Part(const Canvas& canvas, int left, int top, int width, int height) {
+    std::vector<std::uint32_t> all = canvas.Pixels(), part;
+    for (int y = top; y < top + height; ++y) {
+        part.insert(part.end(), all.begin() + y * canvas.width + left,
+                    all.begin() + y * canvas.width + left + width);
+    }
+    return part;
+}
+
+// A window's paint erases its whole client area and copies a canvas over
+// all of it. Neither is written into the client pixels: the surface shows
+// the canvas in place until one of the two is drawn on or the canvas goes.
+TEST(GdiSurfaceTest, WholeFillsAndCopiesAreShownUntilEitherSideChanges) {
+    std::vector<std::uint32_t> pixels(6 * 4, 7);
+    SurfaceLog log;
+    platform::Surface surface;
+    surface.pixels = pixels.data();
+    surface.width = 6;
+    surface.height = 4;
+    surface.changed = RecordChange;
+    surface.context = &log;
+    HDC dc = platform::CreateSurfaceDC(&surface);
+    auto canvas = std::make_unique<Canvas>(8, 6);
+    canvas->Paint();
+    const std::vector<std::uint32_t> part = Part(*canvas, 1, 1, 6, 4);
+    HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+
+    PatBlt(dc, -1, -1, 10, 10, WHITENESS);
+    EXPECT_EQ(pixels, std::vector<std::uint32_t>(24, 7));  // not written yet
+    BitBlt(dc, 0, 0, 6, 4, canvas->dc, 1, 1, SRCCOPY);
+    EXPECT_EQ(pixels, std::vector<std::uint32_t>(24, 7));  // the fill was never needed
+    EXPECT_EQ(Shown(surface), part);
+    ASSERT_EQ(log.changes.size(), 2u);
+    EXPECT_TRUE(Same(log.changes[0], RECT{0, 0, 6, 4}));
+    EXPECT_TRUE(Same(log.changes[1], RECT{0, 0, 6, 4}));
+    // Reading the window's pixels takes the copy.
+    EXPECT_EQ(GetPixel(dc, 5, 3), RGB(6 * 8 + 1, 4 * 8 + 2, 3));
+    EXPECT_EQ(pixels, part);
+
+    // The canvas drawn on: the surface keeps what it showed.
+    BitBlt(dc, 0, 0, 6, 4, canvas->dc, 1, 1, SRCCOPY);
+    std::fill(pixels.begin(), pixels.end(), 7);
+    HGDIOBJ old = SelectObject(canvas->dc, red);
+    MoveToEx(canvas->dc, 0, 1, nullptr);
+    LineTo(canvas->dc, 8, 1);
+    EXPECT_EQ(pixels, part);
+    EXPECT_EQ(Shown(surface), part);
+
+    // The surface drawn on: it draws over its own copy; the canvas keeps
+    // its pixels.
+    const std::vector<std::uint32_t> before = canvas->Pixels();
+    BitBlt(dc, 0, 0, 6, 4, canvas->dc, 0, 0, SRCCOPY);
+    SelectObject(dc, red);
+    MoveToEx(dc, 0, 3, nullptr);
+    LineTo(dc, 6, 3);
+    std::vector<std::uint32_t> expected = Part(*canvas, 0, 0, 6, 4);
+    std::fill(expected.begin() + 18, expected.end(), gdi_test::kRed);
+    EXPECT_EQ(Shown(surface), expected);
+    EXPECT_EQ(canvas->Pixels(), before);
+
+    // A copy that leaves part of the surface alone is written at once.
+    PatBlt(dc, 0, 0, 6, 4, BLACKNESS);
+    BitBlt(dc, 1, 0, 6, 4, canvas->dc, 0, 0, SRCCOPY);
+    EXPECT_EQ(pixels[0], 0u);
+    EXPECT_EQ(pixels[1], canvas->At(0, 0));
+    EXPECT_EQ(Shown(surface), pixels);
+
+    // The canvas deleted while shown (its deletion waits for its DC).
+    BitBlt(dc, 0, 0, 6, 4, canvas->dc, 2, 2, SRCCOPY);
+    const std::vector<std::uint32_t> last = Part(*canvas, 2, 2, 6, 4);
+    SelectObject(canvas->dc, old);
+    canvas.reset();
+    EXPECT_EQ(pixels, last);
+    EXPECT_EQ(Shown(surface), last);
+
+    // A surface that goes away while showing a bitmap is forgotten by it.
+    Canvas other(6, 4);
+    auto gone = std::make_unique<platform::Surface>();
+    std::vector<std::uint32_t> gonePixels(6 * 4, 7);
+    gone->pixels = gonePixels.data();
+    gone->width = 6;
+    gone->height = 4;
+    HDC goneDc = platform::CreateSurfaceDC(gone.get());
+    BitBlt(goneDc, 0, 0, 6, 4, other.dc, 0, 0, SRCCOPY);
+    platform::DetachSurface(gone.get());
+    gone.reset();
+    PatBlt(other.dc, 0, 0, 6, 4, WHITENESS);
+    EXPECT_EQ(gonePixels, std::vector<std::uint32_t>(24, 7));
+    DeleteDC(goneDc);
+
+    platform::DetachSurface(&surface);
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    DeleteObject(red);
+    DeleteDC(dc);
 }
 
 // A fresh bitmap skips black fills while all its pixels are still zero;

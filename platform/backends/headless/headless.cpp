@@ -99,7 +99,7 @@ public:
         for (int y = top; y < bottom; ++y) {
             for (int x = left; x < right; ++x) {
                 view.pixels[static_cast<std::size_t>(y) * view.Width() + x] =
-                    surface.pixels[static_cast<std::size_t>(y) * surface.width + x];
+                    SurfaceRow(surface, y)[x];
             }
         }
     }

@@ -745,7 +745,7 @@ private:
         // it, and 0 there would make the window transparent.
         for (LONG y = copy.top; y < copy.bottom; ++y) {
             std::size_t offset = static_cast<std::size_t>(y) * width + copy.left;
-            const std::uint32_t* from = source.pixels + offset;
+            const std::uint32_t* from = SurfaceRow(source, static_cast<int>(y)) + copy.left;
             std::uint32_t* to = target + offset;
             for (LONG x = copy.left; x < copy.right; ++x) {
                 *to++ = *from++ | 0xFF000000u;

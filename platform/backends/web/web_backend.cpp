@@ -63,10 +63,10 @@ EM_JS(void, ostrevane_page_show, (std::uint32_t window, int show), {
     Module.ostrevanePage.showWindow(window >>> 0, show);
 });
 
-EM_JS(void, ostrevane_page_put, (std::uint32_t window, const std::uint32_t* pixels, int width,
-                                 int height, int left, int top, int right, int bottom), {
-    Module.ostrevanePage.putPixels(window >>> 0, HEAPU32, pixels >> 2, width, height, left, top,
-                                   right, bottom);
+EM_JS(void, ostrevane_page_put, (std::uint32_t window, const std::uint32_t* pixels, int stride,
+                                 int width, int height, int left, int top, int right, int bottom), {
+    Module.ostrevanePage.putPixels(window >>> 0, HEAPU32, pixels >> 2, stride, width, height, left,
+                                   top, right, bottom);
 });
 
 EM_JS(int, ostrevane_page_take_event, (void* event), {
@@ -166,7 +166,8 @@ public:
         if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
             return;
         }
-        ostrevane_page_put(PageId(window), surface.pixels, surface.width, surface.height,
+        ostrevane_page_put(PageId(window), SurfaceRow(surface, 0),
+                           static_cast<int>(SurfaceStride(surface)), surface.width, surface.height,
                            clipped.left, clipped.top, clipped.right, clipped.bottom);
     }
 

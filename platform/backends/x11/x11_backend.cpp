@@ -342,8 +342,11 @@ public:
         if (PutShared(found->second, surface, left, top, right, bottom)) {
             return;
         }
+        // The image spans whole rows of what the surface shows, which may
+        // be a bitmap wider than the window.
         XImage image =
-            PixelImage(reinterpret_cast<char*>(surface.pixels), surface.width, surface.height);
+            PixelImage(const_cast<char*>(reinterpret_cast<const char*>(SurfaceRow(surface, 0))),
+                       static_cast<int>(SurfaceStride(surface)), surface.height);
         if (!XInitImage(&image)) {
             return;
         }
@@ -525,10 +528,9 @@ private:
             }
             std::uint32_t* band = reinterpret_cast<std::uint32_t*>(shared_.shmaddr);
             for (int row = 0; row < rows; ++row) {
-                std::memcpy(
-                    band + static_cast<std::size_t>(row) * width,
-                    surface.pixels + static_cast<std::size_t>(y + row) * surface.width + left,
-                    static_cast<std::size_t>(width) * 4);
+                std::memcpy(band + static_cast<std::size_t>(row) * width,
+                            SurfaceRow(surface, y + row) + left,
+                            static_cast<std::size_t>(width) * 4);
             }
             image.height = rows;
             if (!XInitImage(&image)) {

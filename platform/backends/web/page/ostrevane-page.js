@@ -336,8 +336,8 @@
     },
 
     // Shows pixels [left, right) x [top, bottom) of a width x height image of
-    // 0x00RRGGBB words that starts at heap[offset].
-    putPixels: function (id, heap, offset, width, height, left, top, right, bottom) {
+    // 0x00RRGGBB words that starts at heap[offset], rows `stride` words apart.
+    putPixels: function (id, heap, offset, stride, width, height, left, top, right, bottom) {
       var win = windows.get(id);
       if (!win) {
         return;
@@ -355,7 +355,7 @@
       var out = new Uint32Array(image.data.buffer);
       // ImageData is R, G, B, A in memory; the source is B, G, R, 0.
       for (var y = 0; y < h; ++y) {
-        var from = offset + (top + y) * width + left;
+        var from = offset + (top + y) * stride + left;
         var to = y * w;
         for (var x = 0; x < w; ++x) {
           var v = heap[from + x];

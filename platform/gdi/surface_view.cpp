@@ -1,0 +1,80 @@
+// Whole-surface fills and copies that are not written at once: see
+// surface.h.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/gdi/objects.h"
+#include "platform/gdi/raster.h"
+
+namespace platform {
+namespace gdi {
+
+void StopShowing(Surface* surface) {
+    if (surface->view == nullptr) {
+        return;
+    }
+    Bitmap* bitmap = LookupBitmap(surface->viewOf);
+    if (bitmap != nullptr) {
+        std::vector<Surface*>& viewers = bitmap->viewers;
+        viewers.erase(std::remove(viewers.begin(), viewers.end(), surface), viewers.end());
+    }
+    surface->view = nullptr;
+    surface->viewStride = 0;
+    surface->viewOf = nullptr;
+}
+
+void ShowBitmapPart(Surface* surface, HBITMAP handle, Bitmap* bitmap, const std::uint32_t* view,
+                    std::size_t stride) {
+    StopShowing(surface);
+    surface->fillPending = false;
+    surface->view = view;
+    surface->viewStride = stride;
+    surface->viewOf = handle;
+    bitmap->viewers.push_back(surface);
+}
+
+void FillSurfaceLater(Surface* surface, std::uint32_t value) {
+    StopShowing(surface);
+    surface->fillPending = true;
+    surface->fillValue = value;
+}
+
+void ReleaseViewers(Bitmap* bitmap) {
+    // Each surface takes itself off the list as it takes its copy.
+    while (!bitmap->viewers.empty()) {
+        OwnSurfacePixels(bitmap->viewers.back());
+    }
+}
+
+}  // namespace gdi
+
+void SettleSurface(Surface* surface) {
+    if (surface == nullptr || !surface->fillPending) {
+        return;
+    }
+    surface->fillPending = false;
+    if (surface->pixels != nullptr && surface->width > 0 && surface->height > 0) {
+        gdi::FillPixels(surface->pixels, static_cast<std::size_t>(surface->width) * surface->height,
+                        surface->fillValue);
+    }
+}
+
+void OwnSurfacePixels(Surface* surface) {
+    if (surface == nullptr) {
+        return;
+    }
+    SettleSurface(surface);
+    if (surface->view == nullptr) {
+        return;
+    }
+    if (surface->pixels != nullptr) {
+        for (int y = 0; y < surface->height; ++y) {
+            std::memcpy(surface->pixels + static_cast<std::size_t>(y) * surface->width,
+                        surface->view + static_cast<std::size_t>(y) * surface->viewStride,
+                        static_cast<std::size_t>(surface->width) * sizeof(std::uint32_t));
+        }
+    }
+    gdi::StopShowing(surface);
+}
+
+}  // namespace platform
