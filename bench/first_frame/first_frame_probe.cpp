@@ -3,7 +3,8 @@
 //
 //   first_frame_probe RUNS -- PROGRAM_A [ARGS...] [-- PROGRAM_B [ARGS...]] ...
 //
-// Each program is started RUNS times, the programs taking turns. A run's
+// Each program is started RUNS times, the programs taking turns (each turn
+// starting with the next program). A run's
 // time goes from just before the program is spawned to the moment DAMAGE
 // has reported drawing over every pixel of the first top-level window the
 // program made: its first whole frame. (The probe watches the root window,
@@ -282,8 +283,11 @@ int main(int argc, char** argv) {
     XSetErrorHandler(OnError);
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
 
+    // Each turn starts with the next program, so that none always runs
+    // right after the same one (or first, after the probe's own set-up).
     for (int i = 0; i < runs; ++i) {
-        for (Program& program : programs) {
+        for (std::size_t k = 0; k < programs.size(); ++k) {
+            Program& program = programs[(i + k) % programs.size()];
             std::string error;
             if (!RunOnce(display, program, &error)) {
                 std::fprintf(stderr, "first_frame_probe: %s\n", error.c_str());
