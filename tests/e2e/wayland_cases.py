@@ -16,8 +16,9 @@ Cases:
   weston-lost        killing weston ends the program with exit code 1 and
                      one line naming the compositor, within a second
   weston-no-xdg-shell
-                     weston's fullscreen shell (no xdg_wm_base): one line
-                     and exit code 1 without X; with an X server, the window
+                     weston's fullscreen shell (no xdg_wm_base), and a copy
+                     of the program without its Wayland module: one line and
+                     exit code 1 without X; with an X server, the window
                      opens there
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
@@ -115,12 +116,13 @@ class Compositor:
     def stage(self, path):
         """A copy of the file at `path` that the compositor's user can read
         and run (the build may sit in a folder closed to it), with the
-        suppression files beside it (memcheck.sh reads its own)."""
+        suppression files (memcheck.sh reads its own) and the Wayland
+        module beside it."""
         staged_dir = os.path.join(os.path.dirname(self.runtime_dir), "staged")
         os.makedirs(staged_dir, mode=0o755, exist_ok=True)
         source_dir = os.path.dirname(os.path.abspath(path))
         for name in os.listdir(source_dir):
-            if name.endswith(".supp"):
+            if name.endswith(".supp") or name.endswith(".so"):
                 shutil.copy(os.path.join(source_dir, name), staged_dir)
         target = os.path.join(staged_dir, os.path.basename(path))
         shutil.copy(path, target)
@@ -394,19 +396,31 @@ def weston_no_xdg_shell_case(args, workdir):
               "no xdg_wm_base, no X: stderr is not one line naming both: %r" % result.stderr)
         print("ok - no xdg_wm_base, no X: %s" % lines[0])
 
+        # A copy of the program without its Wayland module beside it (an
+        # incomplete install) cannot use the compositor either.
+        alone = os.path.join(workdir, "alone")
+        os.makedirs(alone, exist_ok=True)
+        lone = os.path.join(alone, os.path.basename(args.program))
+        shutil.copy(args.program, lone)
+        result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
+        lines = result.stderr.splitlines()
+        check(result.returncode == 1 and len(lines) == 1 and "ostrevane-wayland.so" in lines[0],
+              "no module, no X: exit code %d, stderr %r" % (result.returncode, result.stderr))
+        print("ok - no Wayland module, no X: %s" % lines[0])
+
         session.start_xvfb()
         env["DISPLAY"] = session.display
-        program = subprocess.Popen([args.program], env=env, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
-        session.processes.append(program)
-        found = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
-        check(found.returncode == 0, "no window on X after the compositor was refused: "
-              + found.stderr.strip())
-        session.run([args.probe, "close", found.stdout.strip()])
-        code = e2e.wait_exit(program, 5)
-        check(code == 0, "exit code %s after closing the X window" % code)
-        print("ok - no xdg_wm_base: the window opens on X11 %s and closes with 0"
-              % session.display)
+        for program_path, why in ((args.program, "no xdg_wm_base"), (lone, "no Wayland module")):
+            program = subprocess.Popen([program_path], env=env, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            session.processes.append(program)
+            found = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
+            check(found.returncode == 0, "%s: no window on X: %s" % (why, found.stderr.strip()))
+            session.run([args.probe, "close", found.stdout.strip()])
+            code = e2e.wait_exit(program, 5)
+            check(code == 0, "%s: exit code %s after closing the X window" % (why, code))
+            print("ok - %s: the window opens on X11 %s and closes with 0"
+                  % (why, session.display))
     finally:
         session.close()
         compositor.close()

@@ -72,7 +72,8 @@ for want in /usr/bin/ostrevane /usr/bin/ostrevane-render /usr/share/applications
     /usr/share/man/man1/ostrevane.1.gz /usr/share/man/man1/ostrevane-render.1.gz \
     /usr/share/icons/hicolor/48x48/apps/ostrevane.png /usr/share/icons/hicolor/128x128/apps/ostrevane.png \
     /usr/share/icons/hicolor/256x256/apps/ostrevane.png /usr/share/doc/ostrevane/README.md \
-    /usr/share/doc/ostrevane/LICENSE /usr/share/doc/ostrevane/copyright; do
+    /usr/share/doc/ostrevane/LICENSE /usr/share/doc/ostrevane/copyright \
+    "/usr/lib/$(gcc -print-multiarch)/ostrevane/ostrevane-wayland.so"; do
     printf '%s\n' "${files[@]}" | grep -qx "$want" || fail "the package does not install $want"
 done
 clean_path=/usr/local/bin:/usr/bin:/bin
@@ -81,6 +82,16 @@ desktop-file-validate /usr/share/applications/ostrevane.desktop || fail "desktop
 [ "$(man -w ostrevane)" = /usr/share/man/man1/ostrevane.1.gz ] || fail "man -w ostrevane"
 [ "$(man -w ostrevane-render)" = /usr/share/man/man1/ostrevane-render.1.gz ] || fail "man -w ostrevane-render"
 echo "ok - programs on PATH, desktop entry valid, manual pages found"
+
+# The installed program finds its Wayland module: what fails is the
+# connection to a compositor that is not there, not the module.
+missing=$(env -u DISPLAY OSTREVANE_BACKEND=wayland WAYLAND_DISPLAY=ostrevane-no-such-socket \
+    PATH=$clean_path ostrevane 2>&1 >/dev/null) && fail "ostrevane ran without a compositor"
+case $missing in
+*ostrevane-no-such-socket*) ;;
+*) fail "the installed program did not reach the compositor through its module: $missing" ;;
+esac
+echo "ok - the installed program loads its Wayland module"
 
 # The render tool from PATH, without a display.
 env -u DISPLAY PATH=$clean_path ostrevane-render --size 64x48 --output "$work/figure.png" ||

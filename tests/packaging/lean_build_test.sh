@@ -38,6 +38,10 @@ for want in bin/ostrevane bin/ostrevane-render share/applications/ostrevane.desk
     share/doc/ostrevane/LICENSE; do
     [ -f "$dir-install/$want" ] || fail "cmake --install did not install $want"
 done
+# The Wayland module, in a directory of its own under the library directory.
+[ "$(find "$dir-install" -name ostrevane-wayland.so -path '*/lib*/ostrevane/*' | wc -l)" = 1 ] ||
+    fail "cmake --install did not install the Wayland module"
+
 # Debian's own files come only with the Debian package.
 [ ! -e "$dir-install/share/doc/ostrevane/copyright" ] || fail "a plain install holds Debian's copyright"
 # Icons are as big as their folder says.

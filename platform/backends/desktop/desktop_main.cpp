@@ -1,6 +1,9 @@
 // The entry point of programs for Linux desktops: open a Wayland compositor
 // or an X server, as ChooseDisplays says, then run WinMain on it.
+#include <dlfcn.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,16 +15,74 @@
 #include "platform/backends/desktop/display_choice.h"
 #include "platform/backends/x11/x11_backend.h"
 #if OSTREVANE_HAVE_WAYLAND
-#include "platform/backends/wayland/wayland_backend.h"
+#include "platform/backends/wayland/wayland_module.h"
 #endif
 
 namespace {
+
+#if OSTREVANE_HAVE_WAYLAND
+// The directory the running program was started from, or "".
+std::string ProgramDirectory() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) {
+        return "";
+    }
+    path[length] = '\0';
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? std::string(path, static_cast<std::size_t>(slash - path)) : "";
+}
+
+// Opens a compositor through the Wayland module: installed in the
+// program's library directory, or beside the program in a build tree.
+std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
+    const std::string directory = ProgramDirectory();
+    std::string tried;
+    void* module = nullptr;
+    for (const char* place : {OSTREVANE_WAYLAND_MODULE_DIR, "."}) {
+        if (directory.empty()) {
+            break;
+        }
+        const std::string path = directory + "/" + place + "/" OSTREVANE_WAYLAND_MODULE_FILE;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            continue;
+        }
+        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module != nullptr) {
+            break;
+        }
+        const char* reason = dlerror();
+        tried = reason != nullptr ? reason : path;
+    }
+    if (module == nullptr) {
+        *error = "cannot load the Wayland display (" +
+                 (tried.empty() ? std::string(OSTREVANE_WAYLAND_MODULE_FILE " not found") : tried) +
+                 ")";
+        return nullptr;
+    }
+    // The module stays loaded: the back end's code lives in it.
+    auto entry =
+        reinterpret_cast<WaylandModuleEntry>(dlsym(module, OSTREVANE_WAYLAND_MODULE_ENTRY));
+    if (entry == nullptr) {
+        *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
+                 " is from another build)";
+        return nullptr;
+    }
+    char reason[512] = {};
+    std::unique_ptr<platform::Backend> backend(entry(program.c_str(), reason, sizeof(reason)));
+    if (backend == nullptr) {
+        *error = reason;
+    }
+    return backend;
+}
+#endif
 
 std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
                                         const std::string& program, std::string* error) {
 #if OSTREVANE_HAVE_WAYLAND
     if (kind == platform::desktop::DisplayKind::kWayland) {
-        return platform::wayland::OpenCompositor(program, error);
+        return OpenWayland(program, error);
     }
 #endif
     (void)kind;

@@ -1,0 +1,27 @@
+// The entry point of ostrevane-wayland.so; see wayland_module.h.
+#include "platform/backends/wayland/wayland_module.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "platform/backends/wayland/wayland_backend.h"
+
+extern "C" __attribute__((visibility("default"))) platform::Backend* ostrevane_wayland_open_v1(
+    const char* programName, char* error, std::size_t errorSize) {
+    std::string reason;
+    std::unique_ptr<platform::Backend> backend =
+        platform::wayland::OpenCompositor(programName != nullptr ? programName : "", &reason);
+    if (backend == nullptr && error != nullptr && errorSize > 0) {
+        std::size_t length = std::min(reason.size(), errorSize - 1);
+        std::memcpy(error, reason.data(), length);
+        error[length] = '\0';
+    }
+    return backend.release();
+}
+
+// The entry's type is the one the program calls it through.
+static_assert(std::is_same<decltype(&ostrevane_wayland_open_v1), WaylandModuleEntry>::value,
+              "the module entry matches WaylandModuleEntry");
