@@ -165,6 +165,9 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
         }
     }
     dc->position = POINT{x, y};
+    if (start.x == x && start.y == y) {
+        return TRUE;  // the end point is left out, so nothing is drawn
+    }
 
     const gdi::Pen* pen = gdi::LookupPen(dc->pen);
     const gdi::Target target = gdi::DrawTarget(*dc);
