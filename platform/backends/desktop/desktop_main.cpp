@@ -34,11 +34,14 @@ std::string ProgramDirectory() {
 }
 
 // Opens a compositor through the Wayland module: installed in the
-// program's library directory, or beside the program in a build tree.
+// program's library directory, or beside the program in a build tree. The
+// module stays loaded for the life of the process, also when the compositor
+// could not be used: what it loaded (libdecor's plugin, pango's threads)
+// may outlive the back end.
 std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
     const std::string directory = ProgramDirectory();
     std::string tried;
-    void* module = nullptr;
+    void* loaded = nullptr;
     for (const char* place : {OSTREVANE_WAYLAND_MODULE_DIR, "."}) {
         if (directory.empty()) {
             break;
@@ -48,22 +51,21 @@ std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::
         if (stat(path.c_str(), &info) != 0) {
             continue;
         }
-        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module != nullptr) {
+        loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (loaded != nullptr) {
             break;
         }
         const char* reason = dlerror();
         tried = reason != nullptr ? reason : path;
     }
-    if (module == nullptr) {
+    if (loaded == nullptr) {
         *error = "cannot load the Wayland display (" +
                  (tried.empty() ? std::string(OSTREVANE_WAYLAND_MODULE_FILE " not found") : tried) +
                  ")";
         return nullptr;
     }
-    // The module stays loaded: the back end's code lives in it.
     auto entry =
-        reinterpret_cast<WaylandModuleEntry>(dlsym(module, OSTREVANE_WAYLAND_MODULE_ENTRY));
+        reinterpret_cast<WaylandModuleEntry>(dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
     if (entry == nullptr) {
         *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
                  " is from another build)";

@@ -4,8 +4,8 @@
 // cost about as much at start as everything else the dynamic loader does.
 //
 // The module exports one C function; nothing of the C++ run-time crosses
-// between the module and the program. Its name carries the version of this
-// interface, so that a module from another build is refused, not called.
+// between the module and the program, which has its own linked in. Its name carries the version of
+// this interface, so that a module from another build is refused, not called.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_WAYLAND_WAYLAND_MODULE_H
 #define OSTREVANE_PLATFORM_BACKENDS_WAYLAND_WAYLAND_MODULE_H
 
