@@ -349,6 +349,17 @@ void RecordChange(void* context, const RECT& area) {
     static_cast<SurfaceLog*>(context)->changes.push_back(area);
 }
 
+// Lends `pixels` to `surface` as a window's client area of the given size;
+// changes are reported to `log`, if any.
+void Lend(platform::Surface* surface, std::vector<std::uint32_t>& pixels, int width, int height,
+          SurfaceLog* log) {
+    surface->pixels = pixels.data();
+    surface->width = width;
+    surface->height = height;
+    surface->changed = log != nullptr ? RecordChange : nullptr;
+    surface->context = log;
+}
+
 bool Same(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
@@ -357,11 +368,7 @@ TEST(GdiSurfaceTest, DrawsIntoTheSurfaceUntilDetached) {
     std::vector<std::uint32_t> pixels(6 * 4, 0), resized(3 * 3, 7);
     SurfaceLog log;
     platform::Surface surface;
-    surface.pixels = pixels.data();
-    surface.width = 6;
-    surface.height = 4;
-    surface.changed = RecordChange;
-    surface.context = &log;
+    Lend(&surface, pixels, 6, 4, &log);
     EXPECT_EQ(platform::CreateSurfaceDC(nullptr), nullptr);
     HDC dc = platform::CreateSurfaceDC(&surface);
     ASSERT_NE(dc, nullptr);
@@ -428,11 +435,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesAreShownUntilEitherSideChanges) {
     std::vector<std::uint32_t> pixels(6 * 4, 7);
     SurfaceLog log;
     platform::Surface surface;
-    surface.pixels = pixels.data();
-    surface.width = 6;
-    surface.height = 4;
-    surface.changed = RecordChange;
-    surface.context = &log;
+    Lend(&surface, pixels, 6, 4, &log);
     HDC dc = platform::CreateSurfaceDC(&surface);
     auto canvas = std::make_unique<Canvas>(8, 6);
     canvas->Paint();
@@ -491,9 +494,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesAreShownUntilEitherSideChanges) {
     Canvas other(6, 4);
     auto gone = std::make_unique<platform::Surface>();
     std::vector<std::uint32_t> gonePixels(6 * 4, 7);
-    gone->pixels = gonePixels.data();
-    gone->width = 6;
-    gone->height = 4;
+    Lend(gone.get(), gonePixels, 6, 4, nullptr);
     HDC goneDc = platform::CreateSurfaceDC(gone.get());
     BitBlt(goneDc, 0, 0, 6, 4, other.dc, 0, 0, SRCCOPY);
     platform::DetachSurface(gone.get());
