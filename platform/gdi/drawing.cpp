@@ -84,14 +84,12 @@ void FillArea(const gdi::Dc& dc, const Area& requested, unsigned code) {
         gdi::NotifyChanged(target, ToRect(area));
         return;
     }
-    if (constant && value == gdi::kBlackPixel && target.zeroed != nullptr && *target.zeroed) {
+    if (constant && value == gdi::kBlackPixel && target.bitmap != nullptr &&
+        target.bitmap->zeroed) {
         // Black on pixels that are all still 0: nothing to write.
         return;
     }
     gdi::PrepareTarget(target);
-    if (target.zeroed != nullptr) {
-        *target.zeroed = false;
-    }
     if (constant) {
         const std::size_t rows = static_cast<std::size_t>(area.bottom - area.top);
         std::uint32_t* first = target.pixels + static_cast<std::size_t>(area.top) * stride;
@@ -170,13 +168,11 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
     }
 
     const gdi::Pen* pen = gdi::LookupPen(dc->pen);
-    const gdi::Target target = gdi::DrawTarget(*dc);
+    const gdi::Target target = gdi::PeekTarget(*dc);
     if (pen == nullptr || !pen->visible || target.pixels == nullptr) {
         return TRUE;
     }
-    if (target.zeroed != nullptr) {
-        *target.zeroed = false;
-    }
+    gdi::PrepareTarget(target);
     const gdi::LineEnds ends = gdi::DeviceLineEnds(start.x, start.y, x, y);
     if (!ends.drawn) {
         return TRUE;
@@ -229,9 +225,6 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
     const gdi::Target target = gdi::PeekTarget(*dstDc);
     const gdi::Source source = gdi::ReadSource(*srcDc);
     const gdi::Brush* brush = gdi::LookupBrush(dstDc->brush);
-    if (target.zeroed != nullptr) {
-        *target.zeroed = false;
-    }
     if (target.pixels == nullptr || source.pixels == nullptr ||
         (gdi::RopUsesPattern(code) && (brush == nullptr || brush->hollow))) {
         return TRUE;
@@ -261,10 +254,10 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
         area.bottom == target.height) {
         // A plain copy over the whole client area (a window painting its
         // canvas): the surface shows the bitmap's pixels in place.
-        const gdi::Target bits = gdi::PeekTarget(*srcDc);
-        if (bits.bitmap != nullptr && bits.pixels == source.pixels) {
+        gdi::Bitmap* bits = gdi::LookupBitmap(srcDc->bitmap);
+        if (bits != nullptr && !bits->isDefault && bits->pixels.get() == source.pixels) {
             gdi::ShowBitmapPart(
-                target.surface, bits.bitmapHandle, bits.bitmap,
+                target.surface, srcDc->bitmap, bits,
                 source.pixels + static_cast<std::size_t>(-offsetY) * srcStride + srcLeft,
                 srcStride);
             gdi::NotifyChanged(target, ToRect(area));

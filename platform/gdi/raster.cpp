@@ -83,13 +83,11 @@ Target PeekTarget(const Dc& dc) {
     if (dc.type == DcType::Memory) {
         Bitmap* bitmap = LookupBitmap(dc.bitmap);
         if (bitmap != nullptr && !bitmap->isDefault && bitmap->pixels != nullptr) {
-            target.zeroed = &bitmap->zeroed;
             target.pixels = bitmap->pixels.get();
             target.width = bitmap->width;
             target.height = bitmap->height;
             target.mono = bitmap->bitsPerPixel == 1;
             target.bitmap = bitmap;
-            target.bitmapHandle = dc.bitmap;
         }
     } else if (dc.type == DcType::Surface) {
         Surface* surface = dc.surface;
@@ -108,15 +106,12 @@ void PrepareTarget(const Target& target) {
     if (target.surface != nullptr) {
         OwnSurfacePixels(target.surface);
     }
-    if (target.bitmap != nullptr && !target.bitmap->viewers.empty()) {
-        ReleaseViewers(target.bitmap);
+    if (target.bitmap != nullptr) {
+        target.bitmap->zeroed = false;
+        if (!target.bitmap->viewers.empty()) {
+            ReleaseViewers(target.bitmap);
+        }
     }
-}
-
-Target DrawTarget(const Dc& dc) {
-    Target target = PeekTarget(dc);
-    PrepareTarget(target);
-    return target;
 }
 
 Source ReadSource(const Dc& dc) {

@@ -24,11 +24,7 @@ struct Target {
     int height = 0;
     bool mono = false;
     Surface* surface = nullptr;  // told about changes when set
-    // A bitmap's flag that all its pixels are still 0; whatever writes a
-    // pixel must clear it first.
-    bool* zeroed = nullptr;
-    Bitmap* bitmap = nullptr;  // the bitmap drawn into, if any
-    HBITMAP bitmapHandle = nullptr;
+    Bitmap* bitmap = nullptr;    // the bitmap drawn into, if any
 };
 
 // The pixels a device context can be read from: as its target, plus the
@@ -40,13 +36,12 @@ struct Source {
     bool mono = false;
 };
 
-// The pixels of `dc`, made ready to be drawn on (see PrepareTarget).
-Target DrawTarget(const Dc& dc);
-// The pixels of `dc` as they stand, for a caller that looks before it
-// decides how to draw; PrepareTarget must follow before anything is written.
+// The pixels of `dc` as they stand. Callers look before they decide how to
+// draw; PrepareTarget must follow before anything is written.
 Target PeekTarget(const Dc& dc);
 // Before pixels of `target` are written: a surface takes its own pixels
-// back, and surfaces showing a bitmap take a copy of it.
+// back; surfaces showing a bitmap take a copy of it, and the bitmap is no
+// longer all zeros (see Bitmap::zeroed).
 void PrepareTarget(const Target& target);
 Source ReadSource(const Dc& dc);
 

@@ -523,28 +523,11 @@ private:
     int looks_ = 0;
 };
 
-TEST(WinMainTest, ReturnsOneWhenTheDisplayIsLostAfterTakingTheWindowAway) {
-    // The program quits through WM_DESTROY before the loss shows: still a
-    // failure, not a success. Looks 0 and 1 are the message loop's own.
-    for (int lateness : {0, 2, 5}) {
-        headless::Start(640, 480);
-        LateLossDisplay display(lateness);
-        headless::SetIdleHandler([]() {
-            std::vector<HWND> windows = headless::Windows();
-            if (windows.size() == 1) {
-                headless::InjectDestroyed(windows[0]);
-            }
-        });
-        char program[] = "ostrevane";
-        char* argv[] = {program, nullptr};
-        EXPECT_EQ(platform::RunWinMain(1, argv, &display), 1) << "lateness " << lateness;
-        headless::Stop();
-    }
-}
-
-TEST(WinMainTest, ReturnsZeroWhenAWindowIsTakenAwayFromALiveDisplay) {
+// WinMain's result when the display takes the program's window away and
+// then (lateness as in LateLossDisplay) is lost.
+int ResultAfterTheWindowIsTakenAway(int lateness) {
     headless::Start(640, 480);
-    LateLossDisplay display(-1);
+    LateLossDisplay display(lateness);
     headless::SetIdleHandler([]() {
         std::vector<HWND> windows = headless::Windows();
         if (windows.size() == 1) {
@@ -553,8 +536,21 @@ TEST(WinMainTest, ReturnsZeroWhenAWindowIsTakenAwayFromALiveDisplay) {
     });
     char program[] = "ostrevane";
     char* argv[] = {program, nullptr};
-    EXPECT_EQ(platform::RunWinMain(1, argv, &display), 0);
+    int result = platform::RunWinMain(1, argv, &display);
     headless::Stop();
+    return result;
+}
+
+TEST(WinMainTest, ReturnsOneWhenTheDisplayIsLostAfterTakingTheWindowAway) {
+    // The program quits through WM_DESTROY before the loss shows: still a
+    // failure, not a success. Looks 0 and 1 are the message loop's own.
+    for (int lateness : {0, 2, 5}) {
+        EXPECT_EQ(ResultAfterTheWindowIsTakenAway(lateness), 1) << "lateness " << lateness;
+    }
+}
+
+TEST(WinMainTest, ReturnsZeroWhenAWindowIsTakenAwayFromALiveDisplay) {
+    EXPECT_EQ(ResultAfterTheWindowIsTakenAway(-1), 0);
 }
 
 TEST(WinMainTest, ReturnsOneWhenTheWindowCannotBeMade) {

@@ -158,15 +158,24 @@ int Find(Display* display, const std::string& title, long timeoutMs) {
     }
 }
 
+// The window's attributes and its top-left corner in root coordinates;
+// false if there is no such window.
+bool RootGeometry(Display* display, Window window, XWindowAttributes* attributes, int* x, int* y) {
+    if (!XGetWindowAttributes(display, window, attributes)) {
+        return false;
+    }
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, x, y, &child);
+    return true;
+}
+
 int Info(Display* display, Window window) {
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return Fail("no such window");
-    }
     int x = 0;
     int y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    if (!RootGeometry(display, window, &attributes, &x, &y)) {
+        return Fail("no such window");
+    }
     std::printf("wm_name=%s\n", TextProperty(display, window, XA_WM_NAME).c_str());
     std::printf("net_wm_name=%s\n",
                 TextProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False)).c_str());
@@ -199,14 +208,12 @@ int Info(Display* display, Window window) {
 // it, and removes it.
 int Cover(Display* display, Window window, long holdMs) {
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return Fail("no such window");
-    }
     int x = 0;
     int y = 0;
-    Window child = 0;
+    if (!RootGeometry(display, window, &attributes, &x, &y)) {
+        return Fail("no such window");
+    }
     Window root = DefaultRootWindow(display);
-    XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
     XSetWindowAttributes cover = {};
     cover.override_redirect = True;
     cover.background_pixel = 0x00FF00 & attributes.visual->green_mask;
