@@ -401,9 +401,7 @@ public:
         if (found == windows_.end() || lost_ || surface.pixels == nullptr) {
             return;
         }
-        RECT clipped = {std::max<LONG>(0, area.left), std::max<LONG>(0, area.top),
-                        std::min<LONG>(surface.width, area.right),
-                        std::min<LONG>(surface.height, area.bottom)};
+        RECT clipped = ClipToSurface(surface, area);
         if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
             return;
         }
