@@ -23,12 +23,17 @@ struct Surface;
 // stores it and hands it back in events, and never looks inside it.
 typedef std::uintptr_t WindowId;
 
+// The largest side, in pixels, of a client area the window manager keeps
+// pixels for (a 16384x16384 window already takes 1 GiB), and so of any
+// native window a back end makes or a screen size it reports.
+constexpr int kMaxSurfaceSide = 16384;
+
 enum class WindowShow { kHidden, kNormal, kMinimized, kMaximized };
 
 struct BackendEvent {
     enum Type {
         kClose,      // the user asked to close the window
-        kChars,      // a key press typed `chars`
+        kChars,      // a key press typed the characters in `chars`
         kConfigure,  // the window moved or changed size: `rect`
         kExpose,     // `rect` of the client area must be shown again
         kDestroyed,  // the native window went away without being asked to
@@ -38,8 +43,10 @@ struct BackendEvent {
     // kConfigure: the client area in screen coordinates. kExpose: the area
     // in client coordinates.
     RECT rect = {0, 0, 0, 0};
-    // kChars: the characters in the order typed (not NUL-terminated).
-    char chars[16] = {};
+    // kChars: the characters in the order typed, as Unicode code points
+    // (whatever the display's own encoding); the window manager turns them
+    // into the window's code page.
+    char32_t chars[16] = {};
     int charCount = 0;
 };
 

@@ -6,6 +6,7 @@
 // request, then windows waiting to be painted. Only when none of those is
 // there does it show what was drawn and wait for the display.
 #include <algorithm>
+#include <iterator>
 
 #include "platform/user/window_manager.h"
 
@@ -94,12 +95,16 @@ void HandleEvent(const BackendEvent& event) {
         case BackendEvent::kClose:
             PostMessageA(hwnd, WM_CLOSE, 0, 0);
             break;
-        case BackendEvent::kChars:
-            // What TranslateMessage would have posted for the key press.
-            for (int i = 0; i < event.charCount && i < static_cast<int>(sizeof(event.chars)); ++i) {
-                PostMessageA(hwnd, WM_CHAR, static_cast<unsigned char>(event.chars[i]), 1);
+        case BackendEvent::kChars: {
+            // What TranslateMessage would have posted for the key press: one
+            // WM_CHAR per character, in the window's code page.
+            const int count =
+                std::clamp(event.charCount, 0, static_cast<int>(std::size(event.chars)));
+            for (int i = 0; i < count; ++i) {
+                PostMessageA(hwnd, WM_CHAR, platform::user::AnsiFromCodePoint(event.chars[i]), 1);
             }
             break;
+        }
         case BackendEvent::kExpose:
             platform::user::AddToUpdate(window, event.rect, true);
             break;
@@ -174,6 +179,26 @@ bool TakePaint(const Filter& filter, MSG* msg) {
 
 namespace platform {
 namespace user {
+
+unsigned char AnsiFromCodePoint(char32_t codePoint) {
+    // Windows-1252's bytes 0x80 to 0x9F, by code point; 0 where the byte is
+    // unassigned and stands for the C1 control of the same value.
+    static const char16_t kHighBytes[32] = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        return static_cast<unsigned char>(codePoint);
+    }
+    for (int i = 0; i < 32; ++i) {
+        const char32_t mapped =
+            kHighBytes[i] != 0 ? kHighBytes[i] : static_cast<char32_t>(0x80 + i);
+        if (codePoint == mapped) {
+            return static_cast<unsigned char>(0x80 + i);
+        }
+    }
+    return '?';
+}
 
 void DropPostedMessages(HWND hwnd) {
     std::deque<MSG>& posted = GetState().posted;

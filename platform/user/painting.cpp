@@ -28,9 +28,9 @@ namespace {
 // An update region of more rectangles than this becomes their bounding box.
 const std::size_t kMaxUpdateRects = 8;
 
-// No client side grows past this, whatever size the display reports: the
-// client pixels of a 16384x16384 window already take 1 GiB.
-const int kMaxSurfaceSide = 16384;
+// No client side grows past kMaxSurfaceSide, whatever size the display
+// reports.
+using platform::kMaxSurfaceSide;
 
 RECT ClientRect(const WindowRecord& window) {
     return RECT{0, 0, platform::user::RectWidth(window.rect),

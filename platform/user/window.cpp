@@ -20,9 +20,8 @@ namespace {
 // Class names are strings of at most this many characters, as on Windows.
 const std::size_t kMaxClassName = 256;
 const ATOM kFirstClassAtom = 0xC000;
-// The largest client side a window is created with; the display may still
-// make it larger later, within the surface limit of painting.cpp.
-const int kMaxCreateSide = 16384;
+// The largest client side a window is created with.
+const int kMaxCreateSide = platform::kMaxSurfaceSide;
 
 // Values below 0x10000 in a string parameter are atoms or resource numbers,
 // never pointers.

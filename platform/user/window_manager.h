@@ -115,6 +115,10 @@ bool EraseBackground(WindowRecord* window, HDC hdc);
 // message_queue.cpp
 void DropPostedMessages(HWND hwnd);
 void ResetMessageQueue();
+// The Windows-1252 byte of a Unicode code point, the character an ANSI
+// window receives for it; '?' where the code page has none, as
+// WideCharToMultiByte's default character.
+unsigned char AnsiFromCodePoint(char32_t codePoint);
 
 inline int RectWidth(const RECT& r) { return r.right - r.left; }
 inline int RectHeight(const RECT& r) { return r.bottom - r.top; }

@@ -40,10 +40,9 @@ const std::int64_t kMaxScreenPixels = std::int64_t(1) << 18;
 // Steps taken each time the loop goes idle, at most.
 const int kMaxStepsPerIdle = 4;
 const std::uint32_t kWhite = 0x00FFFFFF;
-// The window manager keeps client pixels for at most this many per side
-// (platform/user/painting.cpp); a larger client area (a window maximised on
-// a screen wider than that) shows nothing of the program beyond it.
-const int kMaxSurfaceSide = 16384;
+// A client area larger than the window manager keeps pixels for (a window
+// maximised on a wider screen) shows nothing of the program beyond it.
+using platform::kMaxSurfaceSide;
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "window_fuzzer: %s\n", what);
@@ -150,10 +149,11 @@ void Step(Run& run, HWND hwnd) {
             }
             break;
         case 1: {
-            std::string chars;
+            std::u32string chars;
             const std::size_t count = in.Byte() % 24;
             for (std::size_t i = 0; i < count; ++i) {
-                chars += static_cast<char>(in.Byte());
+                // Every plane's characters, and values past the last one.
+                chars += static_cast<char32_t>(in.Byte() << (in.Byte() % 24));
             }
             Trace("chars (%zu)", chars.size());
             headless::InjectChars(hwnd, chars);

@@ -290,7 +290,7 @@ TEST_F(ShellTest, TypedCharactersAreSwallowed) {
     ASSERT_TRUE(PlatformObserveLines(memoryDC, CountLines, &lines));
     calls.clear();
 
-    ASSERT_TRUE(headless::InjectChars(hwnd, "q\x1b\r \x03\x17"));
+    ASSERT_TRUE(headless::InjectChars(hwnd, U"q\x1b\r \x03\x17"));
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(SendMessageA(hwnd, WM_CHAR, 'x', 1), 0);
 
@@ -452,7 +452,7 @@ TEST(WinMainTest, RunsUntilTheWindowIsClosedAndReturnsZero) {
         std::vector<HWND> windows = headless::Windows();
         if (idleCalls == 1 && windows.size() == 1) {
             showedCanvas = static_cast<bool>(ShowsCanvas(windows[0], reference, 1024, 768));
-            headless::InjectChars(windows[0], "xyz");
+            headless::InjectChars(windows[0], U"xyz");
             headless::InjectConfigure(windows[0], RECT{5, 5, 605, 405});
         } else if (idleCalls == 2 && windows.size() == 1) {
             headless::InjectClose(windows[0]);

@@ -618,9 +618,12 @@ TEST_F(WindowManagerTest, NativeWindowDestroyedElsewhereDestroysTheWindow) {
     EXPECT_FALSE(IsWindow(hwnd));
 }
 
-TEST_F(WindowManagerTest, KeyPressesArePostedAsCharacters) {
+TEST_F(WindowManagerTest, KeyPressesArePostedAsCharactersOfTheAnsiCodePage) {
     HWND hwnd = Shown();
-    ASSERT_TRUE(headless::InjectChars(hwnd, "a\r\xe9"));
+    // é and ß are the same byte in Windows-1252, € moves into 0x80..0x9F,
+    // U+0081 keeps its unassigned byte, and what the code page lacks (Ω, an
+    // emoji, the C1 control U+0080) becomes '?'.
+    ASSERT_TRUE(headless::InjectChars(hwnd, U"a\r\u00e9\u20ac\u00df\u0081\u03a9\U0001F600\u0080"));
     MSG msg;
     std::vector<WPARAM> chars;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
@@ -630,7 +633,7 @@ TEST_F(WindowManagerTest, KeyPressesArePostedAsCharacters) {
         chars.push_back(msg.wParam);
         DispatchMessageA(&msg);
     }
-    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9}));
+    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9, 0x80, 0xDF, 0x81, '?', '?', '?'}));
     EXPECT_TRUE(IsWindow(hwnd));
 }
 

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         const HWND hwnd = windows[0];
         switch (idleCalls) {
             case 1:
-                headless::InjectChars(hwnd, "hello\x1b\r\t q");
+                headless::InjectChars(hwnd, U"hello\x1b\r\t q");
                 break;
             case 2:
                 headless::InjectConfigure(hwnd, RECT{10, 20, 310, 220});

@@ -212,11 +212,11 @@ bool InjectClose(HWND hwnd) {
     return Instance() != nullptr && Instance()->Queue(hwnd, event);
 }
 
-bool InjectChars(HWND hwnd, const std::string& chars) {
+bool InjectChars(HWND hwnd, const std::u32string& chars) {
     BackendEvent event;
     event.type = BackendEvent::kChars;
-    event.charCount = static_cast<int>(std::min(chars.size(), sizeof(event.chars)));
-    std::memcpy(event.chars, chars.data(), static_cast<std::size_t>(event.charCount));
+    event.charCount = static_cast<int>(std::min(chars.size(), std::size(event.chars)));
+    std::copy(chars.begin(), chars.begin() + event.charCount, event.chars);
     return Instance() != nullptr && Instance()->Queue(hwnd, event);
 }
 

@@ -61,7 +61,7 @@ std::vector<HWND> Windows();
 // Events, delivered the next time the message loop looks. Each returns false
 // if the display has no window for `hwnd`.
 bool InjectClose(HWND hwnd);
-bool InjectChars(HWND hwnd, const std::string& chars);
+bool InjectChars(HWND hwnd, const std::u32string& chars);
 // The display moves and/or resizes the window: `rect` is its new client
 // area in screen coordinates. What the display shows keeps its top-left
 // part, like an X server with north-west bit gravity.

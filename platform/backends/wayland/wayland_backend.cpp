@@ -48,8 +48,7 @@ namespace wayland {
 
 namespace {
 
-// The window manager keeps client pixels up to this size each way.
-const int kMaxClientSide = 16384;
+const int kMaxClientSide = kMaxSurfaceSide;
 // Keymaps are tens of kilobytes; a larger one is refused.
 const std::uint32_t kMaxKeymapBytes = 16u << 20;
 // The screen reported while the compositor has announced no output.
@@ -1097,14 +1096,13 @@ private:
         BackendEvent event;
         event.type = BackendEvent::kChars;
         event.window = self->focus_;
-        char text[64] = {};
         // Evdev key codes are XKB's less 8.
-        int length = xkb_state_key_get_utf8(self->xkbState_, key + 8, text, sizeof(text));
-        if (length <= 0) {
+        const std::uint32_t codePoint = xkb_state_key_get_utf32(self->xkbState_, key + 8);
+        if (codePoint == 0) {
             return;
         }
-        event.charCount = std::min(length, static_cast<int>(sizeof(event.chars)));
-        std::memcpy(event.chars, text, static_cast<std::size_t>(event.charCount));
+        event.chars[0] = codePoint;
+        event.charCount = 1;
         self->Queue(event);
     }
 

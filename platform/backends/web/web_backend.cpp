@@ -202,7 +202,8 @@ private:
         event->window = window;
         event->rect = RECT{raw.left, raw.top, raw.right, raw.bottom};
         if (event->type == BackendEvent::kChars) {
-            event->charCount = std::clamp(raw.charCount, 0, static_cast<int>(sizeof(event->chars)));
+            event->charCount =
+                std::clamp(raw.charCount, 0, static_cast<int>(std::size(event->chars)));
             std::copy(raw.chars, raw.chars + event->charCount, event->chars);
             if (event->charCount == 0) {
                 return false;

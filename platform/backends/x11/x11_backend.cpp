@@ -47,10 +47,9 @@ const int kBandBytes = 256 * 1024;
 const int kSharedBytes = 1024 * 1024;
 // X window sizes and positions are 16-bit.
 const int kMaxSide = 32767;
-// The window manager keeps client pixels up to this size each way; asking
-// the desktop's window manager not to make the window larger keeps every
-// visible pixel backed by them.
-const int kMaxClientSide = 16384;
+// Asking the desktop's window manager not to make the window larger than
+// the window manager keeps pixels for keeps every visible pixel backed.
+const int kMaxClientSide = kMaxSurfaceSide;
 
 // The connection whose loss the handlers report. Xlib's I/O error handler
 // is process-wide, and there is only ever one display open.
@@ -653,13 +652,18 @@ private:
             }
             case KeyPress: {
                 KeySym keysym = 0;
-                int count = XLookupString(&xevent.xkey, event->chars,
-                                          static_cast<int>(sizeof(event->chars)), &keysym, nullptr);
+                char text[16];
+                int count = XLookupString(&xevent.xkey, text, static_cast<int>(sizeof(text)),
+                                          &keysym, nullptr);
                 if (count <= 0) {
                     return false;
                 }
+                // Latin-1, whose bytes are their own code points.
                 event->type = BackendEvent::kChars;
-                event->charCount = std::min(count, static_cast<int>(sizeof(event->chars)));
+                event->charCount = std::min(count, static_cast<int>(std::size(event->chars)));
+                for (int i = 0; i < event->charCount; ++i) {
+                    event->chars[i] = static_cast<unsigned char>(text[i]);
+                }
                 return true;
             }
             case DestroyNotify:
