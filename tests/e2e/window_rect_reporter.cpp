@@ -1,8 +1,10 @@
 // window_rect_reporter: one window, captioned by its first argument, that
 // prints GetWindowRect ("rect LEFT TOP RIGHT BOTTOM", one line, flushed)
 // once shown and after every position change, so that a test can hold the
-// window manager's view of the window against the X server's. Closing the
-// window ends it with exit code 0.
+// window manager's view of the window against the X server's. Each WM_CHAR
+// it receives prints "char XX" (the byte in hex), so that a test can hold
+// what typed keys became against what was typed. Closing the window ends it
+// with exit code 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -24,6 +26,10 @@ LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         case WM_WINDOWPOSCHANGED:
             Report(hwnd);
             break;
+        case WM_CHAR:
+            std::printf("char %02x\n", static_cast<unsigned>(wParam));
+            std::fflush(stdout);
+            return 0;
         case WM_PAINT: {
             PAINTSTRUCT paint;
             BeginPaint(hwnd, &paint);
