@@ -1,5 +1,6 @@
 // The entry point of programs for Linux desktops: open a Wayland compositor
-// or an X server, as ChooseDisplays says, then run WinMain on it.
+// or an X server (or GNUstep's AppKit), as ChooseDisplays says, then run
+// WinMain on it.
 #include <dlfcn.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "platform/backends/backend.h"
 #include "platform/backends/desktop/display_choice.h"
@@ -17,10 +19,13 @@
 #if OSTREVANE_HAVE_WAYLAND
 #include "platform/backends/wayland/wayland_module.h"
 #endif
+#if OSTREVANE_HAVE_APPKIT
+#include "platform/backends/appkit/appkit_module.h"
+#endif
 
 namespace {
 
-#if OSTREVANE_HAVE_WAYLAND
+#if OSTREVANE_HAVE_WAYLAND || OSTREVANE_HAVE_APPKIT
 // The directory the running program was started from, or "".
 std::string ProgramDirectory() {
     char path[PATH_MAX];
@@ -33,20 +38,30 @@ std::string ProgramDirectory() {
     return slash != nullptr ? std::string(path, static_cast<std::size_t>(slash - path)) : "";
 }
 
-// Opens a compositor through the Wayland module: installed in the
-// program's library directory, or beside the program in a build tree. The
-// module stays loaded for the life of the process, also when the compositor
-// could not be used: what it loaded (libdecor's plugin, pango's threads)
-// may outlive the back end.
-std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
+// A display's module and the entry point it exports; both modules' entries
+// have the same type.
+struct DisplayModule {
+    const char* file;
+    const char* entry;
+    const char* display;  // for errors: "the Wayland display"
+};
+typedef platform::Backend* (*ModuleEntry)(const char*, char*, std::size_t);
+
+// Opens a display through its module: installed in the program's library
+// directory, or beside the program in a build tree. The module stays loaded
+// for the life of the process, also when the display could not be used:
+// what it loaded (libdecor's plugin, pango's threads, the Objective-C
+// run-time) may outlive the back end.
+std::unique_ptr<platform::Backend> OpenModule(const DisplayModule& module,
+                                              const std::string& program, std::string* error) {
     const std::string directory = ProgramDirectory();
     std::string tried;
     void* loaded = nullptr;
-    for (const char* place : {OSTREVANE_WAYLAND_MODULE_DIR, "."}) {
+    for (const char* place : {OSTREVANE_MODULE_DIR_FROM_BIN, "."}) {
         if (directory.empty()) {
             break;
         }
-        const std::string path = directory + "/" + place + "/" OSTREVANE_WAYLAND_MODULE_FILE;
+        const std::string path = directory + "/" + place + "/" + module.file;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             continue;
@@ -59,15 +74,13 @@ std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::
         tried = reason != nullptr ? reason : path;
     }
     if (loaded == nullptr) {
-        *error = "cannot load the Wayland display (" +
-                 (tried.empty() ? std::string(OSTREVANE_WAYLAND_MODULE_FILE " not found") : tried) +
-                 ")";
+        *error = std::string("cannot load ") + module.display + " (" +
+                 (tried.empty() ? std::string(module.file) + " not found" : tried) + ")";
         return nullptr;
     }
-    auto entry =
-        reinterpret_cast<WaylandModuleEntry>(dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
+    auto entry = reinterpret_cast<ModuleEntry>(dlsym(loaded, module.entry));
     if (entry == nullptr) {
-        *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
+        *error = std::string("cannot load ") + module.display + " (" + module.file +
                  " is from another build)";
         return nullptr;
     }
@@ -83,8 +96,19 @@ std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::
 std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
                                         const std::string& program, std::string* error) {
 #if OSTREVANE_HAVE_WAYLAND
+    static_assert(std::is_same<WaylandModuleEntry, ModuleEntry>::value, "one entry type");
     if (kind == platform::desktop::DisplayKind::kWayland) {
-        return OpenWayland(program, error);
+        return OpenModule(
+            {OSTREVANE_WAYLAND_MODULE_FILE, OSTREVANE_WAYLAND_MODULE_ENTRY, "the Wayland display"},
+            program, error);
+    }
+#endif
+#if OSTREVANE_HAVE_APPKIT
+    static_assert(std::is_same<AppKitModuleEntry, ModuleEntry>::value, "one entry type");
+    if (kind == platform::desktop::DisplayKind::kAppKit) {
+        return OpenModule(
+            {OSTREVANE_APPKIT_MODULE_FILE, OSTREVANE_APPKIT_MODULE_ENTRY, "the AppKit display"},
+            program, error);
     }
 #endif
     (void)kind;
@@ -104,10 +128,12 @@ int main(int argc, char** argv) {
     }
     platform::desktop::DisplayChoice choice = platform::desktop::ChooseDisplays(
         std::getenv("OSTREVANE_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
-        std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0, [](const std::string& path) {
+        std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0,
+        [](const std::string& path) {
             struct stat info;
             return stat(path.c_str(), &info) == 0;
-        });
+        },
+        OSTREVANE_HAVE_APPKIT != 0);
     if (!choice.error.empty()) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), choice.error.c_str());
         return 1;
