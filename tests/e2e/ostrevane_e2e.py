@@ -35,6 +35,8 @@ Cases:
   weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
   sway-show-states, sway-scaled
                the program on Wayland compositors (see wayland_cases.py)
+  appkit-window, appkit-openbox, appkit-lost
+               the AppKit display, GNUstep's, on Xvfb (see appkit_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
 they make it fail.
@@ -582,7 +584,8 @@ def main():
                                          "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states", "sway-scaled"])
+                                         "sway-window", "sway-show-states", "sway-scaled",
+                                         "appkit-window", "appkit-openbox", "appkit-lost"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -611,6 +614,9 @@ def main():
             elif args.case in ("openbox", "window-rect"):
                 import window_manager_cases
                 window_manager_cases.CASES[args.case](args, session)
+            elif args.case.startswith("appkit-"):
+                import appkit_cases
+                appkit_cases.CASES[args.case](args, session)
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
