@@ -40,7 +40,7 @@ def appkit_env(session):
     from HOME: a copy of its configuration puts them there."""
     home = os.path.join(session.workdir, "home")
     tmp = os.path.join(home, "tmp")
-    os.makedirs(tmp, mode=0o700)
+    os.makedirs(tmp, mode=0o700, exist_ok=True)
     config = os.path.join(home, "GNUstep.conf")
     lines = []
     if os.path.exists(SYSTEM_CONFIG):

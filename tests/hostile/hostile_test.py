@@ -58,6 +58,8 @@ back end:
         buffer ever comes back): the program waits without spinning, and
         exits with 1 when the compositor is killed
 
+With --appkit, the X11 cases run through GNUstep's AppKit instead.
+
 Each case prints what it did in "hostile: key=value" lines, for the record.
 Missing tools make a case skip (exit code 77), except under CI=true.
 """
@@ -75,6 +77,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import ostrevane_e2e as e2e  # noqa: E402
 from ostrevane_e2e import Failure, check  # noqa: E402
 import wayland_cases  # noqa: E402
+import appkit_cases  # noqa: E402
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
@@ -97,6 +100,8 @@ class Program:
 
     def start(self, argv=(), env=None, preexec=None):
         environment = self.session.env()
+        if self.args.appkit:
+            environment = appkit_cases.appkit_env(self.session)
         environment.update(env or {})
         self.process = subprocess.Popen([self.args.program] + list(argv), env=environment,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -587,6 +592,8 @@ def main():
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
+    parser.add_argument("--appkit", action="store_true",
+                        help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
                                          "command-lines", "screen", "no-canvas",
@@ -619,7 +626,14 @@ def main():
         else:
             no_canvas(args, workdir)
 
-    return e2e.run_case("ostrevane-hostile-", body)
+    def appkit_body(workdir):
+        before = appkit_cases.outside_state()
+        try:
+            body(workdir)
+        finally:
+            appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
+
+    return e2e.run_case("ostrevane-hostile-", appkit_body if args.appkit else body)
 
 
 if __name__ == "__main__":

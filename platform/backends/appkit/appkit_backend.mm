@@ -460,8 +460,10 @@ private:
 
 std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string* error) {
     // AppKit's log lines go to the back end from the start: opening may
-    // log why it failed.
+    // log why it failed. A display lost while opening ends the program too.
     KeepLogFromTerminal();
+    WatchDisplay(programName);
+    PrepareProcess(programName);
     Pool pool;
     // No application icon window of GNUstep's own beside ours.
     [[NSUserDefaults standardUserDefaults]
@@ -480,7 +482,6 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
                  (logged.empty() ? std::string("no screen") : logged) + ")";
         return nullptr;
     }
-    WatchDisplay(programName);
     return std::unique_ptr<Backend>(new AppKitBackend(programName));
 }
 

@@ -1,10 +1,15 @@
 // Where Apple's AppKit and GNUstep's differ for this back end: the spelling
-// of two constants, the activation policy a program outside a bundle needs
-// on macOS, and what GNUstep's X11 side needs watched.
+// of two constants, the command line GNUstep would read, the activation
+// policy a program outside a bundle needs on macOS, and what GNUstep's X11
+// side needs watched.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_APPKIT_APPKIT_SHARED_H
 #define OSTREVANE_PLATFORM_BACKENDS_APPKIT_APPKIT_SHARED_H
 
 #import <AppKit/AppKit.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -21,9 +26,31 @@ const NSEventMask kAnyEventMask = NSEventMaskAny;
 const NSEventType kApplicationDefinedEvent = NSEventTypeApplicationDefined;
 #endif
 
+// Before anything of Foundation's is used. GNUstep decodes the command
+// line and the environment in the locale's encoding, and ends the process
+// (exit code 1, nothing said) at the first argument that is not valid in
+// it: as Latin-1, every byte string is valid and comes back unchanged. The
+// program ignores its command line; GNUstep would read it as user defaults
+// (-NSDisplay, -GSBackend, ...), so it is given the program's name alone.
+inline void PrepareProcess(const std::string& programName) {
+#if defined(GNUSTEP)
+    setenv("GNUSTEP_STRING_ENCODING", "NSISOLatin1StringEncoding", 1);
+    char* arguments[] = {const_cast<char*>(programName.c_str()), nullptr};
+    GSInitializeProcess(1, arguments, environ);
+#else
+    (void)programName;
+#endif
+}
+
 // After +sharedApplication, before -finishLaunching.
 inline void PrepareApplication() {
-#if !defined(GNUSTEP)
+#if defined(GNUSTEP)
+    // GNUstep's X11 side answers SIGTERM and SIGINT with -terminate:, from
+    // the signal handler, which does not end a program outside -run: the
+    // program would ignore kill and Ctrl+C. They end it, as elsewhere.
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+#else
     // Started from a terminal rather than as Ostrevane.app, a program is
     // not a regular application until it says so: no Dock icon, no key
     // window.
