@@ -8,8 +8,9 @@ into Xvfb (OSTREVANE_BACKEND=appkit, a build with -DOSTREVANE_APPKIT=ON).
                       with exit code 0
   appkit-openbox WxH  the same under openbox, closed through the window
                       manager (wmctrl -c)
-  appkit-lost         the X server killed under the program: exit code 1 and
-                      one line naming the display within a second
+  appkit-lost         no X server to connect to, and the X server killed
+                      under the program: exit code 1 and one line naming the
+                      display within a second
 
 Every case gives GNUstep a HOME of its own and checks that nothing reached
 stderr and nothing was written outside that HOME; the GNUstep helper the
@@ -25,8 +26,8 @@ import pwd
 import signal
 import time
 
-from ostrevane_e2e import (TITLE, WindowCase, check, render_expected, require_tools,
-                           wait_exit)
+from ostrevane_e2e import (TITLE, WindowCase, check, expect_quick_failure, render_expected,
+                           require_tools, wait_exit)
 from window_manager_cases import start_openbox, wmctrl
 
 HELPERS = ("gdnc", "gpbs")
@@ -195,6 +196,10 @@ def lost_case(args, session):
     env = appkit_env(session)
     before = outside_state()
     try:
+        unserved = ":%d" % next(n for n in range(173, 1000)
+                                if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        expect_quick_failure(args, dict(env, DISPLAY=unserved), ["AppKit display", unserved],
+                             "OSTREVANE_BACKEND=appkit, DISPLAY=%s unserved" % unserved)
         program, case = start(args, session, env)
         # Drawn and waiting when the server goes.
         case.expect_picture("first frame", expected)

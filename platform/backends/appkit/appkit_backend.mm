@@ -10,7 +10,10 @@
 //
 // Only the AppKit API that Apple's AppKit and GNUstep share is used, with
 // manual retain and release (appkit_shared.h names the few constants whose
-// spelling differs). Everything runs on the main thread.
+// spelling differs). Everything runs on the main thread. Nothing here
+// catches an Objective-C exception: g++'s Objective-C++ cannot catch those
+// of GCC's run-time (its C++ personality routine crashes on them), so one
+// that AppKit raises ends the program through EndOnUncaughtException.
 #include "platform/backends/appkit/appkit_win32.h"
 // After the window manager's headers, which it includes.
 #include "platform/backends/appkit/appkit_backend.h"
@@ -133,14 +136,10 @@ public:
         NSUInteger style = NSWindowStyleMaskTitled | NSWindowStyleMaskClosable |
                            NSWindowStyleMaskMiniaturizable | NSWindowStyleMaskResizable;
         NativeWindow native;
-        @try {
-            native.window = [[NSWindow alloc] initWithContentRect:content
-                                                        styleMask:style
-                                                          backing:NSBackingStoreBuffered
-                                                            defer:NO];
-        } @catch (NSException* exception) {
-            native.window = nil;
-        }
+        native.window = [[NSWindow alloc] initWithContentRect:content
+                                                    styleMask:style
+                                                      backing:NSBackingStoreBuffered
+                                                        defer:NO];
         if (native.window == nil) {
             return false;
         }
@@ -195,38 +194,34 @@ public:
         NSWindow* window = native.window;
         WindowShow before = native.show;
         native.show = show;
-        @try {
-            switch (show) {
-                case WindowShow::kHidden:
-                    [window orderOut:nil];
-                    break;
-                case WindowShow::kNormal:
-                    if ([window isMiniaturized]) {
-                        [window deminiaturize:nil];
-                    }
-                    if (before == WindowShow::kMaximized && [window isZoomed]) {
-                        [window zoom:nil];
-                    }
-                    [window makeKeyAndOrderFront:nil];
-                    break;
-                case WindowShow::kMinimized:
-                    [window orderFront:nil];
-                    [window miniaturize:nil];
-                    break;
-                case WindowShow::kMaximized:
-                    [window makeKeyAndOrderFront:nil];
-                    if (![window isZoomed]) {
-                        [window zoom:nil];
-                    }
-                    break;
-            }
-            if (show == WindowShow::kNormal || show == WindowShow::kMaximized) {
-                [NSApp activateIgnoringOtherApps:YES];
-                // What was on screen before it was shown is not kept.
-                Push(ExposeAll(id, native));
-            }
-        } @catch (NSException* exception) {
-            Fail(exception);
+        switch (show) {
+            case WindowShow::kHidden:
+                [window orderOut:nil];
+                break;
+            case WindowShow::kNormal:
+                if ([window isMiniaturized]) {
+                    [window deminiaturize:nil];
+                }
+                if (before == WindowShow::kMaximized && [window isZoomed]) {
+                    [window zoom:nil];
+                }
+                [window makeKeyAndOrderFront:nil];
+                break;
+            case WindowShow::kMinimized:
+                [window orderFront:nil];
+                [window miniaturize:nil];
+                break;
+            case WindowShow::kMaximized:
+                [window makeKeyAndOrderFront:nil];
+                if (![window isZoomed]) {
+                    [window zoom:nil];
+                }
+                break;
+        }
+        if (show == WindowShow::kNormal || show == WindowShow::kMaximized) {
+            [NSApp activateIgnoringOtherApps:YES];
+            // What was on screen before it was shown is not kept.
+            Push(ExposeAll(id, native));
         }
     }
 
@@ -275,39 +270,32 @@ public:
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
         for (;;) {
-            if (broken_) {
-                return WaitResult::kBroken;
-            }
             if (!events_.empty()) {
                 *event = events_.front();
                 events_.pop_front();
                 return WaitResult::kEvent;
             }
             Pool pool;
-            @try {
-                // All output is on the screen before waiting.
-                for (auto& entry : windows_) {
-                    [entry.second.window displayIfNeeded];
-                }
-                NSEvent* next = [NSApp
-                    nextEventMatchingMask:kAnyEventMask
-                                untilDate:wait ? [NSDate distantFuture] : [NSDate distantPast]
-                                   inMode:NSDefaultRunLoopMode
-                                  dequeue:YES];
-                if (next == nil) {
-                    if (!wait && events_.empty()) {
-                        return WaitResult::kNoEvent;
-                    }
-                    continue;
-                }
-                if ([next type] == kApplicationDefinedEvent && [next subtype] == kWakeSubtype) {
-                    wakePosted_ = false;
-                    continue;
-                }
-                [NSApp sendEvent:next];
-            } @catch (NSException* exception) {
-                Fail(exception);
+            // All output is on the screen before waiting.
+            for (auto& entry : windows_) {
+                [entry.second.window displayIfNeeded];
             }
+            NSEvent* next =
+                [NSApp nextEventMatchingMask:kAnyEventMask
+                                   untilDate:wait ? [NSDate distantFuture] : [NSDate distantPast]
+                                      inMode:NSDefaultRunLoopMode
+                                     dequeue:YES];
+            if (next == nil) {
+                if (!wait && events_.empty()) {
+                    return WaitResult::kNoEvent;
+                }
+                continue;
+            }
+            if ([next type] == kApplicationDefinedEvent && [next subtype] == kWakeSubtype) {
+                wakePosted_ = false;
+                continue;
+            }
+            [NSApp sendEvent:next];
         }
     }
 
@@ -417,21 +405,17 @@ private:
     // An image of `width` x `height` pixels, 8-bit RGBA with opaque alpha,
     // in the device's own colours.
     static NSBitmapImageRep* NewImage(int width, int height) {
-        NSBitmapImageRep* image = nil;
-        @try {
-            image = [[NSBitmapImageRep alloc] initWithBitmapDataPlanes:nullptr
-                                                            pixelsWide:width
-                                                            pixelsHigh:height
-                                                         bitsPerSample:8
-                                                       samplesPerPixel:4
-                                                              hasAlpha:YES
-                                                              isPlanar:NO
-                                                        colorSpaceName:NSDeviceRGBColorSpace
-                                                           bytesPerRow:width * 4
-                                                          bitsPerPixel:32];
-        } @catch (NSException* exception) {
-            image = nil;
-        }
+        NSBitmapImageRep* image =
+            [[NSBitmapImageRep alloc] initWithBitmapDataPlanes:nullptr
+                                                    pixelsWide:width
+                                                    pixelsHigh:height
+                                                 bitsPerSample:8
+                                               samplesPerPixel:4
+                                                      hasAlpha:YES
+                                                      isPlanar:NO
+                                                colorSpaceName:NSDeviceRGBColorSpace
+                                                   bytesPerRow:width * 4
+                                                  bitsPerPixel:32];
         if (image == nil || [image bitmapData] == nullptr) {
             [image release];
             return nil;
@@ -442,46 +426,34 @@ private:
         return image;
     }
 
-    // AppKit failed in a way it cannot carry on from.
-    void Fail(NSException* exception) {
-        if (!broken_) {
-            broken_ = true;
-            std::fprintf(stderr, "%s: the AppKit display failed: %s\n", program_.c_str(),
-                         OneLine([exception reason]).c_str());
-        }
-    }
-
     std::string program_;
     std::unordered_map<WindowId, NativeWindow> windows_;
     std::deque<BackendEvent> events_;
     bool wakePosted_ = false;
-    bool broken_ = false;
 };
 
 std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string* error) {
     // AppKit's log lines go to the back end from the start: opening may
-    // log why it failed. A display lost while opening ends the program too.
+    // log why it failed. A display lost while opening ends the program too,
+    // and so does an exception AppKit raises (no display to connect to).
     KeepLogFromTerminal();
+    EndOnUncaughtException(programName, "cannot open the AppKit display");
     WatchDisplay(programName);
     PrepareProcess(programName);
     Pool pool;
     // No application icon window of GNUstep's own beside ours.
     [[NSUserDefaults standardUserDefaults]
         registerDefaults:[NSDictionary dictionaryWithObject:@"YES" forKey:@"GSSuppressAppIcon"]];
-    @try {
-        [NSApplication sharedApplication];
-        PrepareApplication();
-        [NSApp finishLaunching];
-    } @catch (NSException* exception) {
-        *error = "cannot open the AppKit display (" + OneLine([exception reason]) + ")";
-        return nullptr;
-    }
+    [NSApplication sharedApplication];
+    PrepareApplication();
+    [NSApp finishLaunching];
     if (NSApp == nil || PrimaryScreen() == nil) {
         std::string logged = LastLogLine();
         *error = "cannot open the AppKit display (" +
                  (logged.empty() ? std::string("no screen") : logged) + ")";
         return nullptr;
     }
+    EndOnUncaughtException(programName, "the AppKit display failed");
     return std::unique_ptr<Backend>(new AppKitBackend(programName));
 }
 

@@ -1,6 +1,9 @@
 // Where AppKit's log lines go; see appkit_log.h.
 #include "platform/backends/appkit/appkit_log.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -9,6 +12,15 @@ namespace appkit {
 namespace {
 
 std::string lastLine;
+std::string uncaughtProgram;
+const char* uncaughtWhat = "";
+
+void OnUncaught(NSException* exception) {
+    std::fprintf(stderr, "%s: %s (%s)\n", uncaughtProgram.c_str(), uncaughtWhat,
+                 OneLine([exception reason]).c_str());
+    std::fflush(stderr);
+    _exit(1);
+}
 
 std::string Trimmed(std::string text) {
     for (char& c : text) {
@@ -50,6 +62,12 @@ void KeepLogFromTerminal() {
 }
 
 std::string LastLogLine() { return lastLine; }
+
+void EndOnUncaughtException(const std::string& programName, const char* what) {
+    uncaughtProgram = programName;
+    uncaughtWhat = what;
+    NSSetUncaughtExceptionHandler(&OnUncaught);
+}
 
 std::string OneLine(NSString* text) {
     if (text == nil) {
