@@ -5,7 +5,7 @@ into Xvfb (OSTREVANE_BACKEND=appkit, a build with -DOSTREVANE_APPKIT=ON).
                       shows the render tool's canvas of the WxH screen; typed
                       keys change nothing; a resize keeps the picture;
                       WM_DELETE_WINDOW (x11_probe close) ends the program
-                      with exit code 0
+                      with exit code 0; SIGTERM and SIGINT end it
   appkit-openbox WxH  the same under openbox, closed through the window
                       manager (wmctrl -c)
   appkit-lost         no X server to connect to, and the X server killed
@@ -167,6 +167,14 @@ def window_case(args, session):
         case.probe("close", case.window)
         expect_closed(program, "WM_DELETE_WINDOW")
         print("ok - WM_DELETE_WINDOW ends the program with exit code 0, nothing on stderr")
+        # kill and Ctrl+C end it, as on every display (GNUstep's own
+        # handlers for them would leave it running).
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            program, case = start(args, session, env)
+            program.send_signal(sig)
+            code = wait_exit(program, 5)
+            check(code == -sig, "%s: exit %s, expected death by the signal" % (sig.name, code))
+        print("ok - SIGTERM and SIGINT end the program")
     finally:
         end_helpers(env, before)
 
