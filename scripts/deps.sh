@@ -30,7 +30,8 @@ package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
 harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
-        weston sway grim wtype libdecor-0-plugin-1-cairo)
+        weston sway grim wtype libdecor-0-plugin-1-cairo
+        libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++)
 
 # The web version (scripts/web.sh): Emscripten alone, none of the native
 # libraries.
