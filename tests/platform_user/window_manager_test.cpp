@@ -520,6 +520,9 @@ TEST_F(WindowManagerTest, ClassWithoutBrushIsNotErased) {
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(UpdateWindow(hwnd));
     EXPECT_EQ(PumpUntilIdle(), -1);
+    dc = GetDC(hwnd);
+    EXPECT_EQ(SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 0);
+    ReleaseDC(hwnd, dc);
 }
 
 TEST_F(WindowManagerTest, ExposedAreasArePaintedAgain) {
