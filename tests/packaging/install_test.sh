@@ -82,7 +82,7 @@ esac
 
 # In the throwaway root, as root. An Ostrevane the host has installed goes
 # first, here only.
-export DEBIAN_FRONTEND=noninteractive
+export DEBIAN_FRONTEND=noninteractive TMPDIR=/tmp
 if installed; then
     dpkg --purge ostrevane >/dev/null 2>&1 || fail "purge the host's ostrevane in the throwaway root"
 fi
