@@ -15,6 +15,8 @@ chromedriver (Selenium) and the DevTools protocol.
                with a WxH viewport at two device pixels per CSS pixel the
                program still sees a WxH screen; the canvas holds the same
                pixels, and the screenshot shows each as a 2x2 block
+  web-chars    é, €, ß and Ω typed at window_rect_reporter's page become the
+               WM_CHARs e9 80 df 3f (Windows-1252, '?' for what it lacks)
   web-fallbacks
                a page whose program script or WebAssembly module is missing,
                and a browser without WebAssembly, each say so in one line
@@ -25,6 +27,7 @@ import base64
 import functools
 import http.server
 import os
+import re
 import shutil
 import subprocess
 import threading
@@ -431,6 +434,44 @@ def fallbacks_case(args, workdir):
             server.close()
 
 
+def chars_case(args, workdir):
+    """window_rect_reporter on the page, where it prints each WM_CHAR on the
+    console."""
+    load_selenium()
+    from selenium.webdriver.common.action_chains import ActionChains
+    reporter = os.path.join(args.web_build or "", "window_rect_reporter")
+    if not os.path.isfile(reporter + ".wasm"):
+        raise (Failure if os.environ.get("CI") == "true" else Skip)(
+            "no %s.wasm: build it with scripts/web.sh" % reporter)
+    root = os.path.join(workdir, "reporter")
+    os.mkdir(root)
+    for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
+        shutil.copy(os.path.join(args.web, name), root)
+    shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
+    shutil.copy(reporter + ".wasm", root)
+    server = StaticServer(root)
+    browser = None
+    try:
+        browser = Browser(workdir)
+        browser.driver.get(server.url)
+        browser.wait_for("the reporter's window did not appear", lambda: browser.js(
+            "return document.querySelector('.frame:not([hidden])') !== null"))
+        ActionChains(browser.driver).send_keys("\u00e9\u20ac\u00df\u03a9").perform()
+        received = []
+
+        def all_received():
+            received.extend(re.findall(r'"char ([0-9a-f]+)"', "\n".join(
+                entry["message"] for entry in browser.driver.get_log("browser"))))
+            return len(received) >= 4
+        browser.wait_for("the reporter did not print four WM_CHARs", all_received, timeout=5)
+        check(received == ["e9", "80", "df", "3f"], "WM_CHARs %s" % " ".join(received))
+        print("ok - the typed \u00e9\u20ac\u00df\u03a9 are the WM_CHARs %s" % " ".join(received))
+    finally:
+        if browser is not None:
+            browser.close()
+        server.close()
+
+
 def run(args, workdir, size):
     check(args.web, "--web names the built web version (dist/web)")
     missing = [name for name in PAGE_FILES if not os.path.isfile(os.path.join(args.web, name))]
@@ -443,5 +484,7 @@ def run(args, workdir, size):
         WebCase(args, workdir, size).run()
     elif args.case == "web-dense":
         WebCase(args, workdir, size).run_dense()
+    elif args.case == "web-chars":
+        chars_case(args, workdir)
     else:
         fallbacks_case(args, workdir)

@@ -224,9 +224,9 @@
     screenElement.appendChild(frame);
   }
 
-  // Keys typed while the page has the focus, as the characters a key press
-  // types on a desktop: printable ones, control combinations and the usual
-  // control keys.
+  // Keys typed while the page has the focus, as the Unicode code points a
+  // key press types on a desktop: printable characters, control
+  // combinations and the usual control keys.
   var CONTROL_KEYS = {Enter: 13, Backspace: 8, Tab: 9, Escape: 27, Delete: 127};
 
   function typedChars(e) {
@@ -239,7 +239,6 @@
     if (e.key.length !== 1 && !(e.key.length === 2 && e.key.codePointAt(0) > 0xFFFF)) {
       return null;  // a named key that types nothing (F1, arrows, Shift...)
     }
-    var code = e.key.codePointAt(0);
     if (e.ctrlKey && !e.altKey) {
       var upper = e.key.toUpperCase().charCodeAt(0);
       if (upper >= 64 && upper <= 95) {
@@ -247,11 +246,7 @@
       }
       return null;
     }
-    if (code < 256) {
-      return [code];
-    }
-    // Beyond Latin-1: the UTF-8 bytes, as a UTF-8 desktop types them.
-    return Array.from(new TextEncoder().encode(e.key)).slice(0, 16);
+    return [e.key.codePointAt(0)];
   }
 
   document.addEventListener("keydown", function (e) {
