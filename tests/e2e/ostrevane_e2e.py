@@ -577,6 +577,7 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
     parser.add_argument("--web-build", help="the web build (build/web), for web-chars")
+    parser.add_argument("--axe", help="axe-core's axe.min.js, for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
