@@ -1,7 +1,11 @@
 #!/bin/bash
-# Installs the Debian packages a task needs, only those missing.
+# Installs the Debian packages a task needs, only those missing; for the
+# tests also axe-core, the accessibility checker the browser tests run in
+# the page, from the npm registry into build/npm/ (nothing outside the tree).
 # Usage: scripts/deps.sh run|test|harden|package|web
 set -euo pipefail
+cd "$(dirname "$0")/.."
+AXE_CORE_VERSION=4.14.1
 
 # The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
@@ -41,6 +45,21 @@ case "${1:-}" in
     web) wanted=("${web[@]}") ;;
     *) echo "usage: scripts/deps.sh run|test|harden|package|web" >&2; exit 2 ;;
 esac
+# npm comes with Node.js from some sources; Debian ships it on its own.
+if [ "$1" = test ] && ! command -v npm >/dev/null; then
+    wanted+=(npm)
+fi
+
+install_axe_core() {
+    local installed=build/npm/node_modules/axe-core/package.json
+    if [ -f "$installed" ] && grep -q "\"version\": \"$AXE_CORE_VERSION\"" "$installed"; then
+        return 0
+    fi
+    echo "Installing axe-core $AXE_CORE_VERSION into build/npm"
+    mkdir -p build/npm
+    timeout 600 npm install --prefix build/npm --no-save --no-audit --no-fund --loglevel=error \
+        "axe-core@$AXE_CORE_VERSION"
+}
 
 missing=()
 for package in "${wanted[@]}"; do
@@ -48,7 +67,10 @@ for package in "${wanted[@]}"; do
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    [ "$1" != test ] || install_axe_core
+    exit 0
+fi
 
 echo "Installing: ${missing[*]}"
 sudo=""
@@ -59,3 +81,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 timeout 600 $sudo apt-get update -qq
 timeout 1800 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ "$1" != test ] || install_axe_core

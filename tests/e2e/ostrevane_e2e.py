@@ -28,7 +28,7 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  web WxH, web-dense WxH, web-fallbacks
+  web WxH, web-dense WxH, web-fallbacks, web-chars
                the web version in headless Chromium (web_cases.py)
   openbox, window-rect
                under a reparenting window manager (window_manager_cases.py)
@@ -576,11 +576,13 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
+    parser.add_argument("--web-build", help="the web build (build/web), for web-chars")
+    parser.add_argument("--axe", help="axe-core's axe.min.js, for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
-                                         "web-dense", "web-fallbacks", "weston-window",
+                                         "web-dense", "web-fallbacks", "web-chars", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
                                          "sway-window", "sway-show-states", "sway-scaled"])
     parser.add_argument("size", nargs="?", default="800x600")
