@@ -582,7 +582,8 @@ def main():
                                          "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states", "sway-scaled"])
+                                         "sway-window", "sway-show-states", "sway-scaled",
+                                         "sway-chars"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -615,7 +616,7 @@ def main():
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
                                "xwayland-lost", "sway-window", "sway-show-states",
-                               "sway-scaled"):
+                               "sway-scaled", "sway-chars"):
                 import wayland_cases
                 wayland_cases.run(args, workdir, args.case, (width, height))
             else:

@@ -29,6 +29,9 @@ Cases:
                      doubled by sway
   sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
                      hidden and shown again, maximised, restored, minimised
+  sway-chars         tests/e2e/window_rect_reporter (--reporter) on sway:
+                     the WM_CHARs of typed characters, the last one too, and
+                     of a held key at sway's repeat rate and delay
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it, also after typed
                      keys (wtype); floated and resized
@@ -667,6 +670,47 @@ def sway_show_states_case(args, workdir):
         sway.close()
 
 
+def sway_chars_case(args, workdir):
+    """é, €, ß and Ω typed with wtype become the WM_CHARs e9 80 df 3f (Ω is
+    not in Windows-1252); a held key repeats after sway's repeat_delay at
+    its repeat_rate, and not at all with repeat_rate 0."""
+    from window_manager_cases import wait_until
+    check(args.reporter is not None, "--reporter is needed")
+    title = "Typed characters"
+    sway = Sway(workdir, (800, 600))
+    try:
+        program = sway.compositor.spawn_program([args.reporter, title])
+        wait_until("the window", lambda: sway.window(title) is not None,
+                   lambda: "no window '%s' in sway's tree" % title, timeout=10)
+        os.set_blocking(program.stdout.fileno(), False)
+        chars = []
+
+        def typed(*argv):
+            del chars[:]
+            result = sway.compositor.run(["wtype", "-s", "300"] + list(argv), extra_env=sway.extra)
+            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
+            time.sleep(0.3)
+            output = program.stdout.read() or b""
+            chars.extend(line.split()[1].decode() for line in output.splitlines()
+                         if line.startswith(b"char "))
+            return chars
+        check(typed("\u00e9\u20ac\u00df\u03a9") == ["e9", "80", "df", "3f"],
+              "typed \u00e9\u20ac\u00df\u03a9, got the WM_CHARs %s" % chars)
+        print("ok - sway: \u00e9\u20ac\u00df\u03a9 typed are the WM_CHARs e9 80 df 3f")
+        # Held 1.5 s: the first character, then one every 25 ms after 200 ms
+        # (53 in all); 0 repeats none.
+        for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
+            sway.msg("input", "type:keyboard", "repeat_delay", "200")
+            sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
+            count = len(typed("-P", "a", "-s", "1500", "-p", "a"))
+            check(fewest <= count <= most and set(chars) == {"61"},
+                  "'a' held 1.5 s at repeat_rate %d: %s" % (rate, chars))
+            print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d 'a's" % (rate, count))
+        sway.msg('[title="^%s$"]' % title, "kill")
+        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+    finally:
+        sway.close()
+
 def sway_scaled_case(args, workdir, size):
     """On an output of `size` pixels at scale 2 the program draws for the
     logical size (half of it each way), at scale 1, and sway doubles every
@@ -719,6 +763,8 @@ def run(args, workdir, case, size):
         sway_scaled_case(args, workdir, size)
     elif case == "sway-show-states":
         sway_show_states_case(args, workdir)
+    elif case == "sway-chars":
+        sway_chars_case(args, workdir)
     elif case == "sway-window":
         sway_window_case(args, workdir, size)
     else:
