@@ -30,8 +30,9 @@ Cases:
   sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
                      hidden and shown again, maximised, restored, minimised
   sway-chars         tests/e2e/window_rect_reporter (--reporter) on sway:
-                     the WM_CHARs of typed characters, the last one too, and
-                     of a held key at sway's repeat rate and delay
+                     the WM_CHARs of typed characters, the last one too, of
+                     a dead key, and of a held key at sway's repeat rate and
+                     delay
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it, also after typed
                      keys (wtype); floated and resized
@@ -672,7 +673,7 @@ def sway_show_states_case(args, workdir):
 
 def sway_chars_case(args, workdir):
     """é, €, ß and Ω typed with wtype become the WM_CHARs e9 80 df 3f (Ω is
-    not in Windows-1252); a held key repeats after sway's repeat_delay at
+    not in Windows-1252), a dead acute and e one e9; a held key repeats after sway's repeat_delay at
     its repeat_rate, and not at all with repeat_rate 0."""
     from window_manager_cases import wait_until
     check(args.reporter is not None, "--reporter is needed")
@@ -694,9 +695,11 @@ def sway_chars_case(args, workdir):
             chars.extend(line.split()[1].decode() for line in output.splitlines()
                          if line.startswith(b"char "))
             return chars
-        check(typed("\u00e9\u20ac\u00df\u03a9") == ["e9", "80", "df", "3f"],
-              "typed \u00e9\u20ac\u00df\u03a9, got the WM_CHARs %s" % chars)
-        print("ok - sway: \u00e9\u20ac\u00df\u03a9 typed are the WM_CHARs e9 80 df 3f")
+        # A dead key and the key it composes with type one character.
+        for argv, want in ((["\u00e9\u20ac\u00df\u03a9"], ["e9", "80", "df", "3f"]),
+                           (["-k", "dead_acute", "-k", "e"], ["e9"])):
+            check(typed(*argv) == want, "typed %s, got the WM_CHARs %s" % (argv, chars))
+            print("ok - sway: %s typed are the WM_CHARs %s" % (" ".join(argv), " ".join(want)))
         # Held 1.5 s: the first character, then one every 25 ms after 200 ms
         # (53 in all); 0 repeats none.
         for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/backends/wayland/wayland_display.h"
@@ -22,11 +23,62 @@ const std::uint32_t kMaxKeymapBytes = 16u << 20;
 const int kMaxRepeatRate = 1000;
 const int kMaxRepeatDelay = 60000;
 
-// Queues the character `key` (an evdev code) types in the current state of
-// the modifiers, if it types one.
-void TypeKey(WaylandBackend* self, WindowId window, std::uint32_t key) {
+// The compose table of the user's locale (as setlocale would choose it),
+// read when the first key is typed: it takes longer than the rest of the
+// keyboard's start.
+void LoadComposeTable(WaylandBackend* self) {
+    self->composeTried_ = true;
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        locale = std::getenv(name);
+        if (locale != nullptr && locale[0] != '\0') {
+            break;
+        }
+        locale = nullptr;
+    }
+    self->composeTable_.reset(xkb_compose_table_new_from_locale(
+        self->xkbContext_.get(), locale != nullptr ? locale : "C", XKB_COMPOSE_COMPILE_NO_FLAGS));
+    if (self->composeTable_ != nullptr) {
+        self->composeState_.reset(
+            xkb_compose_state_new(self->composeTable_.get(), XKB_COMPOSE_STATE_NO_FLAGS));
+    }
+}
+
+// The character `key` (an evdev code) types in the current state of the
+// modifiers, 0 if none. With `compose`, the key goes through the compose
+// sequence under way: a dead key, or a key that only continues a sequence,
+// types nothing; the one that ends it types the sequence's character.
+char32_t KeyCharacter(WaylandBackend* self, std::uint32_t key, bool compose) {
+    if (compose && !self->composeTried_) {
+        LoadComposeTable(self);
+    }
     // Evdev key codes are XKB's less 8.
-    const std::uint32_t codePoint = xkb_state_key_get_utf32(self->xkbState_.get(), key + 8);
+    xkb_compose_state* sequence = compose ? self->composeState_.get() : nullptr;
+    if (sequence != nullptr &&
+        xkb_compose_state_feed(sequence,
+                               xkb_state_key_get_one_sym(self->xkbState_.get(), key + 8)) ==
+            XKB_COMPOSE_FEED_ACCEPTED) {
+        switch (xkb_compose_state_get_status(sequence)) {
+            case XKB_COMPOSE_COMPOSING:
+                return 0;
+            case XKB_COMPOSE_COMPOSED: {
+                char32_t composed = xkb_keysym_to_utf32(xkb_compose_state_get_one_sym(sequence));
+                xkb_compose_state_reset(sequence);
+                return composed;
+            }
+            case XKB_COMPOSE_CANCELLED:
+                xkb_compose_state_reset(sequence);
+                return 0;
+            case XKB_COMPOSE_NOTHING:
+                break;
+        }
+    }
+    return xkb_state_key_get_utf32(self->xkbState_.get(), key + 8);
+}
+
+// Queues what `key` types into `window`, if anything.
+void TypeKey(WaylandBackend* self, WindowId window, std::uint32_t key, bool compose) {
+    const char32_t codePoint = KeyCharacter(self, key, compose);
     if (codePoint == 0) {
         return;  // no character: a modifier, a function key, a dead key
     }
@@ -94,6 +146,10 @@ void KeyboardHandleLeave(void* data, wl_keyboard*, std::uint32_t, wl_surface*) {
     auto* self = static_cast<WaylandBackend*>(data);
     self->focus_ = 0;
     self->StopKeyRepeat();
+    // A sequence begun in one window does not end in another.
+    if (self->composeState_ != nullptr) {
+        xkb_compose_state_reset(self->composeState_.get());
+    }
 }
 
 void KeyboardHandleKey(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
@@ -108,7 +164,7 @@ void KeyboardHandleKey(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, s
     if (self->focus_ == 0 || self->xkbState_ == nullptr || key > 0xFFFF) {
         return;
     }
-    TypeKey(self, self->focus_, key);
+    TypeKey(self, self->focus_, key, true);
     // As on X, the last key pressed repeats; modifiers do not.
     if (xkb_keymap_key_repeats(self->xkbKeymap_.get(), key + 8) != 0) {
         self->StopKeyRepeat();
@@ -189,7 +245,7 @@ void WaylandBackend::QueueKeyRepeats() {
     if (now < nextRepeat_) {
         return;
     }
-    TypeKey(this, repeatWindow_, repeatKey_);
+    TypeKey(this, repeatWindow_, repeatKey_, false);
     // One character per interval; a loop that fell behind does not catch
     // up in a burst.
     auto interval = std::chrono::microseconds(1000000 / repeatRate_);

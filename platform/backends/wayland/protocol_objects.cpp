@@ -63,6 +63,8 @@ void ProtocolDeleter::operator()(zxdg_output_v1* output) const { zxdg_output_v1_
 void ProtocolDeleter::operator()(xkb_context* context) const { xkb_context_unref(context); }
 void ProtocolDeleter::operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
 void ProtocolDeleter::operator()(xkb_state* state) const { xkb_state_unref(state); }
+void ProtocolDeleter::operator()(xkb_compose_table* table) const { xkb_compose_table_unref(table); }
+void ProtocolDeleter::operator()(xkb_compose_state* state) const { xkb_compose_state_unref(state); }
 #if OSTREVANE_HAVE_LIBDECOR
 void ProtocolDeleter::operator()(libdecor_frame* frame) const { libdecor_frame_unref(frame); }
 #endif

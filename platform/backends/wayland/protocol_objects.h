@@ -7,6 +7,7 @@
 #define OSTREVANE_PLATFORM_BACKENDS_WAYLAND_PROTOCOL_OBJECTS_H
 
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <memory>
@@ -44,6 +45,8 @@ struct ProtocolDeleter {
     void operator()(xkb_context* context) const;
     void operator()(xkb_keymap* keymap) const;
     void operator()(xkb_state* state) const;
+    void operator()(xkb_compose_table* table) const;
+    void operator()(xkb_compose_state* state) const;
 #if OSTREVANE_HAVE_LIBDECOR
     void operator()(libdecor_frame* frame) const;
 #endif

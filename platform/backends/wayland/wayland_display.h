@@ -160,6 +160,11 @@ public:
     Owned<xkb_context> xkbContext_;
     Owned<xkb_keymap> xkbKeymap_;
     Owned<xkb_state> xkbState_;
+    // Dead keys and compose sequences, as the user's locale has them; none
+    // where the locale has no compose table.
+    Owned<xkb_compose_table> composeTable_;
+    Owned<xkb_compose_state> composeState_;
+    bool composeTried_ = false;
     Owned<wl_keyboard> keyboard_;
     WindowId focus_ = 0;
     // The held key that repeats (an evdev code), while repeatWindow_ is set.
