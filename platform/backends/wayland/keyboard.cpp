@@ -238,7 +238,13 @@ int WaylandBackend::KeyRepeatTimeout() const {
 }
 
 void WaylandBackend::QueueKeyRepeats() {
-    if (repeatWindow_ == 0 || repeatWindow_ != focus_ || xkbState_ == nullptr) {
+    if (repeatWindow_ == 0) {
+        return;
+    }
+    // The keyboard went elsewhere (an enter without a leave), or the repeat
+    // was turned off: the wait must not keep timing out for nothing.
+    if (repeatWindow_ != focus_ || xkbState_ == nullptr || repeatRate_ <= 0) {
+        StopKeyRepeat();
         return;
     }
     auto now = std::chrono::steady_clock::now();
