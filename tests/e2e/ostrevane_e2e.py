@@ -578,6 +578,8 @@ def main():
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
+    parser.add_argument("--other-module", help="a Wayland module of another build, for "
+                        "weston-no-xdg-shell")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "weston-window",

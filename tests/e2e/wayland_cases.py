@@ -17,8 +17,9 @@ Cases:
                      one line naming the compositor, within a second
   weston-no-xdg-shell
                      weston's fullscreen shell (no xdg_wm_base), and a copy
-                     of the program without its Wayland module: one line and
-                     exit code 1 without X; with an X server, the window
+                     of the program without its Wayland module or with one
+                     of another build (--other-module): one line and exit
+                     code 1 without X; with an X server, the window
                      opens there
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
@@ -411,6 +412,16 @@ def weston_no_xdg_shell_case(args, workdir):
         check(result.returncode == 1 and len(lines) == 1 and "ostrevane-wayland.so" in lines[0],
               "no module, no X: exit code %d, stderr %r" % (result.returncode, result.stderr))
         print("ok - no Wayland module, no X: %s" % lines[0])
+        # Nor can it with a module of another build, which it must not call.
+        if args.other_module is not None:
+            module = os.path.join(alone, "ostrevane-wayland.so")
+            shutil.copy(args.other_module, module)
+            result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
+            os.unlink(module)
+            check(result.returncode == 1 and "from another build" in result.stderr,
+                  "module of another build: exit code %d, stderr %r"
+                  % (result.returncode, result.stderr))
+            print("ok - a Wayland module of another build, no X: %s" % result.stderr.strip())
 
         session.start_xvfb()
         env["DISPLAY"] = session.display
