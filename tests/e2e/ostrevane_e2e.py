@@ -580,11 +580,14 @@ def main():
     parser.add_argument("--axe", help="axe-core's axe.min.js, for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
+    parser.add_argument("--other-module", help="a Wayland module of another build, for "
+                        "weston-no-xdg-shell")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "web-chars", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states", "sway-scaled"])
+                                         "sway-window", "sway-show-states", "sway-scaled",
+                                         "sway-chars"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -617,7 +620,7 @@ def main():
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
                                "xwayland-lost", "sway-window", "sway-show-states",
-                               "sway-scaled"):
+                               "sway-scaled", "sway-chars"):
                 import wayland_cases
                 wayland_cases.run(args, workdir, args.case, (width, height))
             else:

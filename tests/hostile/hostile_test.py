@@ -52,7 +52,8 @@ back end:
         sizes and scales, configures, keymaps, key codes): the program
         stays up until the compositor is killed, then exits with 1;
         `protocol-error`: one line naming the error, exit code 1, within a
-        second; `close`, `close-decorated` (libdecor frames the window) and
+        second; `no-buffer` (the program cannot make a pixel buffer): the
+        same; `close`, `close-decorated` (libdecor frames the window) and
         `client-side-decorations` (server-side ones refused: libdecor must
         frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
@@ -532,7 +533,14 @@ def hostile_compositor(args, workdir, mode):
             # gets the leak's stack back to libdecor, where the suppression
             # names it.
             extra_env = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":fast_unwind_on_malloc=0"}
-        program = compositor.spawn_program(args.program, extra_env)
+        # no-buffer: files, memfds too, are held to 32 KiB, less than any
+        # window's pixels (SIGXFSZ ignored: the write fails instead).
+        program = compositor.spawn_program(
+            args.program if mode != "no-buffer"
+            else ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program], extra_env)
+        if mode == "no-buffer":
+            expect_lost(program, compositor.socket, "no pixel buffer")
+            return
         if mode == "protocol-error":
             expect_lost(program, compositor.socket, "protocol error")
             return
