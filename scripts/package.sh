@@ -88,19 +88,19 @@ build_deb() {
     fi
     rm -rf "$unpacked"
     echo "desktop-file-validate: valid"
-    same_files_as_native "$deb"
+    [ ${#icons[@]} -eq 0 ] || same_files_as_native "$deb"
     publish "$deb" "ostrevane_*_$arch.deb"
 }
 
-# A foreign architecture's package holds the files of this machine's one in
-# dist/ (if there is one), with its own multiarch library folder.
+# A cross-built package holds the files of this machine's one in dist/ (when
+# there is one), with its own multiarch library folder.
 same_files_as_native() {
-    local deb=$1 native
-    native=$(ls dist/ostrevane_*_"$(dpkg --print-architecture)".deb 2>/dev/null) || return 0
-    [ "$native" != "" ] && [ "$(dpkg-deb -f "$deb" Architecture)" != "$(dpkg-deb -f "$native" Architecture)" ] ||
+    local deb=$1 native ours theirs
+    if ! native=$(ls dist/ostrevane_*_"$(dpkg --print-architecture)".deb 2>/dev/null); then
+        echo "note: no package for this machine in dist/ to compare $deb with"
         return 0
-    local ours theirs
-    ours=$(dpkg-architecture -A "$(dpkg-deb -f "$deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
+    fi
+    ours=$(dpkg-architecture -a "$(dpkg-deb -f "$deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
     theirs=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)
     if ! diff <(dpkg-deb --contents "$native" | awk '{print $6}' | sed "s|/$theirs/|/$ours/|" | sort) \
               <(dpkg-deb --contents "$deb" | awk '{print $6}' | sort); then
