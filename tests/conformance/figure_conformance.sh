@@ -7,10 +7,10 @@
 # Usage: figure_conformance.sh [--runner RUNNER] NATIVE_RENDER WINDOWS_RENDER_EXE IMAGE_COMPARE CASE...
 # where CASE is WxH or WxH:SCALE.
 set -u
-runner=() other="the Windows render tool under Wine"
+runner=() other="the Windows render tool under Wine" tag=wine
 if [ "${1:-}" = --runner ] && [ $# -ge 2 ]; then
     read -r -a runner <<<"$2"
-    other="the render tool under ${runner[0]}"
+    other="the render tool under ${runner[0]}" tag=other
     shift 2
 fi
 [ $# -ge 4 ] || { echo "usage: figure_conformance.sh [--runner RUNNER] NATIVE OTHER IMAGE_COMPARE CASE..." >&2; exit 2; }
@@ -22,12 +22,6 @@ native=$(absolute "$native") windows=$(absolute "$windows") compare=$(absolute "
 if [ ${#runner[@]} -ne 0 ]; then
     [ -f "$windows" ] || { echo "SKIP: no $windows (not built)"; exit "$SKIPPED"; }
     need_tools "${runner[0]}"
-    # The other side's run: the runner's prefix, output in files like Wine's.
-    run_wine() {
-        local seconds=$1 out=$2 err=$3
-        shift 3
-        timeout -k 5 $((seconds * 3)) "${runner[@]}" "$@" >"$out" 2>"$err" </dev/null
-    }
 else
     need_wine
     need_windows_files "$windows"
@@ -37,10 +31,22 @@ else
     start_wine
 fi
 
+# Runs the other render tool as run_wine does: SECONDS OUT ERR PROGRAM ARGS...
+run_other() {
+    if [ ${#runner[@]} -eq 0 ]; then
+        run_wine "$@"
+        return
+    fi
+    local seconds=$1 out=$2 err=$3
+    shift 3
+    # Emulation is slower than Wine: three times the time.
+    timeout -k 5 $((seconds * 3)) "${runner[@]}" "$@" >"$out" 2>"$err" </dev/null
+}
+
 # The line lists (--lines) of both render tools, for the options given.
 lines_agree() {
     if ! timeout 20 "$native" "$@" --lines >"$work/native.lines" 2>"$work/native.err" ||
-        ! run_wine 20 "$work/other.lines" "$work/other.err" "$windows" "$@" --lines; then
+        ! run_other 20 "$work/other.lines" "$work/other.err" "$windows" "$@" --lines; then
         echo "FAIL: $case: --lines failed:"
         cat "$work/native.err" "$work/other.err"
         return 1
@@ -69,21 +75,21 @@ for case in "$@"; do
         failures=$((failures + 1))
         continue
     fi
-    (cd "$work" && run_wine 20 "wine_$name.log" "wine_$name.err" "$windows" "${options[@]}" \
-        --output "wine_$name.png")
+    (cd "$work" && run_other 20 "${tag}_$name.log" "${tag}_$name.err" "$windows" "${options[@]}" \
+        --output "${tag}_$name.png")
     status=$?
     if [ $status -ne 0 ]; then
         # Wine itself has been seen to fail a start now and then on a loaded
         # machine; one more start tells that apart from a fault of the tool.
         echo "note: $case: $other exited $status; starting it once more"
-        cat "$work/wine_$name.log" "$work/wine_$name.err"
-        (cd "$work" && run_wine 40 "wine_$name.log" "wine_$name.err" "$windows" "${options[@]}" \
-            --output "wine_$name.png")
+        cat "$work/${tag}_$name.log" "$work/${tag}_$name.err"
+        (cd "$work" && run_other 40 "${tag}_$name.log" "${tag}_$name.err" "$windows" "${options[@]}" \
+            --output "${tag}_$name.png")
         status=$?
     fi
     if [ $status -ne 0 ]; then
         echo "FAIL: $case: $other exited $status:"
-        cat "$work/wine_$name.log" "$work/wine_$name.err"
+        cat "$work/${tag}_$name.log" "$work/${tag}_$name.err"
         failures=$((failures + 1))
         continue
     fi
@@ -99,7 +105,7 @@ for case in "$@"; do
         failures=$((failures + 1))
         continue
     fi
-    if "$compare" same "$work/native_$name.png" "$work/wine_$name.png" "${lit[@]}" \
+    if "$compare" same "$work/native_$name.png" "$work/${tag}_$name.png" "${lit[@]}" \
            >"$work/compare.txt"; then
         echo "ok   $case: $(cat "$work/compare.txt")"
     else
