@@ -37,12 +37,15 @@ Cases:
                the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
-they make it fail.
+they make it fail. With --runner (say, "qemu-aarch64 -L /usr/aarch64-linux-gnu"
+for an arm64 build) the program and the render tool run under that prefix; a
+program not built is then skipped.
 """
 
 import argparse
 import os
 import select
+import shlex
 import shutil
 import signal
 import socket
@@ -271,7 +274,8 @@ def wait_exit(process, timeout):
 def render_expected(args, workdir, size):
     """The canvas the program draws on a screen of the given size."""
     expected_png = os.path.join(workdir, "expected.png")
-    render = subprocess.run([args.render, "--size", "%dx%d" % size, "--output", expected_png],
+    render = subprocess.run(args.runner + [args.render, "--size", "%dx%d" % size,
+                                           "--output", expected_png],
                             capture_output=True, text=True, timeout=60)
     check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
     expected = read_png(expected_png)
@@ -378,7 +382,7 @@ class WindowCase:
         if self.metrics != self.session.size:
             self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
         # The command line is ignored, whatever it holds.
-        program = self.session.spawn(program_prefix(self.args.shm) + [
+        program = self.session.spawn(program_prefix(self.args.shm) + self.args.runner + [
             self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
         self.window = self.probe("find", TITLE, "10000", timeout=15).strip()
 
@@ -536,7 +540,7 @@ def no_display_case(args, workdir):
 
 def display_lost_case(args, session):
     session.start_xvfb()
-    program = session.spawn([args.program])
+    program = session.spawn(args.runner + [args.program])
     probe = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
     check(probe.returncode == 0, "no window: " + probe.stderr.strip())
     session.xvfb.kill()
@@ -582,6 +586,8 @@ def main():
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("--other-module", help="a Wayland module of another build, for "
                         "weston-no-xdg-shell")
+    parser.add_argument("--runner", type=shlex.split, default=[],
+                        help="the command line the program and the render tool run under")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "web-chars", "weston-window",
@@ -601,6 +607,10 @@ def main():
     sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
 
     def body(workdir):
+        if args.runner:
+            require_tools(args.runner[0])
+            if not os.path.exists(args.program):
+                raise Skip("no %s (not built)" % args.program)
         xvfb_args = ["-extension", "MIT-SHM"] if args.shm == "no-extension" else []
         session = Session(workdir, (width, height), xvfb_args)
         try:

@@ -333,7 +333,7 @@ def weston_window_case(args, workdir, size):
     try:
         # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
         # itself. The command line is ignored, whatever it holds.
-        program = compositor.spawn_program(args.program)
+        program = compositor.spawn_program(args.runner + [args.program])
         weston_window_title(compositor)
         # weston leaves the size to the client: 3/4 of the output.
         want = (size[0] * 3 // 4, size[1] * 3 // 4)
