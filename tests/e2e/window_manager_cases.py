@@ -10,7 +10,9 @@ Xvfb, driven through wmctrl as a user's desktop would drive it.
   window-rect  a window of our Win32 subset (window_rect_reporter) reports
                GetWindowRect after the window manager places, moves,
                resizes, maximises and restores it; each time it must equal
-               the client area's place on the root as the X server has it
+               the client area's place on the root as the X server has it;
+               typed characters reach it as Windows-1252 WM_CHARs
+  typed-chars  the same WM_CHARs without a window manager
 
 The harness (ostrevane_e2e.py) runs these cases; they use its Session,
 WindowCase, checks and picture helpers.
@@ -132,13 +134,15 @@ def openbox_case(args, session):
 
 
 class Reporter:
-    """The window_rect_reporter process and the last GetWindowRect it printed."""
+    """The window_rect_reporter process, the last GetWindowRect it printed and
+    the WM_CHARs it received."""
 
     def __init__(self, session, path, title):
         self.process = session.spawn([path, title])
         os.set_blocking(self.process.stdout.fileno(), False)
         self.buffer = b""
         self.rect = None
+        self.chars = []
 
     def last_rect(self):
         while True:
@@ -155,7 +159,44 @@ class Reporter:
             fields = line.split()
             if len(fields) == 5 and fields[0] == b"rect":
                 self.rect = tuple(int(v) for v in fields[1:])
+            elif len(fields) == 2 and fields[0] == b"char":
+                self.chars.append(int(fields[1], 16))
         return self.rect
+
+    def typed(self):
+        self.last_rect()
+        return self.chars
+
+
+# Keys and the WM_CHARs of a Western Windows they give: e-acute, the euro
+# sign and sharp s in Windows-1252, and '?' for omega, which it has not.
+TYPED = (("eacute", "EuroSign", "ssharp", "Greek_OMEGA"), [0xE9, 0x80, 0xDF, 0x3F])
+
+
+def expect_typed(case, reporter):
+    keys, want = TYPED
+    case.xdotool("windowfocus", "--sync", case.window)
+    # xdotool maps each key onto a spare keycode for its delay only: long
+    # enough for the program to look it up.
+    case.xdotool("key", "--delay", "150", *keys)
+    wait_until("typing " + " ".join(keys), lambda: len(reporter.typed()) >= len(want),
+               lambda: "WM_CHARs %s" % reporter.chars)
+    time.sleep(0.3)
+    check(reporter.typed() == want, "typed %s: WM_CHARs %s, expected %s" % (keys, [
+        "%02x" % c for c in reporter.chars], ["%02x" % c for c in want]))
+    print("ok - typed %s: WM_CHARs %s" % (" ".join(keys), " ".join("%02x" % c for c in want)))
+
+
+def typed_chars_case(args, session):
+    require_tools("Xvfb", "xdotool")
+    check(args.reporter, "the typed-chars case needs --reporter")
+    session.start_xvfb()
+    reporter = Reporter(session, args.reporter, TITLE)
+    case = WindowCase(args, session, session.size)
+    case.window = case.probe("find", TITLE, "10000", timeout=15).strip()
+    expect_typed(case, reporter)
+    case.probe("close", case.window)
+    check(wait_exit(reporter.process, 5) == 0, "window_rect_reporter: no exit code 0 on close")
 
 
 def window_rect_case(args, session):
@@ -182,6 +223,7 @@ def window_rect_case(args, session):
         print("ok - %s: GetWindowRect %s matches the X server" % (what, want))
 
     agree("placed by openbox")
+    expect_typed(case, reporter)
     wmctrl(session, "-i", "-r", case.window, "-e", "0,120,90,400,300")
     agree("moved and resized", (400, 300))
     wmctrl(session, "-i", "-r", case.window, "-e", "0,37,61,-1,-1")
@@ -198,4 +240,5 @@ def window_rect_case(args, session):
     print("ok - closing through the window manager ends it with exit code 0")
 
 
-CASES = {"openbox": openbox_case, "window-rect": window_rect_case}
+CASES = {"openbox": openbox_case, "window-rect": window_rect_case,
+         "typed-chars": typed_chars_case}
