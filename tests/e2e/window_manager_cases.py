@@ -143,6 +143,7 @@ class Reporter:
         self.buffer = b""
         self.rect = None
         self.chars = []
+        self.ctype = None
 
     def last_rect(self):
         while True:
@@ -161,6 +162,8 @@ class Reporter:
                 self.rect = tuple(int(v) for v in fields[1:])
             elif len(fields) == 2 and fields[0] == b"char":
                 self.chars.append(int(fields[1], 16))
+            elif len(fields) == 2 and fields[0] == b"ctype":
+                self.ctype = fields[1].decode()
         return self.rect
 
     def typed(self):
@@ -201,6 +204,9 @@ def typed_chars_case(args, session):
     expect_typed(case, reporter)
     case.probe("close", case.window)
     check(wait_exit(reporter.process, 5) == 0, "window_rect_reporter: no exit code 0 on close")
+    reporter.typed()
+    check(reporter.ctype == "C", "the program's LC_CTYPE is %r after typing" % reporter.ctype)
+    print("ok - the program's own LC_CTYPE is still \"C\"")
 
 
 def window_rect_case(args, session):

@@ -361,12 +361,16 @@ public:
         int y = ClampCoordinate(rect.top);
         unsigned width = ClampSide(static_cast<long>(rect.right) - rect.left);
         unsigned height = ClampSide(static_cast<long>(rect.bottom) - rect.top);
-        const unsigned long firstRequest = NextRequest(display_);
+        // Recorded first: Xlib may read the server's answers while it
+        // sends the next requests.
+        state.creating.push_back(CreatingRequests{0, NextRequest(display_), ULONG_MAX});
         Window xid = XCreateWindow(display_, root_, x, y, width, height, 0, depth_, InputOutput,
                                    visual_, mask, &attributes);
         if (xid == 0) {
+            state.creating.pop_back();
             return false;
         }
+        state.creating.back().xid = xid;
 
         // The caption, both as ICCCM's WM_NAME and as EWMH's UTF-8 name.
         XStoreName(display_, xid, title);
@@ -400,8 +404,7 @@ public:
         window.parent = root_;
         window.rect = RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)};
         windows_[id] = window;
-        // Whether the server made it all shows when its errors would come.
-        state.creating.push_back(CreatingRequests{xid, firstRequest, NextRequest(display_) - 1});
+        state.creating.back().last = NextRequest(display_) - 1;
         return true;
     }
 
