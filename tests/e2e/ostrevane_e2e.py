@@ -30,9 +30,8 @@ Cases:
                code 1 within a second
   web WxH, web-dense WxH, web-fallbacks
                the web version in headless Chromium (web_cases.py)
-  openbox, window-rect, typed-chars
-               under a reparenting window manager, and typed characters
-               (window_manager_cases.py)
+  openbox, window-rect
+               under a reparenting window manager (window_manager_cases.py)
   weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
   sway-show-states, sway-scaled
                the program on Wayland compositors (see wayland_cases.py)
@@ -580,8 +579,7 @@ def main():
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
-                                         "display-lost", "openbox", "window-rect",
-                                         "typed-chars", "web",
+                                         "display-lost", "openbox", "window-rect", "web",
                                          "web-dense", "web-fallbacks", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
                                          "sway-window", "sway-show-states", "sway-scaled"])
@@ -610,7 +608,7 @@ def main():
             elif args.case.startswith("web"):
                 import web_cases
                 web_cases.run(args, workdir, (width, height))
-            elif args.case in ("openbox", "window-rect", "typed-chars"):
+            elif args.case in ("openbox", "window-rect"):
                 import window_manager_cases
                 window_manager_cases.CASES[args.case](args, session)
             elif args.case == "no-display":
