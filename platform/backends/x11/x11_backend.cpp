@@ -401,6 +401,11 @@ public:
         NativeWindow window;
         window.xid = xid;
         window.gc = XCreateGC(display_, xid, 0, nullptr);
+        if (window.gc == nullptr) {  // Xlib out of memory, before asking
+            XDestroyWindow(display_, xid);
+            state.creating.pop_back();
+            return false;
+        }
         window.parent = root_;
         window.rect = RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)};
         windows_[id] = window;
