@@ -4,9 +4,11 @@
 // window manager's view of the window against the X server's. Each WM_CHAR
 // it receives prints "char XX" (the byte in hex), so that a test can hold
 // what typed keys became against what was typed. Closing the window ends it
-// with exit code 0.
+// with exit code 0, after "ctype NAME": its LC_CTYPE locale then, which the
+// display must have left as it was ("C").
 #include <windows.h>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -37,6 +39,8 @@ LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         }
         case WM_DESTROY:
+            std::printf("ctype %s\n", std::setlocale(LC_CTYPE, nullptr));
+            std::fflush(stdout);
             PostQuitMessage(0);
             return 0;
     }

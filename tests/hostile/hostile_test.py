@@ -31,6 +31,10 @@ Cases:
         on a screen whose canvas bitmap cannot be allocated (the program's
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
+  refused-window
+        the server refuses to make the window (tests/hostile/x11_refuse):
+        within 10 s, one line naming the display, the request and the
+        server's reason, and exit code 1
 
 On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
 back end:
@@ -401,6 +405,26 @@ def no_canvas(args, workdir):
         session.close()
 
 
+def refused_window(args, workdir):
+    e2e.require_tools("Xvfb")
+    env = {"LD_PRELOAD": args.refuse}
+    if args.sanitized:
+        env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    session = e2e.Session(workdir, (640, 480))
+    try:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start(env=env)
+        _, stderr = program.process.communicate(timeout=10)
+        lines = stderr.decode(errors="replace").splitlines()
+        check(program.process.returncode == 1 and len(lines) == 1 and all(
+            name in lines[0] for name in (session.display, "X_CreateWindow", "BadValue")),
+              "exit code %s, stderr %r" % (program.process.returncode, lines))
+        print("ok - a refused window: exit 1, %s" % lines[0])
+    finally:
+        session.close()
+
+
 def expect_lost(program, socket, what):
     """The program ends within a second with 1 and one line naming `socket`."""
     started = time.monotonic()
@@ -591,13 +615,14 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--storm", required=True)
+    parser.add_argument("--refuse", help="tests/hostile/x11_refuse, for refused-window")
     parser.add_argument("--hostile-compositor",
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
-                                         "command-lines", "screen", "no-canvas",
+                                         "command-lines", "screen", "no-canvas", "refused-window",
                                          "compositor-killed", "wayland-storm", "wayland-screen",
                                          "hostile-compositor"])
     parser.add_argument("value", nargs="?")
@@ -621,6 +646,8 @@ def main():
         elif args.case == "wayland-screen":
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)
+        elif args.case == "refused-window":
+            refused_window(args, workdir)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)
