@@ -28,7 +28,7 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  web WxH, web-dense WxH, web-fallbacks
+  web WxH, web-dense WxH, web-fallbacks, web-chars
                the web version in headless Chromium (web_cases.py)
   openbox, window-rect
                under a reparenting window manager (window_manager_cases.py)
@@ -37,12 +37,15 @@ Cases:
                the program on Wayland compositors (see wayland_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
-they make it fail.
+they make it fail. With --runner (say, "qemu-aarch64 -L /usr/aarch64-linux-gnu"
+for an arm64 build) the program and the render tool run under that prefix; a
+program not built is then skipped.
 """
 
 import argparse
 import os
 import select
+import shlex
 import shutil
 import signal
 import socket
@@ -343,7 +346,9 @@ def crop(image, x, y, width, height):
 def render_expected(args, workdir, size):
     """The canvas the program draws on a screen of the given size."""
     expected_png = os.path.join(workdir, "expected-%dx%d.png" % size)
-    render = subprocess.run([args.render, "--size", "%dx%d" % size, "--output", expected_png],
+    # The hostile and memcheck cases have no --runner: they run the native build.
+    render = subprocess.run(getattr(args, "runner", []) + [args.render, "--size", "%dx%d" % size,
+                                                           "--output", expected_png],
                             capture_output=True, text=True, timeout=120)
     check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
     expected = read_png(expected_png)
@@ -366,9 +371,9 @@ class WindowCase:
     def start(self, argv=(), env=None, preexec=None):
         """Starts the program (with `env` added to the session's)."""
         environment = dict(self.session.env(), **(env or {}))
-        self.process = subprocess.Popen([self.args.program] + list(argv), env=environment,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        preexec_fn=preexec)
+        self.process = subprocess.Popen(getattr(self.args, "runner", []) + [self.args.program]
+                                        + list(argv), env=environment, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, preexec_fn=preexec)
         self.session.processes.append(self.process)
         return self.process
 
@@ -479,8 +484,9 @@ class WindowCase:
         if self.metrics != self.session.size:
             self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
         # The command line is ignored, whatever it holds.
-        program = self.process = self.session.spawn(program_prefix(self.args.shm) + [
-            self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
+        program = self.process = self.session.spawn(
+            program_prefix(self.args.shm) + self.args.runner +
+            [self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
         self.find()
 
         fields = self.info()
@@ -661,13 +667,20 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
+    parser.add_argument("--web-build", help="the web build (build/web), for web-chars")
+    parser.add_argument("--axe", help="axe-core's axe.min.js, for the web cases")
     parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
     parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
+    parser.add_argument("--other-module", help="a Wayland module of another build, for "
+                        "weston-no-xdg-shell")
+    parser.add_argument("--runner", type=shlex.split, default=[],
+                        help="the command line the program and the render tool run under")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
-                                         "web-dense", "web-fallbacks", "weston-window",
+                                         "web-dense", "web-fallbacks", "web-chars", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states", "sway-scaled"])
+                                         "sway-window", "sway-show-states", "sway-scaled",
+                                         "sway-chars"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
@@ -681,6 +694,10 @@ def main():
     sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
 
     def body(workdir):
+        if args.runner:
+            require_tools(args.runner[0])
+            if not os.path.exists(args.program):
+                raise Skip("no %s (not built)" % args.program)
         xvfb_args = ["-extension", "MIT-SHM"] if args.shm == "no-extension" else []
         session = Session(workdir, (width, height), xvfb_args)
         try:
@@ -700,7 +717,7 @@ def main():
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
                                "xwayland-lost", "sway-window", "sway-show-states",
-                               "sway-scaled"):
+                               "sway-scaled", "sway-chars"):
                 import wayland_cases
                 wayland_cases.run(args, workdir, args.case, (width, height))
             else:

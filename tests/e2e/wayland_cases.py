@@ -17,8 +17,9 @@ Cases:
                      one line naming the compositor, within a second
   weston-no-xdg-shell
                      weston's fullscreen shell (no xdg_wm_base), and a copy
-                     of the program without its Wayland module: one line and
-                     exit code 1 without X; with an X server, the window
+                     of the program without its Wayland module or with one
+                     of another build (--other-module): one line and exit
+                     code 1 without X; with an X server, the window
                      opens there
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
@@ -29,6 +30,10 @@ Cases:
                      doubled by sway
   sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
                      hidden and shown again, maximised, restored, minimised
+  sway-chars         tests/e2e/window_rect_reporter (--reporter) on sway:
+                     the WM_CHARs of typed characters, the last one too, of
+                     a dead key, and of a held key at sway's repeat rate and
+                     delay
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it, also after typed
                      keys (wtype); floated and resized
@@ -310,7 +315,7 @@ def weston_window_case(args, workdir, size):
     try:
         # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
         # itself. The command line is ignored, whatever it holds.
-        program = compositor.spawn_program(args.program)
+        program = compositor.spawn_program(args.runner + [args.program])
         weston_window_title(compositor)
         # weston leaves the size to the client: 3/4 of the output.
         want = (size[0] * 3 // 4, size[1] * 3 // 4)
@@ -388,6 +393,16 @@ def weston_no_xdg_shell_case(args, workdir):
         check(result.returncode == 1 and len(lines) == 1 and "ostrevane-wayland.so" in lines[0],
               "no module, no X: exit code %d, stderr %r" % (result.returncode, result.stderr))
         print("ok - no Wayland module, no X: %s" % lines[0])
+        # Nor can it with a module of another build, which it must not call.
+        if args.other_module is not None:
+            module = os.path.join(alone, "ostrevane-wayland.so")
+            shutil.copy(args.other_module, module)
+            result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
+            os.unlink(module)
+            check(result.returncode == 1 and "from another build" in result.stderr,
+                  "module of another build: exit code %d, stderr %r"
+                  % (result.returncode, result.stderr))
+            print("ok - a Wayland module of another build, no X: %s" % result.stderr.strip())
 
         session.start_xvfb()
         env["DISPLAY"] = session.display
@@ -629,6 +644,49 @@ def sway_show_states_case(args, workdir):
         sway.close()
 
 
+def sway_chars_case(args, workdir):
+    """é, €, ß and Ω typed with wtype become the WM_CHARs e9 80 df 3f (Ω is
+    not in Windows-1252), a dead acute and e one e9; a held key repeats after sway's repeat_delay at
+    its repeat_rate, and not at all with repeat_rate 0."""
+    from window_manager_cases import wait_until
+    check(args.reporter is not None, "--reporter is needed")
+    title = "Typed characters"
+    sway = Sway(workdir, (800, 600))
+    try:
+        program = sway.compositor.spawn_program([args.reporter, title])
+        wait_until("the window", lambda: sway.window(title) is not None,
+                   lambda: "no window '%s' in sway's tree" % title, timeout=10)
+        os.set_blocking(program.stdout.fileno(), False)
+        chars = []
+
+        def typed(*argv):
+            del chars[:]
+            result = sway.compositor.run(["wtype", "-s", "300"] + list(argv), extra_env=sway.extra)
+            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
+            time.sleep(0.3)
+            output = program.stdout.read() or b""
+            chars.extend(line.split()[1].decode() for line in output.splitlines()
+                         if line.startswith(b"char "))
+            return chars
+        # A dead key and the key it composes with type one character.
+        for argv, want in ((["\u00e9\u20ac\u00df\u03a9"], ["e9", "80", "df", "3f"]),
+                           (["-k", "dead_acute", "-k", "e"], ["e9"])):
+            check(typed(*argv) == want, "typed %s, got the WM_CHARs %s" % (argv, chars))
+            print("ok - sway: %s typed are the WM_CHARs %s" % (" ".join(argv), " ".join(want)))
+        # Held 1.5 s: the first character, then one every 25 ms after 200 ms
+        # (53 in all); 0 repeats none.
+        for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
+            sway.msg("input", "type:keyboard", "repeat_delay", "200")
+            sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
+            count = len(typed("-P", "a", "-s", "1500", "-p", "a"))
+            check(fewest <= count <= most and set(chars) == {"61"},
+                  "'a' held 1.5 s at repeat_rate %d: %s" % (rate, chars))
+            print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d 'a's" % (rate, count))
+        sway.msg('[title="^%s$"]' % title, "kill")
+        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+    finally:
+        sway.close()
+
 def sway_scaled_case(args, workdir, size):
     """On an output of `size` pixels at scale 2 the program draws for the
     logical size (half of it each way), at scale 1, and sway doubles every
@@ -683,6 +741,8 @@ def run(args, workdir, case, size):
         sway_scaled_case(args, workdir, size)
     elif case == "sway-show-states":
         sway_show_states_case(args, workdir)
+    elif case == "sway-chars":
+        sway_chars_case(args, workdir)
     elif case == "sway-window":
         sway_window_case(args, workdir, size)
     else:

@@ -10,7 +10,9 @@ Xvfb, driven through wmctrl as a user's desktop would drive it.
   window-rect  a window of our Win32 subset (window_rect_reporter) reports
                GetWindowRect after the window manager places, moves,
                resizes, maximises and restores it; each time it must equal
-               the client area's place on the root as the X server has it
+               the client area's place on the root as the X server has it;
+               typed characters reach it as Windows-1252 WM_CHARs, and its
+               LC_CTYPE stays "C" in a UTF-8 locale
 
 The harness (ostrevane_e2e.py) runs these cases; they use its Session,
 WindowCase, checks and picture helpers.
@@ -120,13 +122,17 @@ def openbox_case(args, session):
 
 
 class Reporter:
-    """The window_rect_reporter process and the last GetWindowRect it printed."""
+    """The window_rect_reporter process, the last GetWindowRect it printed and
+    the WM_CHARs it received."""
 
     def __init__(self, session, path, title):
-        self.process = session.spawn([path, title])
+        # A UTF-8 locale, as on most desktops.
+        self.process = session.spawn([path, title], env=dict(session.env(), LC_ALL="C.UTF-8"))
         os.set_blocking(self.process.stdout.fileno(), False)
         self.buffer = b""
         self.rect = None
+        self.chars = []
+        self.ctype = None
 
     def last_rect(self):
         while True:
@@ -143,7 +149,37 @@ class Reporter:
             fields = line.split()
             if len(fields) == 5 and fields[0] == b"rect":
                 self.rect = tuple(int(v) for v in fields[1:])
+            elif len(fields) == 2 and fields[0] == b"char":
+                self.chars.append(int(fields[1], 16))
+            elif len(fields) == 2 and fields[0] == b"ctype":
+                self.ctype = fields[1].decode()
         return self.rect
+
+    def typed(self):
+        self.last_rect()
+        return self.chars
+
+
+# Keys and the WM_CHARs of a Western Windows they give: e-acute, the euro
+# sign and sharp s in Windows-1252, and '?' for omega, which it has not; a
+# dead key composed with the next one.
+TYPED = [(("eacute", "EuroSign", "ssharp", "Greek_OMEGA"), [0xE9, 0x80, 0xDF, 0x3F]),
+         (("dead_acute", "e"), [0xE9])]
+
+
+def expect_typed(case, reporter):
+    case.xdotool("windowfocus", "--sync", case.window)
+    for keys, want in TYPED:
+        before = len(reporter.typed())
+        # xdotool maps each key onto a spare keycode for its delay only:
+        # long enough for the program to look it up.
+        case.xdotool("key", "--delay", "150", *keys)
+        wait_until("typing " + " ".join(keys), lambda: len(reporter.typed()) >= before + len(want),
+                   lambda: "WM_CHARs %s" % reporter.chars)
+        time.sleep(0.3)
+        got = ["%02x" % c for c in reporter.typed()[before:]]
+        check(got == ["%02x" % c for c in want], "typed %s: WM_CHARs %s" % (keys, got))
+        print("ok - typed %s: WM_CHARs %s" % (" ".join(keys), " ".join(got)))
 
 
 def window_rect_case(args, session):
@@ -177,6 +213,7 @@ def window_rect_case(args, session):
     stripes = b"".join(bytes((x % 256, 0, 128)) for x in range(w))
     case.expect_picture("part uncovered", (w, h, [stripes] * h))
     print("ok - a part uncovered away from the left edge shows its own columns again")
+    expect_typed(case, reporter)
     wmctrl(session, "-i", "-r", case.window, "-e", "0,120,90,400,300")
     agree("moved and resized", (400, 300))
     wmctrl(session, "-i", "-r", case.window, "-e", "0,37,61,-1,-1")
@@ -191,6 +228,8 @@ def window_rect_case(args, session):
     agree("moved by the client's own request")
     close_through_window_manager(session, case.window, reporter.process, "window_rect_reporter")
     print("ok - closing through the window manager ends it with exit code 0")
+    reporter.typed()
+    check(reporter.ctype == "C", "its LC_CTYPE is %r after typing" % reporter.ctype)
 
 
 CASES = {"openbox": openbox_case, "window-rect": window_rect_case}

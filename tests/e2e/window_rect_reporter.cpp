@@ -6,9 +6,11 @@
 // what typed keys became against what was typed. It paints only what is to
 // be painted, each column x in RGB(x % 256, 0, 128), so that a test can see
 // a partial update land in the right columns. Closing the window ends it
-// with exit code 0.
+// with exit code 0, after "ctype NAME": its LC_CTYPE locale then, which the
+// display must have left as it was ("C").
 #include <windows.h>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -45,6 +47,8 @@ LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         }
         case WM_DESTROY:
+            std::printf("ctype %s\n", std::setlocale(LC_CTYPE, nullptr));
+            std::fflush(stdout);
             PostQuitMessage(0);
             return 0;
     }

@@ -31,6 +31,10 @@ Cases:
         on a screen whose canvas bitmap cannot be allocated (the program's
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
+  refused-window
+        the server refuses to make the window (tests/hostile/x11_refuse):
+        within 10 s, one line naming the display, the request and the
+        server's reason, and exit code 1
 
 On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
 back end:
@@ -52,7 +56,8 @@ back end:
         sizes and scales, configures, keymaps, key codes): the program
         stays up until the compositor is killed, then exits with 1;
         `protocol-error`: one line naming the error, exit code 1, within a
-        second; `close`, `close-decorated` (libdecor frames the window) and
+        second; `no-buffer` (the program cannot make a pixel buffer): the
+        same; `close`, `close-decorated` (libdecor frames the window) and
         `client-side-decorations` (server-side ones refused: libdecor must
         frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
@@ -295,6 +300,23 @@ def no_canvas(args, workdir):
         record("no_canvas_screen", "%dx%d" % (width, height))
 
 
+def refused_window(args, workdir):
+    e2e.require_tools("Xvfb")
+    env = {"LD_PRELOAD": args.refuse}
+    if args.sanitized:
+        env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    with e2e.Session(workdir, (640, 480)) as session:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start(env=env)
+        _, stderr = program.process.communicate(timeout=10)
+        lines = stderr.decode(errors="replace").splitlines()
+        check(program.process.returncode == 1 and len(lines) == 1 and all(
+            name in lines[0] for name in (session.display, "X_CreateWindow", "BadValue")),
+              "exit code %s, stderr %r" % (program.process.returncode, lines))
+        print("ok - a refused window: exit 1, %s" % lines[0])
+
+
 def compositor_killed(args, workdir, rounds):
     rng = random.Random(args.seed)
     moments = ["starting", "window shown", "resized on sway"]
@@ -394,7 +416,14 @@ def hostile_compositor(args, workdir, mode):
             # gets the leak's stack back to libdecor, where the suppression
             # names it.
             extra_env = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":fast_unwind_on_malloc=0"}
-        program = compositor.spawn_program(args.program, extra_env)
+        # no-buffer: files, memfds too, are held to 32 KiB, less than any
+        # window's pixels (SIGXFSZ ignored: the write fails instead).
+        program = compositor.spawn_program(
+            args.program if mode != "no-buffer"
+            else ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program], extra_env)
+        if mode == "no-buffer":
+            expect_lost(program, compositor.socket, "no pixel buffer")
+            return
         if mode == "protocol-error":
             expect_lost(program, compositor.socket, "protocol error")
             return
@@ -439,13 +468,14 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--storm", required=True)
+    parser.add_argument("--refuse", help="tests/hostile/x11_refuse, for refused-window")
     parser.add_argument("--hostile-compositor",
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
-                                         "command-lines", "screen", "no-canvas",
+                                         "command-lines", "screen", "no-canvas", "refused-window",
                                          "compositor-killed", "wayland-storm", "wayland-screen",
                                          "hostile-compositor"])
     parser.add_argument("value", nargs="?")
@@ -469,6 +499,8 @@ def main():
         elif args.case == "wayland-screen":
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)
+        elif args.case == "refused-window":
+            refused_window(args, workdir)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)

@@ -33,6 +33,49 @@ std::string ProgramDirectory() {
     return slash != nullptr ? std::string(path, static_cast<std::size_t>(slash - path)) : "";
 }
 
+// The Wayland module's display, seen through its table of C functions.
+class ModuleDisplay : public platform::Backend {
+public:
+    ModuleDisplay(const OstrevaneWaylandModule* module, OstrevaneWaylandDisplay* display)
+        : module_(module), display_(display) {}
+    ~ModuleDisplay() override { module_->close(display_); }
+
+    void GetScreenSize(int* width, int* height) override {
+        module_->get_screen_size(display_, width, height);
+    }
+    bool CreateNativeWindow(platform::WindowId window, const char* className, const char* title,
+                            const RECT& rect) override {
+        return module_->create_window(display_, window, className, title, &rect) != 0;
+    }
+    void DestroyNativeWindow(platform::WindowId window) override {
+        module_->destroy_window(display_, window);
+    }
+    void ShowNativeWindow(platform::WindowId window, platform::WindowShow show) override {
+        module_->show_window(display_, window, static_cast<int>(show));
+    }
+    void Present(platform::WindowId window, const platform::Surface& surface,
+                 const RECT& area) override {
+        module_->present(display_, window, &surface, &area);
+    }
+    platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
+        return static_cast<platform::WaitResult>(module_->next_event(display_, event, wait));
+    }
+    int LossGraceMilliseconds() const override {
+        return module_->loss_grace_milliseconds(display_);
+    }
+
+private:
+    const OstrevaneWaylandModule* module_;
+    OstrevaneWaylandDisplay* display_;
+};
+
+// The module's table, if it is the one this program was built for.
+bool UsableModule(const OstrevaneWaylandModule* module) {
+    return module != nullptr && module->version == OSTREVANE_WAYLAND_MODULE_VERSION &&
+           module->eventSize == sizeof(platform::BackendEvent) &&
+           module->surfaceSize == sizeof(platform::Surface);
+}
+
 // Opens a compositor through the Wayland module: installed in the
 // program's library directory, or beside the program in a build tree. The
 // module stays loaded for the life of the process, also when the compositor
@@ -64,19 +107,21 @@ std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::
                  ")";
         return nullptr;
     }
-    auto entry =
-        reinterpret_cast<WaylandModuleEntry>(dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
-    if (entry == nullptr) {
+    auto entry = reinterpret_cast<OstrevaneWaylandModuleEntry>(
+        dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
+    const OstrevaneWaylandModule* module = entry != nullptr ? entry() : nullptr;
+    if (!UsableModule(module)) {
         *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
                  " is from another build)";
         return nullptr;
     }
     char reason[512] = {};
-    std::unique_ptr<platform::Backend> backend(entry(program.c_str(), reason, sizeof(reason)));
-    if (backend == nullptr) {
+    OstrevaneWaylandDisplay* display = module->open(program.c_str(), reason, sizeof(reason));
+    if (display == nullptr) {
         *error = reason;
+        return nullptr;
     }
-    return backend;
+    return std::make_unique<ModuleDisplay>(module, display);
 }
 #endif
 
