@@ -43,7 +43,8 @@ private:
     bool standardOutput_ = false;
     std::string target_;     // the file a regular output replaces
     std::string temporary_;  // empty when writing in place
-    int mode_ = -1;          // the old file's permission bits, or -1
+    int mode_ = -1;          // the old file's permission bits (on Windows its
+                             // attributes), or -1 for a new file
     long owner_ = -1, group_ = -1;
 };
 

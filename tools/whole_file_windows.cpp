@@ -1,6 +1,7 @@
 // The output of Windows builds. Devices (NUL, CON) and pipes are written in
-// place; a file is replaced by ReplaceFileA, which keeps the old file's
-// attributes and security, or moved into place when it is new.
+// place; a file is moved into place with MoveFileExA, over the old one
+// (keeping its attributes) only when there was one when writing began. A
+// read-only file is refused, as Windows refuses to replace it.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -10,6 +11,10 @@
 #include "tools/whole_file.h"
 
 namespace {
+
+// What a replaced file keeps of its attributes.
+const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // The system's one-line message for `code`, without its final full stop.
 std::string Message(DWORD code) {
@@ -58,19 +63,34 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
         return true;
     }
     // Opening what exists changes nothing; it tells a device or a pipe from
-    // a file on a disk.
+    // a file on a disk, and a file that may be replaced from one that may
+    // not (read-only, a folder, in use).
     HANDLE existing = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing != INVALID_HANDLE_VALUE) {
-        if (GetFileType(existing) != FILE_TYPE_DISK) {
-            stream_ = StreamOf(existing);
-            if (stream_ == nullptr) {
-                *error = Message(ERROR_INVALID_HANDLE);
-                return false;
-            }
-            return true;
+    if (existing == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND) {
+            *error = Message(code);
+            return false;
         }
+    } else if (GetFileType(existing) != FILE_TYPE_DISK) {
+        stream_ = StreamOf(existing);
+        if (stream_ == nullptr) {
+            *error = Message(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        return true;
+    } else {
         CloseHandle(existing);
+        // Read-only is refused even where the handle opens (an
+        // administrator's, or Wine's run by root).
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            *error = Message(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                                   : ERROR_ACCESS_DENIED);
+            return false;
+        }
+        mode_ = static_cast<int>(attributes & kKeptAttributes);
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
@@ -126,20 +146,16 @@ bool OutputFile::Commit(std::string* error) {
     if (temporary_.empty()) {
         return true;
     }
-    // ReplaceFileA needs a file to replace; a new one is moved into place,
-    // never over one that appeared meanwhile.
-    if (!ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                      nullptr, nullptr)) {
-        code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND ||
-            !MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            if (code == ERROR_FILE_NOT_FOUND) {
-                code = GetLastError();
-            }
-            *error = Message(code);
-            Abandon();
-            return false;
-        }
+    // A rename, atomic on one volume; the new file takes the old one's
+    // attributes first.
+    if (mode_ > 0) {
+        SetFileAttributesA(temporary_.c_str(), static_cast<DWORD>(mode_));
+    }
+    if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
+                     (mode_ >= 0 ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
+        *error = Message(GetLastError());
+        Abandon();
+        return false;
     }
     temporary_.clear();
     return true;
@@ -155,4 +171,5 @@ void OutputFile::Abandon() {
         DeleteFileA(temporary_.c_str());
         temporary_.clear();
     }
+    mode_ = -1;
 }
