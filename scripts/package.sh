@@ -20,6 +20,11 @@ case "$what" in
 esac
 
 scripts/deps.sh package
+# dist/ is this script's own folder: a link or a file in its place is not.
+if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
+    echo "package.sh: dist is not a folder; move it away first" >&2
+    exit 1
+fi
 mkdir -p dist
 # Dates inside the packages (the Debian changelog's) are the last commit's,
 # so that the same sources make the same packages.
@@ -30,13 +35,18 @@ fi
 jobs=$(nproc)
 
 # Moves a finished package into dist/ in one step, replacing older ones of
-# the same kind ($2 is their glob).
+# the same kind ($2 is their glob). The copy goes first to a file mktemp
+# makes, never to a name that something else may already hold.
 publish() {
-    local file=$1 pattern=$2
-    cp "$file" "dist/.$(basename "$file").tmp"
+    local file=$1 pattern=$2 temporary
+    temporary=$(mktemp "dist/.$(basename "$file").XXXXXX")
+    if ! cp "$file" "$temporary" || ! chmod 644 "$temporary"; then
+        rm -f "$temporary"
+        return 1
+    fi
     # shellcheck disable=SC2086
     rm -f dist/$pattern
-    mv "dist/.$(basename "$file").tmp" "dist/$(basename "$file")"
+    mv -T "$temporary" "dist/$(basename "$file")"
     echo "package.sh: dist/$(basename "$file")"
 }
 
