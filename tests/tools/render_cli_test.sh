@@ -87,6 +87,9 @@ has() {
                 { echo "device nodes need root and a file system that allows them"; return 1; } ;;
         namespace)
             [ ${#namespace[@]} -gt 0 ] || { echo "unshare cannot make a mount namespace"; return 1; } ;;
+        strace)
+            strace -o probe true 2>/dev/null && rm probe ||
+                { echo "strace is missing or cannot trace here"; return 1; } ;;
     esac
 }
 number=0
@@ -116,6 +119,7 @@ mode 600 kept | - | echo old >p.png; chmod 600 p.png; chown 4321:4321 p.png 2>/d
 - to a pipe | - | : | piped_into piped.png $R --output - | 0 | is_png piped.png && [ ! -e ./- ]
 - to a pipe with no reader | - | mkfifo p; exec 3<>p 4>p 3<&- | $R --output - >&4 | 1 | grep -qx "ostrevane-render: cannot write '-': Broken pipe" err
 open file through /proc | - | ln -s /proc/self/fd/1 fd1; echo old >so.png; inode=$(stat -c %i so.png) | $R --output fd1 1<>so.png | 0 | [ "$(stat -c %i so.png)" = "$inode" ] && is_png so.png
+synced before and after the rename | strace | echo old >o.png | strace -f -qq -e trace=fsync,rename,renameat,renameat2 -o trace $R --output o.png | 0 | [ "$(grep -oE '(fsync|rename[a-z0-9]*)\(' trace | tr -d '(' | tr '\n' ' ')" = "fsync rename fsync " ]
 full disk | namespace | : | on_full_disk $R --output disk/out.png | 1 | [ "$(cat after)" = old ] && [ "$(cat listing)" = "$(printf 'filler\nout.png')" ] && [ "$(wc -l <err)" -eq 1 ] && grep -q 'No space left on device$' err
 CASES
 
