@@ -39,6 +39,15 @@ public:
     void Abandon();
 
 private:
+    // The platform's part of committing a temporary file, its stream still
+    // open: gives it the old file's metadata and syncs it (false with errno
+    // set on failure).
+    bool Settle();
+    // Then, its stream closed: renames it over the target. False with
+    // `error` set when that fails; once the rename is done the temporary
+    // name is forgotten, whatever follows.
+    bool MoveIntoPlace(std::string* error);
+
     std::FILE* stream_ = nullptr;
     bool standardOutput_ = false;
     std::string target_;     // the file a regular output replaces

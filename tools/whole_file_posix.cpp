@@ -100,8 +100,6 @@ int OpenInPlace(const std::string& path, mode_t type, std::string* error) {
 
 }  // namespace
 
-OutputFile::~OutputFile() { Abandon(); }
-
 bool OutputFile::Open(const std::string& path, std::string* error) {
     Abandon();
     // A reader that goes away is a failed write to report (EPIPE), not a
@@ -160,57 +158,29 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     return true;
 }
 
-bool OutputFile::Commit(std::string* error) {
-    if (stream_ == nullptr) {
-        *error = std::strerror(EBADF);
-        return false;
+bool OutputFile::Settle() {
+    int descriptor = fileno(stream_);
+    // The old file's owner and group where the tool may set them; set-id
+    // bits only with the owner they were given for.
+    if (owner_ >= 0 &&
+        fchown(descriptor, static_cast<uid_t>(owner_), static_cast<gid_t>(group_)) != 0) {
+        (void)fchown(descriptor, static_cast<uid_t>(-1), static_cast<gid_t>(group_));
+        mode_ &= 0777;
     }
-    errno = 0;
-    bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
-    int code = errno != 0 ? errno : EIO;
-    if (standardOutput_) {
-        stream_ = nullptr;
-        standardOutput_ = false;
-    } else {
-        int descriptor = fileno(stream_);
-        if (written && !temporary_.empty()) {
-            // The old file's owner and group where the tool may set them;
-            // set-id bits only with the owner they were given for.
-            if (owner_ >= 0 &&
-                fchown(descriptor, static_cast<uid_t>(owner_), static_cast<gid_t>(group_)) != 0) {
-                (void)fchown(descriptor, static_cast<uid_t>(-1), static_cast<gid_t>(group_));
-                mode_ &= 0777;
-            }
-            if ((mode_ >= 0 && fchmod(descriptor, static_cast<mode_t>(mode_)) != 0) ||
-                fsync(descriptor) != 0) {
-                written = false;
-                code = errno;
-            }
-        }
-        if (std::fclose(stream_) != 0 && written) {
-            written = false;
-            code = errno;
-        }
-        stream_ = nullptr;
-    }
-    if (!written) {
-        *error = std::strerror(code);
-        Abandon();
-        return false;
-    }
-    if (temporary_.empty()) {
-        return true;
-    }
+    return (mode_ < 0 || fchmod(descriptor, static_cast<mode_t>(mode_)) == 0) &&
+           fsync(descriptor) == 0;
+}
+
+bool OutputFile::MoveIntoPlace(std::string* error) {
     if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
         *error = std::strerror(errno);
-        Abandon();
         return false;
     }
     temporary_.clear();
     // The rename lasts once the directory is on the disk too.
     int directory = open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool synced = directory >= 0 && (fsync(directory) == 0 || errno == EINVAL);
-    code = errno;
+    int code = errno;
     if (directory >= 0) {
         close(directory);
     }
@@ -219,18 +189,4 @@ bool OutputFile::Commit(std::string* error) {
                  std::strerror(code);
     }
     return synced;
-}
-
-void OutputFile::Abandon() {
-    if (stream_ != nullptr && !standardOutput_) {
-        std::fclose(stream_);
-    }
-    stream_ = nullptr;
-    standardOutput_ = false;
-    if (!temporary_.empty()) {
-        unlink(temporary_.c_str());
-        temporary_.clear();
-    }
-    mode_ = -1;
-    owner_ = group_ = -1;
 }

@@ -51,8 +51,6 @@ std::FILE* StreamOf(HANDLE handle) {
 
 }  // namespace
 
-OutputFile::~OutputFile() { Abandon(); }
-
 bool OutputFile::Open(const std::string& path, std::string* error) {
     Abandon();
     if (path == kStandardOutput) {
@@ -115,37 +113,9 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     return true;
 }
 
-bool OutputFile::Commit(std::string* error) {
-    if (stream_ == nullptr) {
-        *error = Message(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    // The run-time library keeps the system's code of a failed write.
-    _doserrno = 0;
-    bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
-    DWORD code = _doserrno;
-    if (standardOutput_) {
-        stream_ = nullptr;
-        standardOutput_ = false;
-    } else {
-        if (written && !temporary_.empty() && _commit(_fileno(stream_)) != 0) {
-            written = false;
-            code = _doserrno;
-        }
-        if (std::fclose(stream_) != 0 && written) {
-            written = false;
-            code = _doserrno;
-        }
-        stream_ = nullptr;
-    }
-    if (!written) {
-        *error = Message(code != 0 ? code : ERROR_WRITE_FAULT);
-        Abandon();
-        return false;
-    }
-    if (temporary_.empty()) {
-        return true;
-    }
+bool OutputFile::Settle() { return _commit(_fileno(stream_)) == 0; }
+
+bool OutputFile::MoveIntoPlace(std::string* error) {
     // A rename, atomic on one volume; the new file takes the old one's
     // attributes first.
     if (mode_ > 0) {
@@ -154,22 +124,8 @@ bool OutputFile::Commit(std::string* error) {
     if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
                      (mode_ >= 0 ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
         *error = Message(GetLastError());
-        Abandon();
         return false;
     }
     temporary_.clear();
     return true;
-}
-
-void OutputFile::Abandon() {
-    if (stream_ != nullptr && !standardOutput_) {
-        std::fclose(stream_);
-    }
-    stream_ = nullptr;
-    standardOutput_ = false;
-    if (!temporary_.empty()) {
-        DeleteFileA(temporary_.c_str());
-        temporary_.clear();
-    }
-    mode_ = -1;
 }
