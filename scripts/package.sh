@@ -19,12 +19,12 @@ case "$what" in
     *) echo "usage: scripts/package.sh [deb|zip|all]" >&2; exit 2 ;;
 esac
 
-scripts/deps.sh package
 # dist/ is this script's own folder: a link or a file in its place is not.
 if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
     echo "package.sh: dist is not a folder; move it away first" >&2
     exit 1
 fi
+scripts/deps.sh package
 mkdir -p dist
 # Dates inside the packages (the Debian changelog's) are the last commit's,
 # so that the same sources make the same packages.
