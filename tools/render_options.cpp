@@ -119,5 +119,6 @@ std::string RenderUsage() {
            "                 device or FIFO (/dev/null, NUL) is written where it is\n"
            "  --lines        print the drawn lines, one 'x0 y0 x1 y1' per line, instead\n"
            "  --help         show this text\n"
-           "Exit status: 0 done, 1 the canvas or the file could not be made, 2 bad usage.\n";
+           "Exit status: 0 done, 1 the canvas or the output could not be made or written,\n"
+           "2 bad usage.\n";
 }

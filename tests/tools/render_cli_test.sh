@@ -37,6 +37,7 @@ for args in "--size 0x5" "--size 100x" "--scale 0" "--scale abc" "--bogus" "--ou
     [ ! -e "$work/bad.png" ] || fail "'$args' wrote a file"
 done
 "$render" --help | grep -q '^usage:' || fail "--help shows no usage"
+"$render" --help | grep -q "'-' is the standard" || fail "--help does not say what '-' means"
 
 # An output that cannot be written: exit 1, the file named, nothing left.
 mkdir "$work/ro"
