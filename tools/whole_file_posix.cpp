@@ -164,7 +164,9 @@ bool OutputFile::Settle() {
     // bits only with the owner they were given for.
     if (owner_ >= 0 &&
         fchown(descriptor, static_cast<uid_t>(owner_), static_cast<gid_t>(group_)) != 0) {
-        (void)fchown(descriptor, static_cast<uid_t>(-1), static_cast<gid_t>(group_));
+        if (fchown(descriptor, static_cast<uid_t>(-1), static_cast<gid_t>(group_)) != 0) {
+            // Neither: the file is the tool's user's, in its group.
+        }
         mode_ &= 0777;
     }
     return (mode_ < 0 || fchmod(descriptor, static_cast<mode_t>(mode_)) == 0) &&
