@@ -48,7 +48,7 @@ bool FollowLinks(std::string path, std::string* target, bool* throughProc, std::
             return false;
         }
         std::string next(link, static_cast<std::size_t>(length));
-        path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
+        path = !next.empty() && next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
     *error = std::strerror(ELOOP);
     return false;
