@@ -24,7 +24,9 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The web build and the browser that the web end-to-end tests drive.
       emscripten chromium chromium-driver python3-selenium
       # A reparenting window manager and its command-line client.
-      openbox wmctrl)
+      openbox wmctrl
+      # The render tool's test sees it sync its file before the rename.
+      strace)
 # The Debian package and the Windows zip, and their checks.
 package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
