@@ -32,6 +32,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/backends/x11/x11_connection.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -150,9 +151,9 @@ public:
                                "_NET_WM_STATE_MAXIMIZED_VERT",
                                "_NET_WM_STATE_MAXIMIZED_HORZ",
                                "_NET_WM_PID"};
-        // One round trip for all of them.
+        // Two round trips for all of them and RandR's primary output.
         Atom atoms[8] = {};
-        XInternAtoms(display_, const_cast<char**>(names), 8, False, atoms);
+        ConnectionFacts facts = QueryConnection(display_, names, 8, atoms);
         wmProtocols_ = atoms[0];
         wmDeleteWindow_ = atoms[1];
         netWmName_ = atoms[2];
@@ -162,21 +163,15 @@ public:
         maximizedHorz_ = atoms[6];
         netWmPid_ = atoms[7];
 
-        int eventBase = 0;
-        int errorBase = 0;
-        int major = 0;
-        int minor = 0;
-        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
-                 XRRQueryVersion(display_, &major, &minor) &&
-                 (major > 1 || (major == 1 && minor >= 3));
-        randrEventBase_ = eventBase;
+        // Without a primary output the screen is the one the connection
+        // set-up gave, and RandR is asked to report changes only after the
+        // first frame (see SubscribeRandr).
+        randrDeferred_ = facts.randr && !facts.randrPrimary;
+        if (facts.randrPrimary) {
+            SubscribeRandr();
+        }
         // The screen size is read once and kept; what changes it (RandR
         // changes, the root window resized) marks it for reading again.
-        if (randr_) {
-            XRRSelectInput(
-                display_, root_,
-                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-        }
         XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
 
@@ -242,7 +237,9 @@ public:
         classHint.res_class = const_cast<char*>(className);
         XSetClassHint(display_, xid, &classHint);
         // The close button becomes a WM_DELETE_WINDOW message, not a kill.
-        XSetWMProtocols(display_, xid, &wmDeleteWindow_, 1);
+        // (XSetWMProtocols would intern WM_PROTOCOLS again, a round trip.)
+        XChangeProperty(display_, xid, wmProtocols_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&wmDeleteWindow_), 1);
         XSizeHints* sizeHints = XAllocSizeHints();
         if (sizeHints != nullptr) {
             sizeHints->flags = PPosition | PSize | PMaxSize;
@@ -358,6 +355,9 @@ public:
         }
         if (shm_ == ShmState::kUntried && !lossReport.lost) {
             StartSharedSegment();
+        }
+        if (randrDeferred_ && !lossReport.lost) {
+            SubscribeRandr();
         }
     }
 
@@ -741,6 +741,27 @@ private:
                    &request);
     }
 
+    // RandR through Xlib's library, which starts with several round trips of
+    // its own, and its reports of changes to the screen. Whatever changed
+    // before they were asked for is read again.
+    void SubscribeRandr() {
+        randrDeferred_ = false;
+        int eventBase = 0;
+        int errorBase = 0;
+        int major = 0;
+        int minor = 0;
+        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
+                 XRRQueryVersion(display_, &major, &minor) &&
+                 (major > 1 || (major == 1 && minor >= 3)) && !lossReport.lost;
+        randrEventBase_ = eventBase;
+        if (randr_) {
+            XRRSelectInput(
+                display_, root_,
+                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        screenStale_ = true;
+    }
+
     // The primary monitor: RandR's primary output where the server names
     // one, otherwise the whole X screen.
     void ReadScreenSize() {
@@ -799,6 +820,7 @@ private:
     Atom maximizedHorz_ = 0;
     Atom netWmPid_ = 0;
     bool randr_ = false;
+    bool randrDeferred_ = false;  // RandR is there, not yet subscribed to
     int randrEventBase_ = 0;
     ShmState shm_ = ShmState::kUnavailable;
     XShmSegmentInfo shared_ = {};
