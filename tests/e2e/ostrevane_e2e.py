@@ -359,13 +359,15 @@ class WindowCase:
             print("ok - # cannot read what the program wrote; transport not checked")
             return
         written = after - before
+        # Through the socket the canvas goes as fills and rectangles where
+        # they cost less than its image, still some bytes for every line.
         if self.args.shm == "expect":
-            check(written < client_bytes // 2,
+            check(written < client_bytes // 64,
                   "%d bytes written for %d bytes of client pixels: MIT-SHM was not used"
                   % (written, client_bytes))
             print("ok - pixels through MIT-SHM (%d bytes written)" % written)
         else:
-            check(written >= client_bytes,
+            check(written >= client_bytes // 64,
                   "only %d bytes written for %d bytes of client pixels without MIT-SHM"
                   % (written, client_bytes))
             print("ok - pixels through the socket (%d bytes written)" % written)

@@ -33,6 +33,7 @@
 #include <unordered_map>
 
 #include "platform/backends/x11/x11_connection.h"
+#include "platform/backends/x11/x11_encode.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -350,8 +351,10 @@ public:
         int bandRows = std::max(1, kBandBytes / (width * 4));
         for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
-            XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
-                      static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            if (!PutFills(found->second, surface, left, y, width, rows)) {
+                XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
+                          static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            }
         }
         if (shm_ == ShmState::kUntried && !lossReport.lost) {
             StartSharedSegment();
@@ -538,6 +541,28 @@ private:
             XShmPutImage(display_, window.xid, window.gc, &image, 0, 0, left, y,
                          static_cast<unsigned>(width), static_cast<unsigned>(rows), False);
             sharedBusy_ = true;
+        }
+        return true;
+    }
+
+    // Sends a band as a fill and rectangles where that costs fewer bytes
+    // than its image (x11_encode.h); false if the image is cheaper.
+    bool PutFills(NativeWindow& window, const Surface& surface, int left, int top, int width,
+                  int rows) {
+        PlanBand(SurfaceRow(surface, top) + left, SurfaceStride(surface), left, top, width, rows,
+                 &plan_);
+        if (!plan_.fills) {
+            return false;
+        }
+        static_assert(sizeof(FillRect) == sizeof(XRectangle), "FillRect is XRectangle's layout");
+        XSetForeground(display_, window.gc, plan_.background);
+        XFillRectangle(display_, window.xid, window.gc, left, top, static_cast<unsigned>(width),
+                       static_cast<unsigned>(rows));
+        for (const ColourRects& colour : plan_.colours) {
+            XSetForeground(display_, window.gc, colour.colour);
+            XFillRectangles(display_, window.xid, window.gc,
+                            reinterpret_cast<XRectangle*>(plan_.rects.data() + colour.first),
+                            static_cast<int>(colour.count));
         }
         return true;
     }
@@ -825,6 +850,7 @@ private:
     ShmState shm_ = ShmState::kUnavailable;
     XShmSegmentInfo shared_ = {};
     bool sharedBusy_ = false;  // a put from the segment may still be pending
+    BandPlan plan_;            // how the last band went through the socket
     bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
