@@ -18,8 +18,11 @@ Cases:
                far less to the X connection than it repaints); with
                --shm no-extension (an Xvfb without MIT-SHM)
                or --shm attach-fails (the program in an IPC namespace of
-               its own, whose segments the server cannot attach) they go
-               through the socket, and the window shows the same
+               its own, whose segments the server cannot attach) or --shm
+               remote (the program on a TCP display through
+               bench/first_frame/latency_proxy.py, 10 ms each way at
+               20 Mbit/s) they go through the socket, and the window shows
+               the same
   screen-change WxH PxQ
                the program started on a WxH screen sees its screen become a
                PxQ RandR primary output: once the window has been shrunk and
@@ -230,6 +233,21 @@ class Session:
         self.display = ":" + number.decode().strip()
         return self.display
 
+    def start_proxy(self, delay_ms, mbit):
+        """A slow link to this Xvfb (bench/first_frame/latency_proxy.py): a
+        TCP display that delays each direction and caps its bandwidth, as a
+        display elsewhere would. Returns its DISPLAY."""
+        proxy = subprocess.Popen(
+            [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                          "bench", "first_frame", "latency_proxy.py"),
+             "--socket", "/tmp/.X11-unix/X" + self.display[1:], "--delay-ms", str(delay_ms),
+             "--mbit", str(mbit)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.processes.append(proxy)
+        ready, _, _ = select.select([proxy.stdout], [], [], 15)
+        line = proxy.stdout.readline() if ready else ""
+        check(line.startswith("display "), "the latency proxy did not start")
+        return "127.0.0.1:" + line.split()[1]
+
     def env(self):
         env = dict(os.environ)
         env["DISPLAY"] = self.display
@@ -379,9 +397,13 @@ class WindowCase:
         self.session.start_xvfb()
         if self.metrics != self.session.size:
             self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
+        env = None
+        if self.args.shm == "remote":
+            env = dict(self.session.env(), DISPLAY=self.session.start_proxy(10, 20))
         # The command line is ignored, whatever it holds.
         program = self.session.spawn(program_prefix(self.args.shm) + [
-            self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
+            self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""],
+            env=env)
         self.window = self.probe("find", TITLE, "10000", timeout=15).strip()
 
         fields = self.info()
@@ -587,7 +609,7 @@ def main():
                                          "sway-window", "sway-show-states", "sway-scaled"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
-    parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails"],
+    parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails", "remote"],
                         default="expect")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
