@@ -1,5 +1,7 @@
 #include "platform/backends/x11/x11_encode.h"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 namespace platform {
@@ -15,14 +17,16 @@ const std::size_t kSetForeground = 16;
 const std::size_t kFillHeader = 12;
 const std::size_t kRectBytes = 8;
 
-// The colour of more than half the band if there is one (Boyer-Moore
-// majority vote), otherwise some frequent colour.
+// The colour of more than half of a sample of the band if there is one
+// (Boyer-Moore majority vote), otherwise some frequent colour. Only the
+// cost depends on the choice, never the pixels drawn.
 std::uint32_t Dominant(const std::uint32_t* pixels, std::size_t stride, int width, int rows) {
     std::uint32_t candidate = pixels[0] & kColourMask;
     std::size_t votes = 0;
-    for (int row = 0; row < rows; ++row) {
+    int rowStep = std::max(1, rows / 8);
+    for (int row = 0; row < rows; row += rowStep) {
         const std::uint32_t* line = pixels + static_cast<std::size_t>(row) * stride;
-        for (int column = 0; column < width; ++column) {
+        for (int column = 0; column < width; column += 7) {
             std::uint32_t colour = line[column] & kColourMask;
             if (votes == 0) {
                 candidate = colour;
@@ -35,6 +39,20 @@ std::uint32_t Dominant(const std::uint32_t* pixels, std::size_t stride, int widt
         }
     }
     return candidate;
+}
+
+// The first column from `column` on whose pixel is not exactly `fill`:
+// long stretches of the background are skipped a block at a time.
+const int kBlock = 64;
+int SkipFill(const std::uint32_t* line, int column, int width, const std::uint32_t* fill) {
+    while (column + kBlock <= width &&
+           std::memcmp(line + column, fill, kBlock * sizeof(std::uint32_t)) == 0) {
+        column += kBlock;
+    }
+    while (column < width && line[column] == fill[0]) {
+        ++column;
+    }
+    return column;
 }
 
 }  // namespace
@@ -64,11 +82,13 @@ void PlanBand(const std::uint32_t* pixels, std::size_t stride, int x, int y, int
     open.clear();
     rectColour.clear();
     std::size_t budget = plan->imageBytes;
+    std::uint32_t fill[kBlock];
+    std::fill(fill, fill + kBlock, background);
     for (int row = 0; row < rows; ++row) {
         const std::uint32_t* line = pixels + static_cast<std::size_t>(row) * stride;
         next.clear();
         std::size_t above = 0;
-        int column = 0;
+        int column = SkipFill(line, 0, width, fill);
         while (column < width) {
             std::uint32_t colour = line[column] & kColourMask;
             int start = column;
@@ -76,6 +96,7 @@ void PlanBand(const std::uint32_t* pixels, std::size_t stride, int x, int y, int
                 ++column;
             }
             if (colour == background) {
+                column = SkipFill(line, column, width, fill);
                 continue;
             }
             int left = x + start;
