@@ -57,16 +57,22 @@ class Link:
             wait = due - time.monotonic()
             if wait > 0:
                 await asyncio.sleep(wait)
-            self.writer.write(data)
-            if self.delivered is not None:
-                self.delivered.append((time.monotonic(), "s", len(data)))
-            await self.writer.drain()
+            try:
+                self.writer.write(data)
+                if self.delivered is not None:
+                    self.delivered.append((time.monotonic(), "s", len(data)))
+                await self.writer.drain()
+            except ConnectionError:
+                break  # the receiver has gone; the other side ends too
         self.writer.close()
 
 
 async def forward(reader, link, sent=None):
     while True:
-        data = await reader.read(CHUNK)
+        try:
+            data = await reader.read(CHUNK)
+        except ConnectionError:
+            break
         if not data:
             break
         if sent is not None:
