@@ -9,6 +9,7 @@ AXE_CORE_VERSION=4.14.1
 
 # The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
+       libx11-xcb-dev libxcb-randr0-dev
        libstb-dev libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
        libdecor-0-plugin-1-cairo)
 # The tests and the benchmarks.
