@@ -46,7 +46,8 @@ web=(cmake make emscripten)
 arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
        libx11-dev:arm64 libxrandr-dev:arm64 libxext-dev:arm64 libxdamage-dev:arm64
        libpng-dev:arm64 zlib1g-dev:arm64 libwayland-dev:arm64 libxkbcommon-dev:arm64
-       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64)
+       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64
+       libx11-xcb-dev:arm64 libxcb-randr0-dev:arm64)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
