@@ -505,7 +505,7 @@ public:
         if (shm_ == ShmState::kUntried && !state.lost) {
             StartSharedSegment();
         }
-        if (randrDeferred_ && !lossReport.lost) {
+        if (randrDeferred_ && !state.lost) {
             SubscribeRandr();
         }
     }
@@ -958,7 +958,7 @@ private:
         int minor = 0;
         randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
                  XRRQueryVersion(display_, &major, &minor) &&
-                 (major > 1 || (major == 1 && minor >= 3)) && !lossReport.lost;
+                 (major > 1 || (major == 1 && minor >= 3)) && !state.lost;
         randrEventBase_ = eventBase;
         if (randr_) {
             XRRSelectInput(
