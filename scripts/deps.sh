@@ -9,6 +9,7 @@ AXE_CORE_VERSION=4.14.1
 
 # The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
+       libx11-xcb-dev libxcb-randr0-dev
        libstb-dev libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
        libdecor-0-plugin-1-cairo)
 # The tests and the benchmarks.
@@ -24,7 +25,9 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The web build and the browser that the web end-to-end tests drive.
       emscripten chromium chromium-driver python3-selenium
       # A reparenting window manager and its command-line client.
-      openbox wmctrl)
+      openbox wmctrl
+      # The render tool's test sees it sync its file before the rename.
+      strace)
 # The Debian package and the Windows zip, and their checks.
 package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils appstream man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
@@ -43,7 +46,8 @@ web=(cmake make emscripten)
 arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
        libx11-dev:arm64 libxrandr-dev:arm64 libxext-dev:arm64 libxdamage-dev:arm64
        libpng-dev:arm64 zlib1g-dev:arm64 libwayland-dev:arm64 libxkbcommon-dev:arm64
-       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64)
+       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64
+       libx11-xcb-dev:arm64 libxcb-randr0-dev:arm64)
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;

@@ -22,6 +22,11 @@ case "$what" in
     *) echo "usage: scripts/package.sh [deb|zip|all|arm64]" >&2; exit 2 ;;
 esac
 
+# dist/ is this script's own folder: a link or a file in its place is not.
+if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
+    echo "package.sh: dist is not a folder; move it away first" >&2
+    exit 1
+fi
 scripts/deps.sh package
 [ "$what" != arm64 ] || scripts/deps.sh arm64
 mkdir -p dist
@@ -36,13 +41,18 @@ jobs=$(nproc)
 app_id=io.github.ostrevane.ostrevane
 
 # Moves a finished package into dist/ in one step, replacing older ones of
-# the same kind ($2 is their glob).
+# the same kind ($2 is their glob). The copy goes first to a file mktemp
+# makes, never to a name that something else may already hold.
 publish() {
-    local file=$1 pattern=$2
-    cp "$file" "dist/.$(basename "$file").tmp"
+    local file=$1 pattern=$2 temporary
+    temporary=$(mktemp "dist/.$(basename "$file").XXXXXX")
+    if ! cp "$file" "$temporary" || ! chmod 644 "$temporary"; then
+        rm -f "$temporary"
+        return 1
+    fi
     # shellcheck disable=SC2086
     rm -f dist/$pattern
-    mv "dist/.$(basename "$file").tmp" "dist/$(basename "$file")"
+    mv -T "$temporary" "dist/$(basename "$file")"
     echo "package.sh: dist/$(basename "$file")"
 }
 

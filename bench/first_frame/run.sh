@@ -30,9 +30,10 @@ probe=$build/bench/first_frame/first_frame_probe
 before=${BEFORE:-}
 if [ -n "$before" ]; then
     # A copy under another name, so that the probe's report tells them apart.
-    mkdir -p "${TMPDIR:-/tmp}/first_frame_before.$$"
-    cp "$before" "${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
-    before="${TMPDIR:-/tmp}/first_frame_before.$$/before_ostrevane"
+    # In a folder of its own (mktemp), never a guessable name in /tmp.
+    before_dir=$(mktemp -d "${TMPDIR:-/tmp}/first_frame_before.XXXXXX")
+    cp "$before" "$before_dir/before_ostrevane"
+    before="$before_dir/before_ostrevane"
 fi
 for binary in "$program" "$baseline" "$probe" ${before:+"$before"}; do
     [ -x "$binary" ] || { echo "run.sh: $binary is not built" >&2; exit 1; }
@@ -51,8 +52,8 @@ stop_xvfb() {
 cleanup() {
     stop_xvfb
     rm -rf "$workdir"
-    if [ -n "$before" ]; then
-        rm -rf "$(dirname "$before")"
+    if [ -n "${before_dir:-}" ]; then
+        rm -rf "$before_dir"
     fi
 }
 trap cleanup EXIT

@@ -115,5 +115,38 @@ for case in "$@"; do
     fi
 done
 
-echo "$(($# - failures)) passed, $failures failed"
+# Where the Windows tool's output goes: devices are written in place, '-' is
+# a binary standard output, a file is replaced whole and a read-only one
+# refused and kept. These are the Windows tool's alone: none runs for a
+# build of platform/ run under a runner. Each case runs in a folder of its
+# own. Columns: name | setup | the tool's arguments | exit status | check
+# (the tool's standard output is in $out, its errors in $err; native.png is
+# the native figure).
+cases=0
+if [ -z "${runner[*]:-}" ]; then
+    while IFS='|' read -r name setup args expected check; do
+        name=$(echo $name) cases=$((cases + 1))
+        folder=$work/output_$cases out=$work/output_$cases.out err=$work/output_$cases.err
+        mkdir "$folder"
+        (
+            cd "$folder" || exit 1
+            "$native" --output "$work/output_$cases.png" || exit 1
+            eval "$setup"
+            # shellcheck disable=SC2086
+            run_wine 40 "$out" "$err" "$windows" $args
+            status=$?
+            [ "$status" -eq "$expected" ] || { echo "FAIL output $name: exited $status: $(cat "$err")"; exit 1; }
+            ln -s "../output_$cases.png" native.png
+            eval "$check" || { echo "FAIL output $name: $check"; exit 1; }
+            echo "ok   output $name"
+        ) || failures=$((failures + 1))
+    done <<'CASES'
+NUL | : | --output NUL | 0 | [ "$(ls -A)" = native.png ] && [ ! -s "$err" ]
+- to a file | : | --output - | 0 | "$compare" same "$out" native.png --require-lit >/dev/null
+an old file replaced | echo old >old.png | --output old.png | 0 | [ "$(ls -A | tr "\n" " ")" = "native.png old.png " ] && "$compare" same old.png native.png >/dev/null
+read-only file kept | echo old >ro.png; chmod a-w ro.png | --output ro.png | 1 | [ "$(cat ro.png)" = old ] && [ "$(ls -A | tr "\n" " ")" = "native.png ro.png " ] && grep -q "^ostrevane-render: cannot write 'ro.png': Access" "$err"
+CASES
+fi
+
+echo "$(($# + cases - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

@@ -49,6 +49,7 @@
 
 #include "tests/support/x11_delete_window.h"
 #include "tools/png_file.h"
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -285,8 +286,8 @@ bool EndsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Writes 0x00RRGGBB pixels as a binary PPM, through a temporary file, so
-// that `path` is never left half written.
+// Writes 0x00RRGGBB pixels as a binary PPM, as the render tool writes its
+// files: whole or not at all, through a temporary file made exclusively.
 bool WritePpmFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
                   int height) {
     std::vector<unsigned char> rgb;
@@ -296,19 +297,14 @@ bool WritePpmFile(const std::string& path, const std::vector<std::uint32_t>& pix
         rgb.push_back(static_cast<unsigned char>(pixel >> 8));
         rgb.push_back(static_cast<unsigned char>(pixel));
     }
-    std::string temporary = path + ".part";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+    OutputFile output;
+    std::string error;
+    if (!output.Open(path, &error)) {
         return false;
     }
-    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    std::fprintf(output.stream(), "P6\n%d %d\n255\n", width, height);
+    return std::fwrite(rgb.data(), 1, rgb.size(), output.stream()) == rgb.size() &&
+           output.Commit(&error);
 }
 
 int Capture(Display* display, Window window, const std::string& path) {

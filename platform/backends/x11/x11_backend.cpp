@@ -35,6 +35,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/backends/x11/x11_connection.h"
+#include "platform/backends/x11/x11_encode.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -284,9 +286,9 @@ public:
                                "_NET_WM_STATE_MAXIMIZED_VERT",
                                "_NET_WM_STATE_MAXIMIZED_HORZ",
                                "_NET_WM_PID"};
-        // One round trip for all of them.
+        // Two round trips for all of them and RandR's primary output.
         Atom atoms[8] = {};
-        XInternAtoms(display_, const_cast<char**>(names), 8, False, atoms);
+        ConnectionFacts facts = QueryConnection(display_, names, 8, atoms);
         wmProtocols_ = atoms[0];
         wmDeleteWindow_ = atoms[1];
         netWmName_ = atoms[2];
@@ -296,21 +298,15 @@ public:
         maximizedHorz_ = atoms[6];
         netWmPid_ = atoms[7];
 
-        int eventBase = 0;
-        int errorBase = 0;
-        int major = 0;
-        int minor = 0;
-        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
-                 XRRQueryVersion(display_, &major, &minor) &&
-                 (major > 1 || (major == 1 && minor >= 3));
-        randrEventBase_ = eventBase;
+        // Without a primary output the screen is the one the connection
+        // set-up gave, and RandR is asked to report changes only after the
+        // first frame (see SubscribeRandr).
+        randrDeferred_ = facts.randr && !facts.randrPrimary;
+        if (facts.randrPrimary) {
+            SubscribeRandr();
+        }
         // The screen size is read once and kept; what changes it (RandR
         // changes, the root window resized) marks it for reading again.
-        if (randr_) {
-            XRRSelectInput(
-                display_, root_,
-                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-        }
         XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
 
@@ -382,7 +378,9 @@ public:
         classHint.res_class = const_cast<char*>(className);
         XSetClassHint(display_, xid, &classHint);
         // The close button becomes a WM_DELETE_WINDOW message, not a kill.
-        XSetWMProtocols(display_, xid, &wmDeleteWindow_, 1);
+        // (XSetWMProtocols would intern WM_PROTOCOLS again, a round trip.)
+        XChangeProperty(display_, xid, wmProtocols_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&wmDeleteWindow_), 1);
         XSizeHints* sizeHints = XAllocSizeHints();
         if (sizeHints != nullptr) {
             sizeHints->flags = PPosition | PSize | PMaxSize;
@@ -499,11 +497,16 @@ public:
         int bandRows = std::max(1, kBandBytes / (width * 4));
         for (int y = top; y < bottom && !state.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
-            XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
-                      static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            if (!PutFills(found->second, surface, left, y, width, rows)) {
+                XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
+                          static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            }
         }
         if (shm_ == ShmState::kUntried && !state.lost) {
             StartSharedSegment();
+        }
+        if (randrDeferred_ && !state.lost) {
+            SubscribeRandr();
         }
     }
 
@@ -684,6 +687,28 @@ private:
             XShmPutImage(display_, window.xid, window.gc, &image, 0, 0, left, y,
                          static_cast<unsigned>(width), static_cast<unsigned>(rows), False);
             sharedBusy_ = true;
+        }
+        return true;
+    }
+
+    // Sends a band as a fill and rectangles where that costs fewer bytes
+    // than its image (x11_encode.h); false if the image is cheaper.
+    bool PutFills(NativeWindow& window, const Surface& surface, int left, int top, int width,
+                  int rows) {
+        PlanBand(SurfaceRow(surface, top) + left, SurfaceStride(surface), left, top, width, rows,
+                 &plan_);
+        if (!plan_.fills) {
+            return false;
+        }
+        static_assert(sizeof(FillRect) == sizeof(XRectangle), "FillRect is XRectangle's layout");
+        XSetForeground(display_, window.gc, plan_.background);
+        XFillRectangle(display_, window.xid, window.gc, left, top, static_cast<unsigned>(width),
+                       static_cast<unsigned>(rows));
+        for (const ColourRects& colour : plan_.colours) {
+            XSetForeground(display_, window.gc, colour.colour);
+            XFillRectangles(display_, window.xid, window.gc,
+                            reinterpret_cast<XRectangle*>(plan_.rects.data() + colour.first),
+                            static_cast<int>(colour.count));
         }
         return true;
     }
@@ -922,6 +947,27 @@ private:
                    &request);
     }
 
+    // RandR through Xlib's library, which starts with several round trips of
+    // its own, and its reports of changes to the screen. Whatever changed
+    // before they were asked for is read again.
+    void SubscribeRandr() {
+        randrDeferred_ = false;
+        int eventBase = 0;
+        int errorBase = 0;
+        int major = 0;
+        int minor = 0;
+        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
+                 XRRQueryVersion(display_, &major, &minor) &&
+                 (major > 1 || (major == 1 && minor >= 3)) && !state.lost;
+        randrEventBase_ = eventBase;
+        if (randr_) {
+            XRRSelectInput(
+                display_, root_,
+                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        screenStale_ = true;
+    }
+
     // The primary monitor: RandR's primary output where the server names
     // one, otherwise the whole X screen.
     void ReadScreenSize() {
@@ -980,10 +1026,12 @@ private:
     Atom maximizedHorz_ = 0;
     Atom netWmPid_ = 0;
     bool randr_ = false;
+    bool randrDeferred_ = false;  // RandR is there, not yet subscribed to
     int randrEventBase_ = 0;
     ShmState shm_ = ShmState::kUnavailable;
     XShmSegmentInfo shared_ = {};
     bool sharedBusy_ = false;  // a put from the segment may still be pending
+    BandPlan plan_;            // how the last band went through the socket
     bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
