@@ -29,7 +29,7 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The render tool's test sees it sync its file before the rename.
       strace)
 # The Debian package and the Windows zip, and their checks.
-package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
+package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils appstream man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the packages into dist/:
 #   ostrevane_<version>-1_<arch>.deb          the Debian package (CPack), checked
-#                                             with lintian and desktop-file-validate
+#                                             with lintian, desktop-file-validate
+#                                             and appstreamcli validate
 #   ostrevane_<version>-1_arm64.deb           the same for arm64 (cross build; its
 #                                             files those of the amd64 package)
 #   ostrevane-<version>-windows-x86_64.zip    the Windows programs (MinGW-w64
@@ -36,6 +37,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git rev-parse --git-dir >/dev/null 2>&1; t
     export SOURCE_DATE_EPOCH
 fi
 jobs=$(nproc)
+# The application's id: the desktop entry's and the AppStream metainfo's name.
+app_id=io.github.ostrevane.ostrevane
 
 # Moves a finished package into dist/ in one step, replacing older ones of
 # the same kind ($2 is their glob). The copy goes first to a file mktemp
@@ -92,12 +95,18 @@ build_deb() {
     local unpacked
     unpacked=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-deb.XXXXXX")
     dpkg-deb -x "$deb" "$unpacked"
-    if ! desktop-file-validate "$unpacked/usr/share/applications/ostrevane.desktop"; then
+    if ! desktop-file-validate "$unpacked/usr/share/applications/$app_id.desktop"; then
+        rm -rf "$unpacked"
+        return 1
+    fi
+    echo "desktop-file-validate: valid"
+    echo "--- appstreamcli validate"
+    # Warnings fail the package as errors do; pedantic notes are not shown.
+    if ! appstreamcli validate --no-net --no-color "$unpacked/usr/share/metainfo/$app_id.metainfo.xml"; then
         rm -rf "$unpacked"
         return 1
     fi
     rm -rf "$unpacked"
-    echo "desktop-file-validate: valid"
     [ ${#icons[@]} -eq 0 ] || same_files_as_native "$deb"
     publish "$deb" "ostrevane_*_$arch.deb"
 }

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds everything with warnings as errors and runs every test; then the
 # lean build (no test libraries), the packages (scripts/package.sh: lintian,
-# desktop-file-validate, the zip's contents) and the Debian package's install,
-# run and removal on this machine (needs root or password-less sudo); and
-# the arm64 build and package, whose programs the arm64 tests run under
+# desktop-file-validate, appstreamcli, the zip's contents) and the Debian
+# package's install, run and removal in a throwaway overlay of / that leaves
+# this machine's packages as they were (needs root or password-less sudo);
+# and the arm64 build and package, whose programs the arm64 tests run under
 # qemu-aarch64.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -51,7 +51,8 @@ import tempfile
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png, require_tools,
+                           wait_for_match, wait_until)
 
 TITLE = e2e.TITLE
 # The unprivileged account sway runs as (sway refuses root).
@@ -71,14 +72,6 @@ focus-animation=none
 """
 
 
-def crop(image, x, y, width, height):
-    iw, ih, rows = image
-    check(x >= 0 and y >= 0 and x + width <= iw and y + height <= ih,
-          "window %dx%d at (%d, %d) is not inside the %dx%d screenshot"
-          % (width, height, x, y, iw, ih))
-    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
-
-
 def runtime_processes(runtime_dir):
     """Processes whose environment names `runtime_dir` as XDG_RUNTIME_DIR."""
     wanted = b"XDG_RUNTIME_DIR=" + runtime_dir.encode()
@@ -95,7 +88,7 @@ def runtime_processes(runtime_dir):
     return found
 
 
-class Compositor:
+class Compositor(e2e.Closing):
     """A compositor in a process group and runtime folder of its own, and
     the programs started on it."""
 
@@ -161,14 +154,13 @@ class Compositor:
         self.process = subprocess.Popen(self.command(argv, env), env=env, stdout=self.log,
                                         stderr=subprocess.STDOUT, start_new_session=True,
                                         cwd=self.runtime_dir)
-        deadline = time.monotonic() + 15
-        while self.find_socket() is None:
-            check(self.process.poll() is None,
-                  "%s exited at start (code %s): %s"
+
+        def socket():
+            check(self.process.poll() is None, "%s exited at start (code %s): %s"
                   % (argv[0], self.process.returncode, self.log_tail()))
-            check(time.monotonic() < deadline, "%s made no socket within 15 s" % argv[0])
-            time.sleep(0.05)
-        self.socket = self.find_socket()
+            return self.find_socket()
+
+        self.socket = wait_until(argv[0], socket, "made no socket within 15 s", 15)
 
     def find_socket(self):
         """The compositor's socket: the name asked for, or the one it chose
@@ -255,13 +247,7 @@ class Compositor:
 
 
 def wait_exit_checked(process, timeout, want_code, what):
-    started = time.monotonic()
-    code = e2e.wait_exit(process, timeout)
-    elapsed = time.monotonic() - started
-    check(code is not None, "the program was still running %.1f s after %s" % (timeout, what))
-    stderr = process.stderr.read().decode(errors="replace")
-    check(code == want_code, "exit code %d after %s (stderr: %r)" % (code, what, stderr))
-    return stderr, elapsed
+    return e2e.expect_exit(process, timeout, want_code, "after " + what)
 
 
 # --- weston ------------------------------------------------------------------
@@ -286,14 +272,10 @@ def start_weston(workdir, size, options=()):
 
 def weston_window_title(compositor, timeout=10):
     """Waits for the program's toplevel in weston's scene graph."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = compositor.run(["timeout", "2", "weston-debug", "scene-graph"], timeout=5)
-        if "top-level window '%s'" % TITLE in result.stdout:
-            return
-        check(time.monotonic() < deadline,
-              "no toplevel '%s' in weston's scene graph within %d s" % (TITLE, timeout))
-        time.sleep(0.1)
+    wait_until("no toplevel '%s' in weston's scene graph" % TITLE,
+               lambda: "top-level window '%s'" % TITLE in compositor.run(
+                   ["timeout", "2", "weston-debug", "scene-graph"], timeout=5).stdout,
+               "not within %d s" % timeout, timeout, 0.1)
 
 
 def weston_screenshot(compositor, workdir):
@@ -337,17 +319,16 @@ def weston_window_case(args, workdir, size):
         weston_window_title(compositor)
         # weston leaves the size to the client: 3/4 of the output.
         want = (size[0] * 3 // 4, size[1] * 3 // 4)
-        deadline = time.monotonic() + 5
-        while True:
+
+        def client_area():
+            nonlocal shot
             shot = weston_screenshot(compositor, workdir)
             check(shot[:2] == size, "screenshot is %dx%d" % shot[:2])
-            found = find_client_area(shot, expected, want)
-            if found is not None:
-                break
-            check(time.monotonic() < deadline, "weston %dx%d: no %dx%d client area showing the "
-                  "canvas in the screenshot" % (size + want))
-            time.sleep(0.1)
-        x, y = found
+            return find_client_area(shot, expected, want)
+
+        shot = None
+        x, y = wait_until("weston %dx%d" % size, client_area, "no %dx%d client area showing the "
+                          "canvas in the screenshot" % want, 5, 0.1)
         w, h = want
         # weston draws no decorations: libdecor's frame and caption must be
         # there, above the client area, where the desktop would show.
@@ -449,11 +430,9 @@ def xwayland_lost_case(args, workdir):
     for how in (signal.SIGTERM, signal.SIGKILL):
         compositor = start_weston(workdir, (640, 480), ["--xwayland"])
         try:
-            deadline = time.monotonic() + 10
-            while "listening on display :" not in compositor.log_tail(None):
-                check(time.monotonic() < deadline, "weston announced no X display: "
-                      + compositor.log_tail())
-                time.sleep(0.05)
+            wait_until("weston announced no X display",
+                       lambda: "listening on display :" in compositor.log_tail(None),
+                       compositor.log_tail, 10)
             log = compositor.log_tail(None)
             display = log[log.index("listening on display :") + 21:].split()[0]
             program = compositor.spawn_program(args.program,
@@ -488,7 +467,7 @@ def sway_user():
     return pwd.getpwnam(SWAY_USER)
 
 
-class Sway:
+class Sway(e2e.Closing):
     def __init__(self, workdir, size):
         require_tools("sway", "swaymsg", "grim", "wtype", "runuser", "useradd")
         if os.geteuid() != 0:
@@ -514,15 +493,10 @@ class Sway:
     def start(self, config):
         self.compositor.start(["sway", "-c", config], self.extra)
         # sway names its IPC socket after its user and process.
-        deadline = time.monotonic() + 10
-        while True:
-            names = [name for name in os.listdir(self.compositor.runtime_dir)
-                     if name.startswith("sway-ipc.") and name.endswith(".sock")]
-            if names:
-                break
-            check(time.monotonic() < deadline, "sway made no IPC socket within 10 s: "
-                  + self.compositor.log_tail())
-            time.sleep(0.05)
+        names = wait_until("sway made no IPC socket within 10 s", lambda: [
+            name for name in os.listdir(self.compositor.runtime_dir)
+            if name.startswith("sway-ipc.") and name.endswith(".sock")],
+            self.compositor.log_tail, 10)
         self.extra["SWAYSOCK"] = os.path.join(self.compositor.runtime_dir, names[0])
 
     def msg(self, *argv, all_must_succeed=True):
@@ -544,6 +518,17 @@ class Sway:
                 return node
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
+
+    def wait_window(self, program, title=TITLE, timeout=10):
+        """The program's node in sway's tree, once it is there; fails if the
+        program ends first."""
+        def shown():
+            if program.poll() is not None:
+                raise Failure("the program ended (code %d) with no window in sway's tree: %s" % (
+                    program.returncode, program.stderr.read().decode(errors="replace").strip()))
+            return self.window(title)
+
+        return wait_until("sway's tree", shown, "no window '%s'" % title, timeout)
 
     def type_keys(self):
         """Text, special keys and shortcuts through wtype's virtual keyboard
@@ -567,21 +552,20 @@ class Sway:
     def expect_picture(self, what, expected, size_ok=None, timeout=5.0):
         """Waits until the window (of a size that size_ok(w, h) accepts,
         if given) shows the canvas."""
-        deadline = time.monotonic() + timeout
-        while True:
+        size = [None]
+
+        def difference():
             node = self.window()
             check(node is not None, "%s: the window is gone from sway's tree" % what)
             rect, inner = node["rect"], node["window_rect"]
             x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-            w, h = inner["width"], inner["height"]
+            w, h = size[0] = inner["width"], inner["height"]
             if size_ok is not None and not size_ok(w, h):
-                difference = "client area %dx%d" % (w, h)
-            else:
-                difference = first_difference(crop(self.screenshot(), x, y, w, h), expected)
-            if difference is None:
-                return w, h
-            check(time.monotonic() < deadline, "%s: %s" % (what, difference))
-            time.sleep(0.1)
+                return "client area %dx%d" % (w, h)
+            return first_difference(crop(self.screenshot(), x, y, w, h), expected)
+
+        wait_for_match(what, difference, timeout)
+        return size[0]
 
     def close(self):
         self.compositor.close()
@@ -592,13 +576,7 @@ def sway_window_case(args, workdir, size):
     sway = Sway(workdir, size)
     try:
         program = sway.compositor.spawn_program(args.program)
-        deadline = time.monotonic() + 10
-        while sway.window() is None:
-            if program.poll() is not None:
-                raise Failure("the program ended at start (code %d): %s" % (
-                    program.returncode, program.stderr.read().decode(errors="replace").strip()))
-            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % TITLE)
-            time.sleep(0.1)
+        sway.wait_window(program)
         w, h = sway.expect_picture("tiled", expected)
         print("ok - sway %dx%d: tiled window %dx%d shows the canvas" % (size + (w, h)))
 
@@ -641,30 +619,14 @@ def sway_show_states_case(args, workdir):
     sway = Sway(workdir, (800, 600))
     try:
         program = sway.compositor.spawn_program(args.states)
-        deadline = time.monotonic() + 10
-        while sway.window(title) is None:
-            if program.poll() is not None:
-                raise Failure("show_states ended at start: %s"
-                              % program.stderr.read().decode(errors="replace").strip())
-            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % title)
-            time.sleep(0.1)
+        sway.wait_window(program, title)
         time.sleep(0.3)
         for key in "hmrnhmrh":
             # The seat has a keyboard only while wtype runs: it waits for
             # the program to take it before pressing the key.
             result = sway.compositor.run(["wtype", "-s", "300", key], extra_env=sway.extra)
             check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
-            deadline = time.monotonic() + 5
-            while True:
-                if program.poll() is not None:
-                    raise Failure("after '%s' the program ended with %s: %s" % (
-                        key, program.returncode,
-                        program.stderr.read().decode(errors="replace").strip()))
-                node = sway.window(title)
-                if node is not None:
-                    break
-                check(time.monotonic() < deadline, "after '%s' the window did not come back" % key)
-                time.sleep(0.05)
+            sway.wait_window(program, title, 5)
             time.sleep(0.3)
         node = sway.window(title)
         rect, inner = node["rect"], node["window_rect"]
@@ -735,31 +697,33 @@ def sway_scaled_case(args, workdir, size):
     try:
         sway.msg("output", "HEADLESS-1", "scale", "2")
         program = sway.compositor.spawn_program(args.program)
-        deadline = time.monotonic() + 10
-        while True:
-            node = sway.window()
-            if node is not None:
-                rect, inner = node["rect"], node["window_rect"]
-                x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-                w, h = inner["width"], inner["height"]
-                width, height, rows = sway.screenshot()
-                check((width, height) == size, "screenshot is %dx%d" % (width, height))
-                difference = None
-                for phase in (0, 1):
-                    sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
-                                                                   6 * (x + i) + 3 * phase + 3]
-                                        for i in range(w)) for j in range(h)]
-                    difference = difference or first_difference((w, h, sampled), expected)
-                if difference is None:
-                    break
+
+        def difference():
+            nonlocal w, h
             check(program.poll() is None, "the program ended at start")
-            check(time.monotonic() < deadline, "scale 2: %s" % (
-                difference if node is not None else "no window"))
-            time.sleep(0.1)
+            node = sway.window()
+            if node is None:
+                return "no window"
+            rect, inner = node["rect"], node["window_rect"]
+            x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
+            w, h = inner["width"], inner["height"]
+            width, height, rows = sway.screenshot()
+            check((width, height) == size, "screenshot is %dx%d" % (width, height))
+            difference = None
+            for phase in (0, 1):
+                sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
+                                                               6 * (x + i) + 3 * phase + 3]
+                                    for i in range(w)) for j in range(h)]
+                difference = difference or first_difference((w, h, sampled), expected)
+            return difference
+
+        w = h = None
+        wait_for_match("scale 2", difference, 10)
         print("ok - sway %dx%d at scale 2: the %dx%d client area shows the %dx%d canvas, each "
               "pixel doubled" % (size + (w, h) + logical))
         sway.msg('[title="^%s$"]' % TITLE, "kill")
-        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        stderr, _ = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        check(stderr == "", "unexpected stderr: %r" % stderr)
     finally:
         sway.close()
 

@@ -33,11 +33,10 @@ import http.server
 import os
 import re
 import shutil
-import subprocess
 import threading
-import time
 
-from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png,
+                           render_expected, require_tools, wait_for_match, wait_until)
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -147,14 +146,7 @@ class Browser:
         return self.driver.execute_script(script, *args)
 
     def wait_for(self, what, condition, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() >= deadline:
-                raise Failure("%s within %.0f s" % (what, timeout))
-            time.sleep(0.05)
+        return wait_until(what, condition, "not within %.0f s" % timeout, timeout)
 
     def state(self):
         return self.js("return [document.documentElement.dataset.state || '',"
@@ -202,11 +194,6 @@ def canvas_image(browser):
     return width, height, rows
 
 
-def crop(image, x, y, width, height):
-    _, _, rows = image
-    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
-
-
 def count_red(image):
     _, _, rows = image
     return sum(row[i:i + 3] == b"\xff\x00\x00" for row in rows for i in range(0, len(row), 3))
@@ -222,18 +209,17 @@ class WebCase:
     def expect_canvas(self, what, expected, size, timeout=5.0):
         """Waits until the canvas is `size` and shows the expected picture at
         its top left, white beyond it."""
-        deadline = time.monotonic() + timeout
-        while True:
+        image = None
+
+        def difference():
+            nonlocal image
             image = canvas_image(self.browser)
             if image[:2] != size:
-                difference = "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
-            else:
-                difference = first_difference(image, expected)
-            if difference is None:
-                return image
-            if time.monotonic() >= deadline:
-                raise Failure("%s: %s" % (what, difference))
-            time.sleep(0.1)
+                return "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
+            return first_difference(image, expected)
+
+        wait_for_match(what, difference, timeout)
+        return image
 
     def layout(self):
         layout = self.browser.js(READ_LAYOUT)
@@ -276,14 +262,7 @@ class WebCase:
         check(state == "running", "the page is %r (%r), not running" % (state, status))
 
     def render(self):
-        expected_png = os.path.join(self.workdir, "expected.png")
-        render = subprocess.run([self.args.render, "--size", "%dx%d" % self.size,
-                                 "--output", expected_png],
-                                capture_output=True, text=True, timeout=60)
-        check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
-        expected = read_png(expected_png)
-        check(expected[:2] == self.size, "render size mismatch")
-        return expected
+        return render_expected(self.args, self.workdir, self.size)
 
     def run_dense(self):
         """At two device pixels per CSS pixel: the program is not DPI-aware,

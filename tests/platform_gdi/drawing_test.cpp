@@ -260,17 +260,6 @@ TEST(GdiBitBltTest, SourceOperationsAndMissingSources) {
     EXPECT_EQ(b.Count(0), 9);
 }
 
-BITMAPINFO Header(LONG width, LONG height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
 TEST(GdiDibTest, RowsComeTopDownOrBottomUpCountingScansFromTheBottom) {
     Canvas c(3, 5);
     c.Paint();
@@ -280,28 +269,28 @@ TEST(GdiDibTest, RowsComeTopDownOrBottomUpCountingScansFromTheBottom) {
                GetBValue(rgb);
     };
     std::vector<std::uint32_t> buffer(15, 0xAAAAAAAA);
-    BITMAPINFO info = Header(3, 5);
+    BITMAPINFO info = test_support::Dib32Info(3, 5);
     ASSERT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(buffer[0], pixel(0, 4));  // bottom row first
     EXPECT_EQ(buffer[14], pixel(2, 0));
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     ASSERT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(buffer[0], pixel(0, 0));
     EXPECT_EQ(buffer[14], pixel(2, 4));
     // Scans 1 and 2 from the bottom, in either orientation.
     std::fill(buffer.begin(), buffer.end(), 0xAAAAAAAA);
-    info = Header(3, 5);
+    info = test_support::Dib32Info(3, 5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 1, 2, buffer.data(), &info, DIB_RGB_COLORS), 2);
     EXPECT_EQ(buffer[0], pixel(0, 3));
     EXPECT_EQ(buffer[3], pixel(0, 2));
     EXPECT_EQ(buffer[6], 0xAAAAAAAAu);
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 1, 2, buffer.data(), &info, DIB_RGB_COLORS), 2);
     EXPECT_EQ(buffer[0], pixel(0, 2));
     EXPECT_EQ(buffer[3], pixel(0, 3));
     // A DIB larger than the bitmap: rows and columns beyond it are zeros.
     std::vector<std::uint32_t> large(4 * 7, 0xAAAAAAAA);
-    info = Header(4, 7);
+    info = test_support::Dib32Info(4, 7);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, 7, large.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(large[0], 0u);
     EXPECT_EQ(large[7], 0u);
@@ -320,14 +309,14 @@ TEST(GdiDibTest, HeaderQueriesAndUnsupportedRequests) {
     EXPECT_EQ(info.bmiHeader.biBitCount, 32);
     EXPECT_EQ(info.bmiHeader.biCompression, DWORD(BI_BITFIELDS));
     EXPECT_EQ(info.bmiHeader.biSizeImage, 60u);
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, nullptr, &info, DIB_RGB_COLORS), 1);
     EXPECT_EQ(info.bmiHeader.biSizeImage, 60u);
 
     std::vector<std::uint32_t> buffer(15, 0xAAAAAAAA);
     const auto untouched = buffer;
     auto attempt = [&](void (*change)(BITMAPINFO&), UINT usage) {
-        BITMAPINFO request = Header(3, -5);
+        BITMAPINFO request = test_support::Dib32Info(3, -5);
         change(request);
         return GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &request, usage);
     };

@@ -11,8 +11,10 @@
 //                                     frame extents (left right top bottom,
 //                                     from _NET_FRAME_EXTENTS), net_wm_pid and
 //                                     wm_client_machine
-//   x11_probe cover WINDOW HOLD_MS    maps a window of another colour over
-//                                     WINDOW's client area, keeps it there
+//   x11_probe cover WINDOW HOLD_MS [X Y W H]
+//                                     maps a window of another colour over
+//                                     WINDOW's client area (or its part at
+//                                     X, Y of size WxH), keeps it there
 //                                     HOLD_MS and removes it again, leaving
 //                                     WINDOW to repaint what it exposes
 //   x11_probe capture WINDOW FILE     writes the window's pixels as a PNG if
@@ -204,15 +206,22 @@ int Info(Display* display, Window window) {
     return 0;
 }
 
-// Covers the window's client area with an override-redirect window of a
-// colour the figure never uses, waits until the server has drawn it, holds
+// Covers the window's client area, or the part `area` (x, y, width,
+// height; all zero for the whole) of it, with an override-redirect window of
+// a colour the figure never uses, waits until the server has drawn it, holds
 // it, and removes it.
-int Cover(Display* display, Window window, long holdMs) {
+int Cover(Display* display, Window window, long holdMs, const long* area) {
     XWindowAttributes attributes;
     int x = 0;
     int y = 0;
     if (!RootGeometry(display, window, &attributes, &x, &y)) {
         return Fail("no such window");
+    }
+    if (area[2] > 0 && area[3] > 0) {
+        x += static_cast<int>(area[0]);
+        y += static_cast<int>(area[1]);
+        attributes.width = static_cast<int>(area[2]);
+        attributes.height = static_cast<int>(area[3]);
     }
     Window root = DefaultRootWindow(display);
     XSetWindowAttributes cover = {};
@@ -403,10 +412,11 @@ int Primary(Display* display, int width, int height) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS | "
-                 "capture WINDOW FILE | "
-                 "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
+    std::fprintf(
+        stderr,
+        "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
+        "capture WINDOW FILE | "
+        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
     return 2;
 }
 
@@ -428,9 +438,13 @@ int main(int argc, char** argv) {
         status = Find(display, argv[2], std::atol(argv[3]));
     } else if (command == "info" && argc == 3 && ParseWindow(argv[2], &window)) {
         status = Info(display, window);
-    } else if (command == "cover" && argc == 4 && ParseWindow(argv[2], &window) &&
+    } else if (command == "cover" && (argc == 4 || argc == 8) && ParseWindow(argv[2], &window) &&
                std::atol(argv[3]) >= 0) {
-        status = Cover(display, window, std::atol(argv[3]));
+        long area[4] = {};
+        for (int i = 0; i < argc - 4; ++i) {
+            area[i] = std::atol(argv[4 + i]);
+        }
+        status = Cover(display, window, std::atol(argv[3]), area);
     } else if (command == "capture" && argc == 4 && ParseWindow(argv[2], &window)) {
         status = Capture(display, window, argv[3]);
     } else if (command == "close" && argc == 3 && ParseWindow(argv[2], &window)) {

@@ -5,15 +5,14 @@ WM_DELETE_WINDOW; memcheck.sh must find nothing and the program must end
 with exit code 0.
 
 Usage: x11_lifecycle.py MEMCHECK_SH PROGRAM X11_PROBE
-Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py).
+Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py, on
+PYTHONPATH as CTest sets it).
 """
 
-import os
 import signal
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import ostrevane_e2e as e2e  # noqa: E402
+import ostrevane_e2e as e2e
 
 # Everything is slower under valgrind.
 FIND_MS = 60000
@@ -48,11 +47,8 @@ def main():
     memcheck, program, probe = sys.argv[1:4]
 
     def body(workdir):
-        session = e2e.Session(workdir, (800, 600))
-        try:
+        with e2e.Session(workdir, (800, 600)) as session:
             run(memcheck, program, probe, session)
-        finally:
-            session.close()
 
     return e2e.run_case("ostrevane-memcheck-", body)
 
