@@ -50,6 +50,12 @@ struct Bitmap : Object {
     // Every pixel is still 0, as the bitmap was made: filling with black
     // then writes nothing, and untouched memory takes no space.
     bool zeroed = false;
+    // Outside this rectangle every pixel is still 0, as the bitmap was made:
+    // the bounds of all that was drawn on it. `writing` is set from a
+    // write's PrepareTarget to its NotifyChanged; a write that never
+    // reports its area makes the bounds the whole bitmap.
+    RECT written = {0, 0, 0, 0};
+    bool writing = false;
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;
