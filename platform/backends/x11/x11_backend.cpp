@@ -493,11 +493,14 @@ public:
         if (!XInitImage(&image)) {
             return;
         }
+        // Each band goes out as soon as it is planned, so that the server
+        // draws one while the next is read.
         const RECT ink = SurfaceInk(surface);
         int bandRows = std::max(1, kBandBytes / ((right - left) * 4));
         for (int y = top; y < bottom && !state.lost; y += bandRows) {
             PutBand(found->second, surface, &image,
                     RECT{left, y, right, std::min(y + bandRows, bottom)}, ink);
+            XFlush(display_);
         }
         if (shm_ == ShmState::kUntried && !state.lost) {
             StartSharedSegment();
