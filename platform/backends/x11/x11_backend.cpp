@@ -493,14 +493,14 @@ public:
         if (!XInitImage(&image)) {
             return;
         }
-        int width = right - left;
-        int bandRows = std::max(1, kBandBytes / (width * 4));
+        // Each band goes out as soon as it is planned, so that the server
+        // draws one while the next is read.
+        const RECT ink = SurfaceInk(surface);
+        int bandRows = std::max(1, kBandBytes / ((right - left) * 4));
         for (int y = top; y < bottom && !state.lost; y += bandRows) {
-            int rows = std::min(bandRows, bottom - y);
-            if (!PutFills(found->second, surface, left, y, width, rows)) {
-                XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
-                          static_cast<unsigned>(width), static_cast<unsigned>(rows));
-            }
+            PutBand(found->second, surface, &image,
+                    RECT{left, y, right, std::min(y + bandRows, bottom)}, ink);
+            XFlush(display_);
         }
         if (shm_ == ShmState::kUntried && !state.lost) {
             StartSharedSegment();
@@ -691,26 +691,46 @@ private:
         return true;
     }
 
-    // Sends a band as a fill and rectangles where that costs fewer bytes
-    // than its image (x11_encode.h); false if the image is cheaper.
-    bool PutFills(NativeWindow& window, const Surface& surface, int left, int top, int width,
-                  int rows) {
-        PlanBand(SurfaceRow(surface, top) + left, SurfaceStride(surface), left, top, width, rows,
-                 &plan_);
+    // Sends a band of rows through the socket: as a fill and rectangles
+    // where that costs fewer bytes than its image (x11_encode.h), otherwise
+    // as the image. Only the part inside `ink` is read: the rest of the band
+    // is black (SurfaceInk), and goes first as one black fill.
+    void PutBand(NativeWindow& window, const Surface& surface, XImage* image, const RECT& band,
+                 const RECT& ink) {
+        const RECT part = {std::max(band.left, ink.left), std::max(band.top, ink.top),
+                           std::min(band.right, ink.right), std::min(band.bottom, ink.bottom)};
+        const bool whole = part.left == band.left && part.top == band.top &&
+                           part.right == band.right && part.bottom == band.bottom;
+        if (!whole) {
+            XSetForeground(display_, window.gc, 0);
+            XFillRectangle(display_, window.xid, window.gc, band.left, band.top,
+                           static_cast<unsigned>(band.right - band.left),
+                           static_cast<unsigned>(band.bottom - band.top));
+            if (part.right <= part.left || part.bottom <= part.top) {
+                return;
+            }
+        }
+        const int width = part.right - part.left;
+        const int rows = part.bottom - part.top;
+        PlanBand(SurfaceRow(surface, part.top) + part.left, SurfaceStride(surface), part.left,
+                 part.top, width, rows, &plan_);
         if (!plan_.fills) {
-            return false;
+            XPutImage(display_, window.xid, window.gc, image, part.left, part.top, part.left,
+                      part.top, static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            return;
         }
         static_assert(sizeof(FillRect) == sizeof(XRectangle), "FillRect is XRectangle's layout");
-        XSetForeground(display_, window.gc, plan_.background);
-        XFillRectangle(display_, window.xid, window.gc, left, top, static_cast<unsigned>(width),
-                       static_cast<unsigned>(rows));
+        if (whole || plan_.background != 0) {
+            XSetForeground(display_, window.gc, plan_.background);
+            XFillRectangle(display_, window.xid, window.gc, part.left, part.top,
+                           static_cast<unsigned>(width), static_cast<unsigned>(rows));
+        }
         for (const ColourRects& colour : plan_.colours) {
             XSetForeground(display_, window.gc, colour.colour);
             XFillRectangles(display_, window.xid, window.gc,
                             reinterpret_cast<XRectangle*>(plan_.rects.data() + colour.first),
                             static_cast<int>(colour.count));
         }
-        return true;
     }
 
     // An image of `width` x `height` pixels in the surfaces' format
