@@ -6,24 +6,13 @@
 #include "common/canvas.h"
 #include "common/screen_metrics.h"
 #include "render/figure.h"
+#include "tests/support/win32_test_support.h"
 
 namespace {
 
-void SetScreen(int width, int height) {
-    screenWidth = width;
-    screenHeight = height;
-    centreX = width / 2;
-    centreY = height / 2;
-}
-
 // The program's figure on a 1920x1080 canvas: sweep, lines and pixels.
 void BM_DrawFigure1920x1080(benchmark::State& state) {
-    SetScreen(1920, 1080);
-    HDC screen = GetDC(NULL);
-    memoryDC = CreateCompatibleDC(screen);
-    bitmap = CreateCompatibleBitmap(screen, screenWidth, screenHeight);
-    ReleaseDC(NULL, screen);
-    SelectObject(memoryDC, bitmap);
+    test_support::MakeProgramCanvas(1920, 1080);
     for (auto _ : state) {
         DrawFigure(kFigureScale);
     }
@@ -35,9 +24,7 @@ BENCHMARK(BM_DrawFigure1920x1080)->Unit(benchmark::kMicrosecond);
 // Baseline: the same sweep and the same line list, on a device context with
 // no bitmap to draw on, so no pixel is written.
 void BM_FigureArithmeticOnly(benchmark::State& state) {
-    SetScreen(1920, 1080);
-    memoryDC = CreateCompatibleDC(NULL);
-    bitmap = NULL;
+    test_support::MakeProgramCanvas(1920, 1080, false);
     for (auto _ : state) {
         DrawFigure(kFigureScale);
     }

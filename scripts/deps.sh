@@ -1,10 +1,15 @@
 #!/bin/bash
-# Installs the Debian packages a task needs, only those missing.
-# Usage: scripts/deps.sh run|test|harden|package|web
+# Installs the Debian packages a task needs, only those missing; for the
+# tests also axe-core, the accessibility checker the browser tests run in
+# the page, from the npm registry into build/npm/ (nothing outside the tree).
+# Usage: scripts/deps.sh run|test|harden|package|web|arm64
 set -euo pipefail
+cd "$(dirname "$0")/.."
+AXE_CORE_VERSION=4.14.1
 
 # The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
+       libx11-xcb-dev libxcb-randr0-dev
        libstb-dev libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev
        libdecor-0-plugin-1-cairo)
 # The tests and the benchmarks.
@@ -21,11 +26,13 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       emscripten chromium chromium-driver python3-selenium
       # A reparenting window manager and its command-line client.
       openbox wmctrl
+      # The render tool's test sees it sync its file before the rename.
+      strace
       # The AppKit display against GNUstep's AppKit (-DOSTREVANE_APPKIT=ON),
       # and .icns icons for the macOS bundle.
       libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++ icnsutils)
 # The Debian package and the Windows zip, and their checks.
-package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils man-db
+package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils appstream man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
@@ -37,14 +44,39 @@ harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
 # libraries.
 web=(cmake make emscripten)
 
+# The arm64 cross build, its package and its tests under emulation: Debian's
+# cross compiler, the arm64 libraries beside the host's (multiarch), and
+# qemu-user to run the arm64 programs here.
+arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
+       libx11-dev:arm64 libxrandr-dev:arm64 libxext-dev:arm64 libxdamage-dev:arm64
+       libpng-dev:arm64 zlib1g-dev:arm64 libwayland-dev:arm64 libxkbcommon-dev:arm64
+       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64
+       libx11-xcb-dev:arm64 libxcb-randr0-dev:arm64)
+
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
     test) wanted=("${build[@]}" "${testlibs[@]}" "${test[@]}" "${package[@]}") ;;
     harden) wanted=("${build[@]}" "${testlibs[@]}" "${harden[@]}") ;;
     package) wanted=("${build[@]}" "${package[@]}") ;;
     web) wanted=("${web[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden|package|web" >&2; exit 2 ;;
+    arm64) wanted=("${build[@]}" "${package[@]}" "${arm64[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|package|web|arm64" >&2; exit 2 ;;
 esac
+# npm comes with Node.js from some sources; Debian ships it on its own.
+if [ "$1" = test ] && ! command -v npm >/dev/null; then
+    wanted+=(npm)
+fi
+
+install_axe_core() {
+    local installed=build/npm/node_modules/axe-core/package.json
+    if [ -f "$installed" ] && grep -q "\"version\": \"$AXE_CORE_VERSION\"" "$installed"; then
+        return 0
+    fi
+    echo "Installing axe-core $AXE_CORE_VERSION into build/npm"
+    mkdir -p build/npm
+    timeout 600 npm install --prefix build/npm --no-save --no-audit --no-fund --loglevel=error \
+        "axe-core@$AXE_CORE_VERSION"
+}
 
 missing=()
 for package in "${wanted[@]}"; do
@@ -52,7 +84,10 @@ for package in "${wanted[@]}"; do
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    [ "$1" != test ] || install_axe_core
+    exit 0
+fi
 
 echo "Installing: ${missing[*]}"
 sudo=""
@@ -61,5 +96,19 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
-timeout 600 $sudo apt-get update -qq
-timeout 1800 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The arm64 libraries come from the same archive as the host's: dpkg must
+# accept the architecture before apt lists them.
+if [ "$1" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $sudo dpkg --add-architecture arm64
+fi
+lock=(-o DPkg::Lock::Timeout=900)
+timeout 600 $sudo apt-get "${lock[@]}" update -qq
+# An arm64 library must be the same version as the host's; apt would rather
+# remove the host's than fail, so nothing is removed here: a plan that
+# removes a package is refused.
+if [ "$1" = arm64 ] && apt-get -s install --no-install-recommends "${missing[@]}" | grep -q '^Remv '; then
+    echo "deps.sh: installing ${missing[*]} would remove host packages; update the host's first" >&2
+    exit 1
+fi
+timeout 1800 $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+[ "$1" != test ] || install_axe_core

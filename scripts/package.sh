@@ -1,25 +1,34 @@
 #!/bin/bash
 # Builds the packages into dist/:
 #   ostrevane_<version>-1_<arch>.deb          the Debian package (CPack), checked
-#                                             with lintian and desktop-file-validate
+#                                             with lintian, desktop-file-validate
+#                                             and appstreamcli validate
+#   ostrevane_<version>-1_arm64.deb           the same for arm64 (cross build; its
+#                                             files those of the amd64 package)
 #   ostrevane-<version>-windows-x86_64.zip    the Windows programs (MinGW-w64
 #                                             cross build), the README and the licence
 # Installs what it needs when missing (asking for root through sudo when not
 # root). A package that fails its checks is not left in dist/.
 #
-# Usage: scripts/package.sh [deb|zip|all]   (default: all)
-# Exit status: 0 both packages made and checked, 1 a step failed, 2 bad usage.
+# Usage: scripts/package.sh [deb|zip|all|arm64]   (default: all: deb and zip)
+# Exit status: 0 the packages made and checked, 1 a step failed, 2 bad usage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what=${1:-all}
 case "$what" in
-    deb|zip|all) ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "usage: scripts/package.sh [deb|zip|all]" >&2; exit 2 ;;
+    deb|zip|all|arm64) ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "usage: scripts/package.sh [deb|zip|all|arm64]" >&2; exit 2 ;;
 esac
 
+# dist/ is this script's own folder: a link or a file in its place is not.
+if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
+    echo "package.sh: dist is not a folder; move it away first" >&2
+    exit 1
+fi
 scripts/deps.sh package
+[ "$what" != arm64 ] || scripts/deps.sh arm64
 mkdir -p dist
 # Dates inside the packages (the Debian changelog's) are the last commit's,
 # so that the same sources make the same packages.
@@ -28,30 +37,52 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git rev-parse --git-dir >/dev/null 2>&1; t
     export SOURCE_DATE_EPOCH
 fi
 jobs=$(nproc)
+# The application's id: the desktop entry's and the AppStream metainfo's name.
+app_id=io.github.ostrevane.ostrevane
 
 # Moves a finished package into dist/ in one step, replacing older ones of
-# the same kind ($2 is their glob).
+# the same kind ($2 is their glob). The copy goes first to a file mktemp
+# makes, never to a name that something else may already hold.
 publish() {
-    local file=$1 pattern=$2
-    cp "$file" "dist/.$(basename "$file").tmp"
+    local file=$1 pattern=$2 temporary
+    temporary=$(mktemp "dist/.$(basename "$file").XXXXXX")
+    if ! cp "$file" "$temporary" || ! chmod 644 "$temporary"; then
+        rm -f "$temporary"
+        return 1
+    fi
     # shellcheck disable=SC2086
     rm -f dist/$pattern
-    mv "dist/.$(basename "$file").tmp" "dist/$(basename "$file")"
+    mv -T "$temporary" "dist/$(basename "$file")"
     echo "package.sh: dist/$(basename "$file")"
 }
 
+# The Debian package for this machine, or with `arm64` the cross-built one
+# (preset package-arm64), whose icons this machine's render tool draws.
 build_deb() {
+    local arch=${1:-$(dpkg --print-architecture)} preset=package icons=()
+    if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+        preset=package-$arch
+        cmake --preset lean >/dev/null
+        cmake --build --preset lean --target ostrevane-render -j "$jobs"
+        icons=(-DOSTREVANE_ICON_RENDER="$PWD/build/lean/tools/ostrevane-render")
+    fi
     # Debian's hardening flags, as a Debian build of the package would use.
+    # DEB_HOST_ARCH: the flags, and the libraries dpkg-shlibdeps reads the
+    # Depends from, are the package's architecture's.
+    export DEB_HOST_ARCH=$arch
     local cxxflags ldflags
     cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
     ldflags=$(dpkg-buildflags --get LDFLAGS)
-    cmake --preset package -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" \
-        -DCMAKE_EXE_LINKER_FLAGS="$ldflags -Wl,-z,now"
-    cmake --build --preset package -j "$jobs"
-    rm -rf build/package/cpack
-    (cd build/package && cpack -G DEB -B "$PWD/cpack")
+    cmake --preset "$preset" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" \
+        -DCMAKE_EXE_LINKER_FLAGS="$ldflags -Wl,-z,now" "${icons[@]}"
+    cmake --build --preset "$preset" -j "$jobs"
+    rm -rf "build/$preset/cpack"
+    (cd "build/$preset" && cpack -G DEB -B "$PWD/cpack")
+    unset DEB_HOST_ARCH
     local deb
-    deb=$(ls build/package/cpack/ostrevane_*.deb)
+    deb=$(ls "build/$preset"/cpack/ostrevane_*.deb)
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
+        { echo "package.sh: $deb is not for $arch" >&2; return 1; }
 
     echo "--- dpkg-deb --info and --contents"
     dpkg-deb --info "$deb"
@@ -64,13 +95,38 @@ build_deb() {
     local unpacked
     unpacked=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-deb.XXXXXX")
     dpkg-deb -x "$deb" "$unpacked"
-    if ! desktop-file-validate "$unpacked/usr/share/applications/ostrevane.desktop"; then
+    if ! desktop-file-validate "$unpacked/usr/share/applications/$app_id.desktop"; then
+        rm -rf "$unpacked"
+        return 1
+    fi
+    echo "desktop-file-validate: valid"
+    echo "--- appstreamcli validate"
+    # Warnings fail the package as errors do; pedantic notes are not shown.
+    if ! appstreamcli validate --no-net --no-color "$unpacked/usr/share/metainfo/$app_id.metainfo.xml"; then
         rm -rf "$unpacked"
         return 1
     fi
     rm -rf "$unpacked"
-    echo "desktop-file-validate: valid"
-    publish "$deb" 'ostrevane_*.deb'
+    [ ${#icons[@]} -eq 0 ] || same_files_as_native "$deb"
+    publish "$deb" "ostrevane_*_$arch.deb"
+}
+
+# A cross-built package holds the files of this machine's one in dist/ (when
+# there is one), with its own multiarch library folder.
+same_files_as_native() {
+    local deb=$1 native ours theirs
+    if ! native=$(ls dist/ostrevane_*_"$(dpkg --print-architecture)".deb 2>/dev/null); then
+        echo "note: no package for this machine in dist/ to compare $deb with"
+        return 0
+    fi
+    ours=$(dpkg-architecture -a "$(dpkg-deb -f "$deb" Architecture)" -qDEB_HOST_MULTIARCH 2>/dev/null)
+    theirs=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)
+    if ! diff <(dpkg-deb --contents "$native" | awk '{print $6}' | sed "s|/$theirs/|/$ours/|" | sort) \
+              <(dpkg-deb --contents "$deb" | awk '{print $6}' | sort); then
+        echo "package.sh: $deb does not hold the files of $native (< $native, > $deb)" >&2
+        return 1
+    fi
+    echo "same files as $native"
 }
 
 build_zip() {
@@ -90,6 +146,7 @@ project_version() {
 
 case "$what" in
     deb) build_deb ;;
+    arm64) build_deb arm64 ;;
     zip) build_zip ;;
     all) build_deb; build_zip ;;
 esac

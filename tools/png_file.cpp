@@ -201,34 +201,26 @@ bool WritePngFile(const std::string& path, int width, int height, const PngRowRe
         return false;
     }
 
-    std::string temporary = TemporaryPathFor(path);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        *error = std::strerror(errno);
+    OutputFile output;
+    if (!output.Open(path, error)) {
         return false;
     }
     ErrorContext context = {};
     errno = 0;
-    bool encoded =
-        Encode(file, width, height, readRows, indexed ? &palette : nullptr, &band, &row, &context);
+    bool encoded = Encode(output.stream(), width, height, readRows, indexed ? &palette : nullptr,
+                          &band, &row, &context);
     int writeError = errno;
-    bool failed = !encoded || std::ferror(file) != 0;
-    bool closed = std::fclose(file) == 0;
-    if (failed || !closed) {
+    if (!encoded) {
         // libpng reports a failed write as its own message; the system's
         // reason says more.
-        if (writeError != 0 && (!closed || std::strstr(context.message, "Write") != nullptr)) {
+        if (writeError != 0 && std::strstr(context.message, "Write") != nullptr) {
             *error = std::strerror(writeError);
-        } else if (!closed) {
-            *error = std::strerror(errno != 0 ? errno : EIO);
         } else {
             *error = context.message[0] != '\0' ? context.message : std::strerror(EIO);
         }
-        std::remove(temporary.c_str());
         return false;
     }
-
-    return MoveIntoPlace(temporary, path, error);
+    return output.Commit(error);
 }
 
 bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,

@@ -15,9 +15,9 @@ typedef std::function<bool(int first, int count, std::uint32_t* pixels)> PngRowR
 
 // Writes the image as a PNG: indexed, with the image's exact colours as the
 // palette and the fewest bits per pixel that hold them, when it has at most
-// 256 colours; RGB otherwise. The data goes to a temporary file beside
-// `path`, which then replaces `path`; on any failure the temporary file is
-// removed, `path` is untouched, and `error` says why.
+// 256 colours; RGB otherwise. `path` is written as tools/whole_file.h says:
+// a file is replaced whole, a device, FIFO or "-" written in place. On any
+// failure a file is left as it was, and `error` says why.
 bool WritePngFile(const std::string& path, int width, int height, const PngRowReader& readRows,
                   std::string* error);
 

@@ -16,6 +16,7 @@ namespace {
 struct Sink {
     std::FILE* file;
     bool failed;
+    int code;  // errno of the failed write
 };
 
 void WriteToSink(void* context, void* data, int size) {
@@ -23,6 +24,7 @@ void WriteToSink(void* context, void* data, int size) {
     if (!sink->failed && std::fwrite(data, 1, static_cast<std::size_t>(size), sink->file) !=
                              static_cast<std::size_t>(size)) {
         sink->failed = true;
+        sink->code = errno;
     }
 }
 
@@ -51,22 +53,16 @@ bool WritePngFile(const std::string& path, const std::vector<std::uint32_t>& pix
         rgb[3 * i + 2] = static_cast<unsigned char>(pixels[i]);
     }
 
-    std::string temporary = TemporaryPathFor(path);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        *error = std::strerror(errno);
+    OutputFile output;
+    if (!output.Open(path, error)) {
         return false;
     }
-    Sink sink{file, false};
+    Sink sink{output.stream(), false, 0};
     int encoded =
         stbi_write_png_to_func(WriteToSink, &sink, width, height, 3, rgb.data(), width * 3);
-    int writeError = sink.failed ? errno : 0;
-    bool closed = std::fclose(file) == 0;
-    if (!encoded || sink.failed || !closed) {
-        *error = !encoded ? "PNG encoding failed" : std::strerror(writeError ? writeError : EIO);
-        std::remove(temporary.c_str());
+    if (!encoded || sink.failed) {
+        *error = !encoded ? "PNG encoding failed" : std::strerror(sink.code != 0 ? sink.code : EIO);
         return false;
     }
-
-    return MoveIntoPlace(temporary, path, error);
+    return output.Commit(error);
 }

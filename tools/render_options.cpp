@@ -114,8 +114,11 @@ std::string RenderUsage() {
            "Draws the Ostrevane figure on an off-screen canvas of a screen's size.\n"
            "  --size WxH     screen size in pixels, each side 1 to 16384 (default 1024x768)\n"
            "  --scale S      pixels per figure unit, 0.1 to 1000 (default 11)\n"
-           "  --output FILE  PNG file to write (default ostrevane.png)\n"
+           "  --output FILE  PNG file to write (default ostrevane.png); '-' is the standard\n"
+           "                 output. A file is replaced whole, keeping its permissions; a\n"
+           "                 device or FIFO (/dev/null, NUL) is written where it is\n"
            "  --lines        print the drawn lines, one 'x0 y0 x1 y1' per line, instead\n"
            "  --help         show this text\n"
-           "Exit status: 0 done, 1 the canvas or the file could not be made, 2 bad usage.\n";
+           "Exit status: 0 done, 1 the canvas or the output could not be made or written,\n"
+           "2 bad usage.\n";
 }

@@ -14,8 +14,9 @@
 // WM_DELETE_WINDOW, waits for the program to end, and reads its peak
 // resident memory from the kernel.
 //
-// Prints one line per run and a summary per program, NAME being the program
-// and its arguments joined by ':':
+// Prints one line per run (ending with the start and the frame's time on the
+// steady clock, CLOCK_MONOTONIC seconds) and a summary per program, NAME
+// being the program and its arguments joined by ':':
 //   program NAME median_ms M min_ms A max_ms B peak_rss_kib_median R peak_rss_kib_max S
 // Exit status: 0 done, 1 a run failed (reason on stderr), 2 bad usage.
 #include <X11/Xlib.h>
@@ -49,6 +50,10 @@ struct Run {
     double milliseconds = 0;
     double firstDamageMilliseconds = 0;
     long peakRssKib = 0;
+    // The run's start and first whole frame on the steady clock (Linux's
+    // CLOCK_MONOTONIC), for matching with what others saw meanwhile.
+    double startSeconds = 0;
+    double frameSeconds = 0;
 };
 
 // Which pixels of a window drawing has reached so far.
@@ -224,9 +229,12 @@ bool RunOnce(Display* display, Program& program, std::string* error) {
     run.firstDamageMilliseconds =
         std::chrono::duration<double, std::milli>(firstDamage - start).count();
     run.peakRssKib = peak;
+    run.startSeconds = std::chrono::duration<double>(start.time_since_epoch()).count();
+    run.frameSeconds = std::chrono::duration<double>(firstFrame.time_since_epoch()).count();
     program.runs.push_back(run);
-    std::printf("run %s %.3f ms (first drawing %.3f ms) %ld KiB\n", program.Name().c_str(),
-                run.milliseconds, run.firstDamageMilliseconds, peak);
+    std::printf("run %s %.3f ms (first drawing %.3f ms) %ld KiB start_s %.6f frame_s %.6f\n",
+                program.Name().c_str(), run.milliseconds, run.firstDamageMilliseconds, peak,
+                run.startSeconds, run.frameSeconds);
     std::fflush(stdout);
     return true;
 }

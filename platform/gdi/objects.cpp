@@ -11,24 +11,17 @@ namespace gdi {
 
 namespace {
 
-// Handle layout: bits 0-3 kind, bits 4-23 slot index, the rest a generation
-// that changes whenever the slot is reused.
-const unsigned kKindBits = 4;
-const unsigned kIndexBits = 20;
-const std::uintptr_t kKindMask = (std::uintptr_t(1) << kKindBits) - 1;
-const std::uintptr_t kIndexMask = (std::uintptr_t(1) << kIndexBits) - 1;
-const unsigned kGenerationShift = kKindBits + kIndexBits;
+using table::kGenerationShift;
+using table::kIndexBits;
+using table::kIndexMask;
+using table::kKindBits;
+using table::kKindMask;
+using table::Slot;
 const std::uintptr_t kGenerationMask = ~std::uintptr_t(0) >> kGenerationShift;
 const std::size_t kMaxSlots = std::size_t(1) << kIndexBits;
 // Freed slots wait in line this long before reuse, so that a stale handle
 // stays invalid for a while even if generations were to repeat.
 const std::size_t kReuseDelay = 1024;
-
-struct Slot {
-    std::unique_ptr<Object> object;
-    Kind kind = Kind::None;
-    std::uintptr_t generation = 1;
-};
 
 // Stock slots, in GetStockObject order; slot 0 is never used.
 const int kStockCount = 9;
@@ -56,6 +49,11 @@ public:
         bitmap->bitsPerPixel = 1;
         bitmap->pixels.reset(AllocatePixelMemory(1));
         Place(kDefaultBitmapSlot, std::move(bitmap), Kind::Bitmap);
+        Publish();
+    }
+    ~Table() {
+        table::slots = nullptr;
+        table::size = 0;
     }
 
     HGDIOBJ Add(std::unique_ptr<Object> object, Kind kind) {
@@ -66,6 +64,7 @@ public:
         } else if (slots_.size() < kMaxSlots) {
             index = slots_.size();
             slots_.emplace_back();
+            Publish();
         } else {
             return nullptr;
         }
@@ -115,6 +114,12 @@ public:
     Slot& At(std::size_t index) { return slots_[index]; }
 
 private:
+    // Where the inline lookups find the slots.
+    void Publish() {
+        table::slots = slots_.data();
+        table::size = slots_.size();
+    }
+
     void Place(std::size_t index, std::unique_ptr<Object> object, Kind kind) {
         slots_[index].object = std::move(object);
         slots_[index].kind = kind;
@@ -154,10 +159,15 @@ HGDIOBJ Register(std::unique_ptr<Object> object, Kind kind) {
     return TheTable().Add(std::move(object), kind);
 }
 
-Object* Lookup(const void* handle, Kind kind) {
+namespace table {
+Slot* slots = nullptr;
+std::size_t size = 0;
+
+Object* LookupMakingTable(const void* handle, Kind kind) {
     Slot* slot = TheTable().Find(handle);
     return slot != nullptr && slot->kind == kind ? slot->object.get() : nullptr;
 }
+}  // namespace table
 
 Kind KindOf(const void* handle) {
     Slot* slot = TheTable().Find(handle);

@@ -50,6 +50,12 @@ struct Bitmap : Object {
     // Every pixel is still 0, as the bitmap was made: filling with black
     // then writes nothing, and untouched memory takes no space.
     bool zeroed = false;
+    // Outside this rectangle every pixel is still 0, as the bitmap was made:
+    // the bounds of all that was drawn on it. `writing` is set from a
+    // write's PrepareTarget to its NotifyChanged; a write that never
+    // reports its area makes the bounds the whole bitmap.
+    RECT written = {0, 0, 0, 0};
+    bool writing = false;
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;
@@ -85,8 +91,48 @@ struct Dc : Object {
 // full.
 HGDIOBJ Register(std::unique_ptr<Object> object, Kind kind);
 
+// The handle table's slots, read by the lookups below, which every drawing
+// call makes: inline, as they run tens of thousands of times for a figure.
+namespace table {
+// Handle layout: bits 0-3 kind, bits 4-23 slot index, the rest a generation
+// that changes whenever the slot is reused.
+const unsigned kKindBits = 4;
+const unsigned kIndexBits = 20;
+const std::uintptr_t kKindMask = (std::uintptr_t(1) << kKindBits) - 1;
+const std::uintptr_t kIndexMask = (std::uintptr_t(1) << kIndexBits) - 1;
+const unsigned kGenerationShift = kKindBits + kIndexBits;
+
+struct Slot {
+    std::unique_ptr<Object> object;
+    Kind kind = Kind::None;
+    std::uintptr_t generation = 1;
+};
+// The slots as they stand (null until the table is first used), kept
+// current by the table as it grows.
+extern Slot* slots;
+extern std::size_t size;
+// Lookup for the first use: makes the table.
+Object* LookupMakingTable(const void* handle, Kind kind);
+}  // namespace table
+
 // The live object of the given kind behind `handle`, or null.
-Object* Lookup(const void* handle, Kind kind);
+inline Object* Lookup(const void* handle, Kind kind) {
+    if (table::slots == nullptr) {
+        return table::LookupMakingTable(handle, kind);
+    }
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+    const std::size_t index = (value >> table::kKindBits) & table::kIndexMask;
+    if (index == 0 || index >= table::size) {
+        return nullptr;
+    }
+    const table::Slot& slot = table::slots[index];
+    if (slot.object == nullptr || slot.kind != kind ||
+        static_cast<std::uintptr_t>(kind) != (value & table::kKindMask) ||
+        slot.generation != (value >> table::kGenerationShift)) {
+        return nullptr;
+    }
+    return slot.object.get();
+}
 Kind KindOf(const void* handle);
 
 template <typename T>

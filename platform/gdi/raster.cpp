@@ -107,6 +107,12 @@ void PrepareTarget(const Target& target) {
         OwnSurfacePixels(target.surface);
     }
     if (target.bitmap != nullptr) {
+        Bitmap& bitmap = *target.bitmap;
+        if (bitmap.writing) {
+            // The last write's area was never reported.
+            bitmap.written = RECT{0, 0, bitmap.width, bitmap.height};
+        }
+        bitmap.writing = true;
         target.bitmap->zeroed = false;
         if (!target.bitmap->viewers.empty()) {
             ReleaseViewers(target.bitmap);
@@ -137,6 +143,18 @@ Source ReadSource(const Dc& dc) {
 }
 
 void NotifyChanged(const Target& target, const RECT& area) {
+    if (target.bitmap != nullptr) {
+        Bitmap& bitmap = *target.bitmap;
+        bitmap.writing = false;
+        if (area.left < area.right && area.top < area.bottom) {
+            RECT& written = bitmap.written;
+            written = written.left < written.right && written.top < written.bottom
+                          ? RECT{std::min(written.left, area.left), std::min(written.top, area.top),
+                                 std::max(written.right, area.right),
+                                 std::max(written.bottom, area.bottom)}
+                          : area;
+        }
+    }
     if (target.surface != nullptr && target.surface->changed != nullptr && area.left < area.right &&
         area.top < area.bottom) {
         target.surface->changed(target.surface->context, area);

@@ -58,7 +58,8 @@ void ReleaseViewers(Bitmap* bitmap);
 void StopShowing(Surface* surface);
 
 // Tells the surface of `target`, if any, that `area` (already clipped to it)
-// changed. May call out of the graphics layer.
+// changed, and adds it to the written bounds of a bitmap target. Every write
+// ends with it. May call out of the graphics layer.
 void NotifyChanged(const Target& target, const RECT& area);
 
 std::uint32_t PixelFromRgb(COLORREF rgb);

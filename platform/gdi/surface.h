@@ -45,12 +45,23 @@ struct Surface {
     HBITMAP viewOf = nullptr;
     bool fillPending = false;
     std::uint32_t fillValue = 0;
+    // While `view` is set: outside this rectangle (surface coordinates)
+    // every pixel shown is 0, black, and need not be read. Empty when all
+    // of it is.
+    RECT viewWritten = {0, 0, 0, 0};
 };
 
 // Row `y` of what the surface shows, `width` pixels.
 inline const std::uint32_t* SurfaceRow(const Surface& surface, int y) {
     return surface.view != nullptr ? surface.view + static_cast<std::size_t>(y) * surface.viewStride
                                    : surface.pixels + static_cast<std::size_t>(y) * surface.width;
+}
+
+// The part of the surface whose pixels may be other than 0 (black): the
+// whole surface, or less where it shows a bitmap that is black outside it.
+inline RECT SurfaceInk(const Surface& surface) {
+    return surface.view != nullptr ? surface.viewWritten
+                                   : RECT{0, 0, surface.width, surface.height};
 }
 
 // Pixels from one row to the next in SurfaceRow.

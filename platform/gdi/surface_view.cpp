@@ -21,6 +21,7 @@ void StopShowing(Surface* surface) {
     surface->view = nullptr;
     surface->viewStride = 0;
     surface->viewOf = nullptr;
+    surface->viewWritten = RECT{0, 0, 0, 0};
 }
 
 void ShowBitmapPart(Surface* surface, HBITMAP handle, Bitmap* bitmap, const std::uint32_t* view,
@@ -30,6 +31,16 @@ void ShowBitmapPart(Surface* surface, HBITMAP handle, Bitmap* bitmap, const std:
     surface->view = view;
     surface->viewStride = stride;
     surface->viewOf = handle;
+    // The bitmap's written bounds, moved to where the surface shows it.
+    const std::size_t offset = static_cast<std::size_t>(view - bitmap->pixels.get());
+    const LONG left = static_cast<LONG>(offset % stride);
+    const LONG top = static_cast<LONG>(offset / stride);
+    RECT written = bitmap->writing ? RECT{0, 0, bitmap->width, bitmap->height} : bitmap->written;
+    written = RECT{std::max<LONG>(written.left - left, 0), std::max<LONG>(written.top - top, 0),
+                   std::min<LONG>(written.right - left, surface->width),
+                   std::min<LONG>(written.bottom - top, surface->height)};
+    surface->viewWritten =
+        written.left < written.right && written.top < written.bottom ? written : RECT{0, 0, 0, 0};
     bitmap->viewers.push_back(surface);
 }
 

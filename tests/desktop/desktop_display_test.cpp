@@ -1,5 +1,5 @@
-// Which display the desktop entry point opens, and how the Wayland display
-// turns what a compositor says into sizes.
+// Which display the desktop entry point opens, how the Wayland display
+// turns what a compositor says into sizes, and how its two buffers keep up.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 
 #include "platform/backends/desktop/display_choice.h"
 #if OSTREVANE_HAVE_WAYLAND
+#include "platform/backends/wayland/shm_buffers.h"
 #include "platform/backends/wayland/wayland_backend.h"
 #endif
 #if OSTREVANE_HAVE_APPKIT
@@ -116,6 +117,54 @@ TEST(WaylandSizesTest, OutputsInLogicalPixels) {
     EXPECT_EQ(h, 0);
     LogicalOutputSize(0, 0, -800, 600, 0, 1, &w, &h);
     EXPECT_EQ(w, 0);
+}
+// Two partial updates in a row: each buffer, chosen again, gets what the
+// other one showed meanwhile as well as the new damage.
+TEST(WaylandShmBuffersTest, EachBufferCatchesUpWithTheOther) {
+    using namespace platform::wayland;
+    const int w = 8;
+    const int h = 6;
+    std::vector<std::uint32_t> shown(w * h, 0x111111);
+    std::vector<std::uint32_t> memory[kBuffersPerWindow] = {std::vector<std::uint32_t>(w * h),
+                                                            std::vector<std::uint32_t>(w * h)};
+    platform::Surface source;
+    source.pixels = shown.data();
+    source.width = w;
+    source.height = h;
+    ShmBuffer buffers[kBuffersPerWindow];
+    ShmBuffer* before = nullptr;
+    for (const RECT& area :
+         {RECT{0, 0, w, h}, RECT{1, 1, 3, 3}, RECT{4, 2, 7, 5}, RECT{0, 5, 2, 6}}) {
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            for (LONG x = area.left; x < area.right; ++x) {
+                shown[y * w + x] += 0x010203;
+            }
+        }
+        ShmBuffer* chosen = PickBuffer(buffers, w, h);
+        ASSERT_NE(chosen, nullptr);
+        if (chosen->pixels == nullptr) {
+            chosen->pixels = memory[chosen - buffers].data();
+            chosen->width = w;
+            chosen->height = h;
+        }
+        FillBuffer(buffers, chosen, source, area);
+        for (int i = 0; i < w * h; ++i) {
+            ASSERT_EQ(chosen->pixels[i], shown[i] | 0xFF000000u) << "pixel " << i;
+        }
+        // The compositor holds the buffer it shows, and releases the other.
+        chosen->busy = true;
+        EXPECT_NE(chosen, before);
+        if (before != nullptr) {
+            before->busy = false;
+        }
+        before = chosen;
+    }
+    // Both held: nothing to fill. Another size: both dropped, one to make.
+    buffers[0].busy = buffers[1].busy = true;
+    EXPECT_EQ(PickBuffer(buffers, w, h), nullptr);
+    ShmBuffer* resized = PickBuffer(buffers, w + 1, h);
+    ASSERT_NE(resized, nullptr);
+    EXPECT_EQ(resized->pixels, nullptr);
 }
 #endif
 

@@ -17,8 +17,9 @@ Cases:
                      one line naming the compositor, within a second
   weston-no-xdg-shell
                      weston's fullscreen shell (no xdg_wm_base), and a copy
-                     of the program without its Wayland module: one line and
-                     exit code 1 without X; with an X server, the window
+                     of the program without its Wayland module or with one
+                     of another build (--other-module): one line and exit
+                     code 1 without X; with an X server, the window
                      opens there
   xwayland-lost      the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
@@ -29,6 +30,10 @@ Cases:
                      doubled by sway
   sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
                      hidden and shown again, maximised, restored, minimised
+  sway-chars         tests/e2e/window_rect_reporter (--reporter) on sway:
+                     the WM_CHARs of typed characters, the last one too, of
+                     a dead key, and of a held key at sway's repeat rate and
+                     delay
   sway-window WxH    sway tiles the window: the client area shows the
                      canvas at the size sway gives it, also after typed
                      keys (wtype); floated and resized
@@ -46,7 +51,8 @@ import tempfile
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png, require_tools,
+                           wait_for_match, wait_until)
 
 TITLE = e2e.TITLE
 # The unprivileged account sway runs as (sway refuses root).
@@ -66,14 +72,6 @@ focus-animation=none
 """
 
 
-def crop(image, x, y, width, height):
-    iw, ih, rows = image
-    check(x >= 0 and y >= 0 and x + width <= iw and y + height <= ih,
-          "window %dx%d at (%d, %d) is not inside the %dx%d screenshot"
-          % (width, height, x, y, iw, ih))
-    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
-
-
 def runtime_processes(runtime_dir):
     """Processes whose environment names `runtime_dir` as XDG_RUNTIME_DIR."""
     wanted = b"XDG_RUNTIME_DIR=" + runtime_dir.encode()
@@ -90,7 +88,7 @@ def runtime_processes(runtime_dir):
     return found
 
 
-class Compositor:
+class Compositor(e2e.Closing):
     """A compositor in a process group and runtime folder of its own, and
     the programs started on it."""
 
@@ -156,14 +154,13 @@ class Compositor:
         self.process = subprocess.Popen(self.command(argv, env), env=env, stdout=self.log,
                                         stderr=subprocess.STDOUT, start_new_session=True,
                                         cwd=self.runtime_dir)
-        deadline = time.monotonic() + 15
-        while self.find_socket() is None:
-            check(self.process.poll() is None,
-                  "%s exited at start (code %s): %s"
+
+        def socket():
+            check(self.process.poll() is None, "%s exited at start (code %s): %s"
                   % (argv[0], self.process.returncode, self.log_tail()))
-            check(time.monotonic() < deadline, "%s made no socket within 15 s" % argv[0])
-            time.sleep(0.05)
-        self.socket = self.find_socket()
+            return self.find_socket()
+
+        self.socket = wait_until(argv[0], socket, "made no socket within 15 s", 15)
 
     def find_socket(self):
         """The compositor's socket: the name asked for, or the one it chose
@@ -250,13 +247,7 @@ class Compositor:
 
 
 def wait_exit_checked(process, timeout, want_code, what):
-    started = time.monotonic()
-    code = e2e.wait_exit(process, timeout)
-    elapsed = time.monotonic() - started
-    check(code is not None, "the program was still running %.1f s after %s" % (timeout, what))
-    stderr = process.stderr.read().decode(errors="replace")
-    check(code == want_code, "exit code %d after %s (stderr: %r)" % (code, what, stderr))
-    return stderr, elapsed
+    return e2e.expect_exit(process, timeout, want_code, "after " + what)
 
 
 # --- weston ------------------------------------------------------------------
@@ -281,14 +272,10 @@ def start_weston(workdir, size, options=()):
 
 def weston_window_title(compositor, timeout=10):
     """Waits for the program's toplevel in weston's scene graph."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = compositor.run(["timeout", "2", "weston-debug", "scene-graph"], timeout=5)
-        if "top-level window '%s'" % TITLE in result.stdout:
-            return
-        check(time.monotonic() < deadline,
-              "no toplevel '%s' in weston's scene graph within %d s" % (TITLE, timeout))
-        time.sleep(0.1)
+    wait_until("no toplevel '%s' in weston's scene graph" % TITLE,
+               lambda: "top-level window '%s'" % TITLE in compositor.run(
+                   ["timeout", "2", "weston-debug", "scene-graph"], timeout=5).stdout,
+               "not within %d s" % timeout, timeout, 0.1)
 
 
 def weston_screenshot(compositor, workdir):
@@ -328,21 +315,20 @@ def weston_window_case(args, workdir, size):
     try:
         # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
         # itself. The command line is ignored, whatever it holds.
-        program = compositor.spawn_program(args.program)
+        program = compositor.spawn_program(args.runner + [args.program])
         weston_window_title(compositor)
         # weston leaves the size to the client: 3/4 of the output.
         want = (size[0] * 3 // 4, size[1] * 3 // 4)
-        deadline = time.monotonic() + 5
-        while True:
+
+        def client_area():
+            nonlocal shot
             shot = weston_screenshot(compositor, workdir)
             check(shot[:2] == size, "screenshot is %dx%d" % shot[:2])
-            found = find_client_area(shot, expected, want)
-            if found is not None:
-                break
-            check(time.monotonic() < deadline, "weston %dx%d: no %dx%d client area showing the "
-                  "canvas in the screenshot" % (size + want))
-            time.sleep(0.1)
-        x, y = found
+            return find_client_area(shot, expected, want)
+
+        shot = None
+        x, y = wait_until("weston %dx%d" % size, client_area, "no %dx%d client area showing the "
+                          "canvas in the screenshot" % want, 5, 0.1)
         w, h = want
         # weston draws no decorations: libdecor's frame and caption must be
         # there, above the client area, where the desktop would show.
@@ -407,6 +393,16 @@ def weston_no_xdg_shell_case(args, workdir):
         check(result.returncode == 1 and len(lines) == 1 and "ostrevane-wayland.so" in lines[0],
               "no module, no X: exit code %d, stderr %r" % (result.returncode, result.stderr))
         print("ok - no Wayland module, no X: %s" % lines[0])
+        # Nor can it with a module of another build, which it must not call.
+        if args.other_module is not None:
+            module = os.path.join(alone, "ostrevane-wayland.so")
+            shutil.copy(args.other_module, module)
+            result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
+            os.unlink(module)
+            check(result.returncode == 1 and "from another build" in result.stderr,
+                  "module of another build: exit code %d, stderr %r"
+                  % (result.returncode, result.stderr))
+            print("ok - a Wayland module of another build, no X: %s" % result.stderr.strip())
 
         session.start_xvfb()
         env["DISPLAY"] = session.display
@@ -434,11 +430,9 @@ def xwayland_lost_case(args, workdir):
     for how in (signal.SIGTERM, signal.SIGKILL):
         compositor = start_weston(workdir, (640, 480), ["--xwayland"])
         try:
-            deadline = time.monotonic() + 10
-            while "listening on display :" not in compositor.log_tail(None):
-                check(time.monotonic() < deadline, "weston announced no X display: "
-                      + compositor.log_tail())
-                time.sleep(0.05)
+            wait_until("weston announced no X display",
+                       lambda: "listening on display :" in compositor.log_tail(None),
+                       compositor.log_tail, 10)
             log = compositor.log_tail(None)
             display = log[log.index("listening on display :") + 21:].split()[0]
             program = compositor.spawn_program(args.program,
@@ -473,7 +467,7 @@ def sway_user():
     return pwd.getpwnam(SWAY_USER)
 
 
-class Sway:
+class Sway(e2e.Closing):
     def __init__(self, workdir, size):
         require_tools("sway", "swaymsg", "grim", "wtype", "runuser", "useradd")
         if os.geteuid() != 0:
@@ -499,15 +493,10 @@ class Sway:
     def start(self, config):
         self.compositor.start(["sway", "-c", config], self.extra)
         # sway names its IPC socket after its user and process.
-        deadline = time.monotonic() + 10
-        while True:
-            names = [name for name in os.listdir(self.compositor.runtime_dir)
-                     if name.startswith("sway-ipc.") and name.endswith(".sock")]
-            if names:
-                break
-            check(time.monotonic() < deadline, "sway made no IPC socket within 10 s: "
-                  + self.compositor.log_tail())
-            time.sleep(0.05)
+        names = wait_until("sway made no IPC socket within 10 s", lambda: [
+            name for name in os.listdir(self.compositor.runtime_dir)
+            if name.startswith("sway-ipc.") and name.endswith(".sock")],
+            self.compositor.log_tail, 10)
         self.extra["SWAYSOCK"] = os.path.join(self.compositor.runtime_dir, names[0])
 
     def msg(self, *argv, all_must_succeed=True):
@@ -529,6 +518,17 @@ class Sway:
                 return node
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
+
+    def wait_window(self, program, title=TITLE, timeout=10):
+        """The program's node in sway's tree, once it is there; fails if the
+        program ends first."""
+        def shown():
+            if program.poll() is not None:
+                raise Failure("the program ended (code %d) with no window in sway's tree: %s" % (
+                    program.returncode, program.stderr.read().decode(errors="replace").strip()))
+            return self.window(title)
+
+        return wait_until("sway's tree", shown, "no window '%s'" % title, timeout)
 
     def type_keys(self):
         """Text, special keys and shortcuts through wtype's virtual keyboard
@@ -552,21 +552,20 @@ class Sway:
     def expect_picture(self, what, expected, size_ok=None, timeout=5.0):
         """Waits until the window (of a size that size_ok(w, h) accepts,
         if given) shows the canvas."""
-        deadline = time.monotonic() + timeout
-        while True:
+        size = [None]
+
+        def difference():
             node = self.window()
             check(node is not None, "%s: the window is gone from sway's tree" % what)
             rect, inner = node["rect"], node["window_rect"]
             x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-            w, h = inner["width"], inner["height"]
+            w, h = size[0] = inner["width"], inner["height"]
             if size_ok is not None and not size_ok(w, h):
-                difference = "client area %dx%d" % (w, h)
-            else:
-                difference = first_difference(crop(self.screenshot(), x, y, w, h), expected)
-            if difference is None:
-                return w, h
-            check(time.monotonic() < deadline, "%s: %s" % (what, difference))
-            time.sleep(0.1)
+                return "client area %dx%d" % (w, h)
+            return first_difference(crop(self.screenshot(), x, y, w, h), expected)
+
+        wait_for_match(what, difference, timeout)
+        return size[0]
 
     def close(self):
         self.compositor.close()
@@ -577,13 +576,7 @@ def sway_window_case(args, workdir, size):
     sway = Sway(workdir, size)
     try:
         program = sway.compositor.spawn_program(args.program)
-        deadline = time.monotonic() + 10
-        while sway.window() is None:
-            if program.poll() is not None:
-                raise Failure("the program ended at start (code %d): %s" % (
-                    program.returncode, program.stderr.read().decode(errors="replace").strip()))
-            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % TITLE)
-            time.sleep(0.1)
+        sway.wait_window(program)
         w, h = sway.expect_picture("tiled", expected)
         print("ok - sway %dx%d: tiled window %dx%d shows the canvas" % (size + (w, h)))
 
@@ -626,30 +619,14 @@ def sway_show_states_case(args, workdir):
     sway = Sway(workdir, (800, 600))
     try:
         program = sway.compositor.spawn_program(args.states)
-        deadline = time.monotonic() + 10
-        while sway.window(title) is None:
-            if program.poll() is not None:
-                raise Failure("show_states ended at start: %s"
-                              % program.stderr.read().decode(errors="replace").strip())
-            check(time.monotonic() < deadline, "no window '%s' in sway's tree" % title)
-            time.sleep(0.1)
+        sway.wait_window(program, title)
         time.sleep(0.3)
         for key in "hmrnhmrh":
             # The seat has a keyboard only while wtype runs: it waits for
             # the program to take it before pressing the key.
             result = sway.compositor.run(["wtype", "-s", "300", key], extra_env=sway.extra)
             check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
-            deadline = time.monotonic() + 5
-            while True:
-                if program.poll() is not None:
-                    raise Failure("after '%s' the program ended with %s: %s" % (
-                        key, program.returncode,
-                        program.stderr.read().decode(errors="replace").strip()))
-                node = sway.window(title)
-                if node is not None:
-                    break
-                check(time.monotonic() < deadline, "after '%s' the window did not come back" % key)
-                time.sleep(0.05)
+            sway.wait_window(program, title, 5)
             time.sleep(0.3)
         node = sway.window(title)
         rect, inner = node["rect"], node["window_rect"]
@@ -667,6 +644,49 @@ def sway_show_states_case(args, workdir):
         sway.close()
 
 
+def sway_chars_case(args, workdir):
+    """é, €, ß and Ω typed with wtype become the WM_CHARs e9 80 df 3f (Ω is
+    not in Windows-1252), a dead acute and e one e9; a held key repeats after sway's repeat_delay at
+    its repeat_rate, and not at all with repeat_rate 0."""
+    from window_manager_cases import wait_until
+    check(args.reporter is not None, "--reporter is needed")
+    title = "Typed characters"
+    sway = Sway(workdir, (800, 600))
+    try:
+        program = sway.compositor.spawn_program([args.reporter, title])
+        wait_until("the window", lambda: sway.window(title) is not None,
+                   lambda: "no window '%s' in sway's tree" % title, timeout=10)
+        os.set_blocking(program.stdout.fileno(), False)
+        chars = []
+
+        def typed(*argv):
+            del chars[:]
+            result = sway.compositor.run(["wtype", "-s", "300"] + list(argv), extra_env=sway.extra)
+            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
+            time.sleep(0.3)
+            output = program.stdout.read() or b""
+            chars.extend(line.split()[1].decode() for line in output.splitlines()
+                         if line.startswith(b"char "))
+            return chars
+        # A dead key and the key it composes with type one character.
+        for argv, want in ((["\u00e9\u20ac\u00df\u03a9"], ["e9", "80", "df", "3f"]),
+                           (["-k", "dead_acute", "-k", "e"], ["e9"])):
+            check(typed(*argv) == want, "typed %s, got the WM_CHARs %s" % (argv, chars))
+            print("ok - sway: %s typed are the WM_CHARs %s" % (" ".join(argv), " ".join(want)))
+        # Held 1.5 s: the first character, then one every 25 ms after 200 ms
+        # (53 in all); 0 repeats none.
+        for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
+            sway.msg("input", "type:keyboard", "repeat_delay", "200")
+            sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
+            count = len(typed("-P", "a", "-s", "1500", "-p", "a"))
+            check(fewest <= count <= most and set(chars) == {"61"},
+                  "'a' held 1.5 s at repeat_rate %d: %s" % (rate, chars))
+            print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d 'a's" % (rate, count))
+        sway.msg('[title="^%s$"]' % title, "kill")
+        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+    finally:
+        sway.close()
+
 def sway_scaled_case(args, workdir, size):
     """On an output of `size` pixels at scale 2 the program draws for the
     logical size (half of it each way), at scale 1, and sway doubles every
@@ -677,31 +697,33 @@ def sway_scaled_case(args, workdir, size):
     try:
         sway.msg("output", "HEADLESS-1", "scale", "2")
         program = sway.compositor.spawn_program(args.program)
-        deadline = time.monotonic() + 10
-        while True:
-            node = sway.window()
-            if node is not None:
-                rect, inner = node["rect"], node["window_rect"]
-                x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-                w, h = inner["width"], inner["height"]
-                width, height, rows = sway.screenshot()
-                check((width, height) == size, "screenshot is %dx%d" % (width, height))
-                difference = None
-                for phase in (0, 1):
-                    sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
-                                                                   6 * (x + i) + 3 * phase + 3]
-                                        for i in range(w)) for j in range(h)]
-                    difference = difference or first_difference((w, h, sampled), expected)
-                if difference is None:
-                    break
+
+        def difference():
+            nonlocal w, h
             check(program.poll() is None, "the program ended at start")
-            check(time.monotonic() < deadline, "scale 2: %s" % (
-                difference if node is not None else "no window"))
-            time.sleep(0.1)
+            node = sway.window()
+            if node is None:
+                return "no window"
+            rect, inner = node["rect"], node["window_rect"]
+            x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
+            w, h = inner["width"], inner["height"]
+            width, height, rows = sway.screenshot()
+            check((width, height) == size, "screenshot is %dx%d" % (width, height))
+            difference = None
+            for phase in (0, 1):
+                sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
+                                                               6 * (x + i) + 3 * phase + 3]
+                                    for i in range(w)) for j in range(h)]
+                difference = difference or first_difference((w, h, sampled), expected)
+            return difference
+
+        w = h = None
+        wait_for_match("scale 2", difference, 10)
         print("ok - sway %dx%d at scale 2: the %dx%d client area shows the %dx%d canvas, each "
               "pixel doubled" % (size + (w, h) + logical))
         sway.msg('[title="^%s$"]' % TITLE, "kill")
-        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        stderr, _ = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
+        check(stderr == "", "unexpected stderr: %r" % stderr)
     finally:
         sway.close()
 
@@ -719,6 +741,8 @@ def run(args, workdir, case, size):
         sway_scaled_case(args, workdir, size)
     elif case == "sway-show-states":
         sway_show_states_case(args, workdir)
+    elif case == "sway-chars":
+        sway_chars_case(args, workdir)
     elif case == "sway-window":
         sway_window_case(args, workdir, size)
     else:

@@ -9,12 +9,18 @@ chromedriver (Selenium) and the DevTools protocol.
                pixel, as does a screenshot of the page, which has no other
                pure red pixel; the same after typing, dragging the title bar,
                dragging the corner smaller and larger, and resizing the
-               viewport; the close button ends the program and the page
-               reports exit code 0; the browser logs no error
+               viewport; keys reach the program while the client area has
+               the focus, which Shift+Tab moves to the close button and Tab
+               brings back; the close button ends the program and the page
+               reports exit code 0; axe-core finds nothing wrong with the
+               page, running or ended; the browser logs no error
   web-dense WxH
                with a WxH viewport at two device pixels per CSS pixel the
                program still sees a WxH screen; the canvas holds the same
-               pixels, and the screenshot shows each as a 2x2 block
+               pixels, and the screenshot shows each as a 2x2 block;
+               Shift+Tab, Enter ends the program with exit code 0
+  web-chars    é, €, ß and Ω typed at window_rect_reporter's page become the
+               WM_CHARs e9 80 df 3f (Windows-1252, '?' for what it lacks)
   web-fallbacks
                a page whose program script or WebAssembly module is missing,
                and a browser without WebAssembly, each say so in one line
@@ -25,12 +31,12 @@ import base64
 import functools
 import http.server
 import os
+import re
 import shutil
-import subprocess
 import threading
-import time
 
-from ostrevane_e2e import Failure, Skip, check, first_difference, read_png, require_tools
+from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png,
+                           render_expected, require_tools, wait_for_match, wait_until)
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -67,6 +73,16 @@ const c = canvas.getBoundingClientRect();
 return {x: c.left, y: c.top, width: c.width, height: c.height,
         caption: frame.querySelector('.caption').textContent,
         viewport: [window.innerWidth, window.innerHeight]};
+"""
+
+
+# axe-core's checks of the page (its script already in the page): the rules
+# that fail, with the elements they fail on.
+RUN_AXE = """
+const done = arguments[arguments.length - 1];
+axe.run(document).then(
+    r => done(r.violations.map(v => v.id + ' (' + v.nodes.map(n => n.target.join(' ')) + ')')),
+    e => done(['axe-core failed: ' + e]));
 """
 
 
@@ -130,19 +146,28 @@ class Browser:
         return self.driver.execute_script(script, *args)
 
     def wait_for(self, what, condition, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() >= deadline:
-                raise Failure("%s within %.0f s" % (what, timeout))
-            time.sleep(0.05)
+        return wait_until(what, condition, "not within %.0f s" % timeout, timeout)
 
     def state(self):
         return self.js("return [document.documentElement.dataset.state || '',"
                        " document.getElementById('status').textContent,"
                        " document.documentElement.dataset.exitCode];")
+
+    def focused(self):
+        return self.js("return document.activeElement.className;")
+
+    def shift_tab(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        ActionChains(self.driver).key_down(Keys.SHIFT).send_keys(Keys.TAB).key_up(
+            Keys.SHIFT).perform()
+
+    def expect_accessible(self, what, axe):
+        with open(axe, encoding="utf-8") as f:
+            self.js("const s = document.createElement('script'); s.textContent = arguments[0];"
+                    " document.head.appendChild(s);", f.read())
+        violations = self.driver.execute_async_script(RUN_AXE)
+        check(violations == [], "%s: axe-core finds %s" % (what, "; ".join(violations)))
 
     def errors(self):
         return [entry["message"] for entry in self.driver.get_log("browser")
@@ -155,6 +180,11 @@ class Browser:
             pass
 
 
+def require_file(path, how):
+    if not path or not os.path.isfile(path):
+        raise (Failure if os.environ.get("CI") == "true" else Skip)("no %s: %s" % (path, how))
+
+
 def canvas_image(browser):
     result = browser.js(READ_CANVAS)
     check(result is not None, "the page has no canvas")
@@ -162,11 +192,6 @@ def canvas_image(browser):
     pixels = base64.b64decode(data)
     rows = [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
     return width, height, rows
-
-
-def crop(image, x, y, width, height):
-    _, _, rows = image
-    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
 
 
 def count_red(image):
@@ -184,18 +209,17 @@ class WebCase:
     def expect_canvas(self, what, expected, size, timeout=5.0):
         """Waits until the canvas is `size` and shows the expected picture at
         its top left, white beyond it."""
-        deadline = time.monotonic() + timeout
-        while True:
+        image = None
+
+        def difference():
+            nonlocal image
             image = canvas_image(self.browser)
             if image[:2] != size:
-                difference = "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
-            else:
-                difference = first_difference(image, expected)
-            if difference is None:
-                return image
-            if time.monotonic() >= deadline:
-                raise Failure("%s: %s" % (what, difference))
-            time.sleep(0.1)
+                return "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
+            return first_difference(image, expected)
+
+        wait_for_match(what, difference, timeout)
+        return image
 
     def layout(self):
         layout = self.browser.js(READ_LAYOUT)
@@ -238,14 +262,7 @@ class WebCase:
         check(state == "running", "the page is %r (%r), not running" % (state, status))
 
     def render(self):
-        expected_png = os.path.join(self.workdir, "expected.png")
-        render = subprocess.run([self.args.render, "--size", "%dx%d" % self.size,
-                                 "--output", expected_png],
-                                capture_output=True, text=True, timeout=60)
-        check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
-        expected = read_png(expected_png)
-        check(expected[:2] == self.size, "render size mismatch")
-        return expected
+        return render_expected(self.args, self.workdir, self.size)
 
     def run_dense(self):
         """At two device pixels per CSS pixel: the program is not DPI-aware,
@@ -278,10 +295,19 @@ class WebCase:
                         x = next(i for i in range(len(want)) if got[i] != want[i]) // 6
                         raise Failure("on screen, client pixel (%d, %d) is not a 2x2 block of "
                                       "%s" % (x, y, tuple(expected[2][y][x * 3:x * 3 + 3])))
-            errors = self.browser.errors()
-            check(not errors, "the browser logged errors: %r" % errors)
             print("ok - at 2 device pixels per CSS pixel the %dx%d screen's canvas is %dx%d, "
                   "each pixel a 2x2 block on screen" % (width, height, client[0], client[1]))
+            # Without a mouse: Shift+Tab to the close button, Enter there.
+            from selenium.webdriver.common.action_chains import ActionChains
+            from selenium.webdriver.common.keys import Keys
+            self.browser.shift_tab()
+            ActionChains(self.browser.driver).send_keys(Keys.ENTER).perform()
+            self.browser.wait_for("Shift+Tab, Enter did not end the program",
+                                  lambda: self.browser.state()[0] == "ended", timeout=5)
+            check(self.browser.state()[2] == "0", "exit code %r" % self.browser.state()[2])
+            errors = self.browser.errors()
+            check(not errors, "the browser logged errors: %r" % errors)
+            print("ok - Shift+Tab, Enter ends the program with exit code 0")
         finally:
             if self.browser is not None:
                 self.browser.close()
@@ -289,6 +315,7 @@ class WebCase:
 
     def run(self):
         load_selenium()
+        require_file(self.args.axe, "scripts/deps.sh test installs axe-core")
         width, height = self.size
         expected = self.render()
         server = StaticServer(self.args.web)
@@ -319,6 +346,12 @@ class WebCase:
         check((layout["width"], layout["height"]) == client,
               "canvas shown at %sx%s CSS pixels" % (layout["width"], layout["height"]))
         self.expect_screenshot("first frame", expected)
+        self.browser.expect_accessible("running", self.args.axe)
+        # Empty, the status line takes no room but stays in the accessibility
+        # tree, so that screen readers announce the message it will get.
+        check(self.browser.js("const s = document.getElementById('status'); return s.textContent"
+                              " === '' && s.offsetHeight === 0 && s.getClientRects().length > 0;"),
+              "the empty status line is not an empty live region")
         print("ok - %dx%d viewport: the %dx%d canvas and the screen show the render tool's "
               "pixels (%d red)" % (width, height, client[0], client[1], count_red(image)))
 
@@ -326,6 +359,7 @@ class WebCase:
         from selenium.webdriver.common.action_chains import ActionChains
         from selenium.webdriver.common.keys import Keys
         counts = "return Module.ostrevanePage.eventCounts();"
+        check(self.browser.focused() == "client", "focus at start: %r" % self.browser.focused())
         taken = self.browser.js(counts)["taken"]
         ActionChains(self.browser.driver).send_keys(
             "hello, world q", Keys.ESCAPE, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE, Keys.DELETE,
@@ -341,6 +375,31 @@ class WebCase:
         self.expect_canvas("after typing", expected, client, timeout=0)
         print("ok - the program took the typed keys, which change nothing")
 
+        # Shift+Tab is the page's: the focus goes to the close button, where
+        # keys do not reach the program; Tab brings it back. The page queues
+        # a key's event as it handles the key.
+        def sent():
+            return sum(self.browser.js(counts).values())
+        before = sent()
+        self.browser.shift_tab()
+        ActionChains(self.browser.driver).send_keys("x").perform()
+        check((self.browser.focused(), sent()) == ("close", before),
+              "after Shift+Tab and x: %r has the focus, %d keys sent" %
+              (self.browser.focused(), sent() - before))
+        ActionChains(self.browser.driver).send_keys(Keys.TAB, "y").perform()
+        check((self.browser.focused(), sent()) == ("client", before + 1),
+              "after Tab and y: %r has the focus, %d keys sent" %
+              (self.browser.focused(), sent() - before))
+        # A click on the client area, or a drag of the title bar (below),
+        # gives it the focus back.
+        from selenium.webdriver.common.by import By
+        self.browser.shift_tab()
+        self.browser.driver.find_element(By.CSS_SELECTOR, ".client").click()
+        check(self.browser.focused() == "client", "after a click %r has the focus" %
+              self.browser.focused())
+        self.browser.shift_tab()
+        print("ok - Shift+Tab moves the focus to the close button; Tab or a click brings it back")
+
         # Moving and resizing by dragging the frame keep the picture in place.
         counts = "return Module.ostrevanePage.eventCounts();"
         taken = self.browser.js(counts)["taken"]
@@ -352,6 +411,8 @@ class WebCase:
         check((moved["x"], moved["y"]) == (BORDER + 37, BORDER + TITLE_HEIGHT + 23),
               "after a move the client area is at (%s, %s)" % (moved["x"], moved["y"]))
         self.expect_canvas("after a move", expected, client)
+        check(self.browser.focused() == "client", "after a move %r has the focus" %
+              self.browser.focused())
         self.drag(".edge.corner", 211 - client[0], 97 - client[1])
         self.expect_canvas("after shrinking", expected, (211, 97))
         grown = (width - 2 * BORDER - 37 - 20, height - 2 * BORDER - TITLE_HEIGHT - 23 - 20)
@@ -374,7 +435,6 @@ class WebCase:
         print("ok - resizing the browser leaves the picture as drawn")
 
         # The close button ends the program with exit code 0.
-        from selenium.webdriver.common.by import By
         self.browser.driver.find_element(By.CSS_SELECTOR, ".frame .close").click()
         self.browser.wait_for("the page did not report the end of the program",
                               lambda: self.browser.state()[0] == "ended", timeout=5)
@@ -386,6 +446,8 @@ class WebCase:
         errors = self.browser.errors()
         check(not errors, "the browser logged errors: %r" % errors)
         print("ok - the close button ends the program: %s" % status)
+        self.browser.expect_accessible("ended", self.args.axe)
+        print("ok - axe-core finds no violation on the page, running or ended")
 
 
 def fallbacks_case(args, workdir):
@@ -431,6 +493,42 @@ def fallbacks_case(args, workdir):
             server.close()
 
 
+def chars_case(args, workdir):
+    """window_rect_reporter on the page, where it prints each WM_CHAR on the
+    console."""
+    load_selenium()
+    from selenium.webdriver.common.action_chains import ActionChains
+    reporter = os.path.join(args.web_build or "", "window_rect_reporter")
+    require_file(reporter + ".wasm", "scripts/web.sh builds it")
+    root = os.path.join(workdir, "reporter")
+    os.mkdir(root)
+    for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
+        shutil.copy(os.path.join(args.web, name), root)
+    shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
+    shutil.copy(reporter + ".wasm", root)
+    server = StaticServer(root)
+    browser = None
+    try:
+        browser = Browser(workdir)
+        browser.driver.get(server.url)
+        browser.wait_for("the reporter's window did not appear", lambda: browser.js(
+            "return document.querySelector('.frame:not([hidden])') !== null"))
+        ActionChains(browser.driver).send_keys("\u00e9\u20ac\u00df\u03a9").perform()
+        received = []
+
+        def all_received():
+            received.extend(re.findall(r'"char ([0-9a-f]+)"', "\n".join(
+                entry["message"] for entry in browser.driver.get_log("browser"))))
+            return len(received) >= 4
+        browser.wait_for("the reporter did not print four WM_CHARs", all_received, timeout=5)
+        check(received == ["e9", "80", "df", "3f"], "WM_CHARs %s" % " ".join(received))
+        print("ok - the typed \u00e9\u20ac\u00df\u03a9 are the WM_CHARs %s" % " ".join(received))
+    finally:
+        if browser is not None:
+            browser.close()
+        server.close()
+
+
 def run(args, workdir, size):
     check(args.web, "--web names the built web version (dist/web)")
     missing = [name for name in PAGE_FILES if not os.path.isfile(os.path.join(args.web, name))]
@@ -443,5 +541,7 @@ def run(args, workdir, size):
         WebCase(args, workdir, size).run()
     elif args.case == "web-dense":
         WebCase(args, workdir, size).run_dense()
+    elif args.case == "web-chars":
+        chars_case(args, workdir)
     else:
         fallbacks_case(args, workdir)

@@ -10,7 +10,9 @@ Xvfb, driven through wmctrl as a user's desktop would drive it.
   window-rect  a window of our Win32 subset (window_rect_reporter) reports
                GetWindowRect after the window manager places, moves,
                resizes, maximises and restores it; each time it must equal
-               the client area's place on the root as the X server has it
+               the client area's place on the root as the X server has it;
+               typed characters reach it as Windows-1252 WM_CHARs, and its
+               LC_CTYPE stays "C" in a UTF-8 locale
 
 The harness (ostrevane_e2e.py) runs these cases; they use its Session,
 WindowCase, checks and picture helpers.
@@ -19,22 +21,22 @@ WindowCase, checks and picture helpers.
 import os
 import time
 
-from ostrevane_e2e import (TITLE, Failure, WindowCase, check, check_client_identity, read_png,
-                           render_expected, require_tools, wait_exit)
+from ostrevane_e2e import (TITLE, WindowCase, check, check_client_identity, expect_exit,
+                           render_expected, require_tools, wait_until)
 
 
 def start_openbox(session):
     """Starts openbox on the session's display and waits until it manages
     the screen (wmctrl -m answers with its name)."""
     wm = session.spawn(["openbox", "--sm-disable"])
-    deadline = time.monotonic() + 15
-    while True:
+
+    def managing():
         check(wm.poll() is None, "openbox exited at start (code %s)" % wm.poll())
         result = session.run(["wmctrl", "-m"], timeout=10)
-        if result.returncode == 0 and "Openbox" in result.stdout:
-            return wm
-        check(time.monotonic() < deadline, "openbox did not take the screen within 15 s")
-        time.sleep(0.1)
+        return result.returncode == 0 and "Openbox" in result.stdout
+
+    wait_until("openbox", managing, "it did not take the screen within 15 s", 15, 0.1)
+    return wm
 
 
 def wmctrl(session, *argv):
@@ -71,21 +73,9 @@ def wait_stable(case, what, timeout=5.0):
     return last
 
 
-def wait_until(what, condition, describe, timeout=5.0):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() >= deadline:
-            raise Failure("%s: %s" % (what, describe()))
-        time.sleep(0.05)
-
-
 def close_through_window_manager(session, window, program, name):
     wmctrl(session, "-i", "-c", window)
-    code = wait_exit(program, 5)
-    check(code is not None, "%s did not end within 5 s of the window manager's close" % name)
-    stderr = program.stderr.read().decode(errors="replace")
-    check(code == 0, "%s: exit code %s after closing (stderr: %s)" % (name, code, stderr.strip()))
-    check(stderr == "", "%s: unexpected stderr: %r" % (name, stderr))
+    expect_exit(program, 5, 0, name + ", closed by the window manager", lambda line: False)
 
 
 def openbox_case(args, session):
@@ -94,9 +84,9 @@ def openbox_case(args, session):
     expected = render_expected(args, session.workdir, session.size)
     session.start_xvfb()
     start_openbox(session)
-    program = session.spawn([args.program])
     case = WindowCase(args, session, session.size)
-    case.window = case.probe("find", TITLE, "10000", timeout=15).strip()
+    program = case.start()
+    case.find()
 
     fields = case.info()
     check(fields.get("parent") == "frame", "openbox did not reparent the window into a frame")
@@ -132,13 +122,17 @@ def openbox_case(args, session):
 
 
 class Reporter:
-    """The window_rect_reporter process and the last GetWindowRect it printed."""
+    """The window_rect_reporter process, the last GetWindowRect it printed and
+    the WM_CHARs it received."""
 
     def __init__(self, session, path, title):
-        self.process = session.spawn([path, title])
+        # A UTF-8 locale, as on most desktops.
+        self.process = session.spawn([path, title], env=dict(session.env(), LC_ALL="C.UTF-8"))
         os.set_blocking(self.process.stdout.fileno(), False)
         self.buffer = b""
         self.rect = None
+        self.chars = []
+        self.ctype = None
 
     def last_rect(self):
         while True:
@@ -155,7 +149,37 @@ class Reporter:
             fields = line.split()
             if len(fields) == 5 and fields[0] == b"rect":
                 self.rect = tuple(int(v) for v in fields[1:])
+            elif len(fields) == 2 and fields[0] == b"char":
+                self.chars.append(int(fields[1], 16))
+            elif len(fields) == 2 and fields[0] == b"ctype":
+                self.ctype = fields[1].decode()
         return self.rect
+
+    def typed(self):
+        self.last_rect()
+        return self.chars
+
+
+# Keys and the WM_CHARs of a Western Windows they give: e-acute, the euro
+# sign and sharp s in Windows-1252, and '?' for omega, which it has not; a
+# dead key composed with the next one.
+TYPED = [(("eacute", "EuroSign", "ssharp", "Greek_OMEGA"), [0xE9, 0x80, 0xDF, 0x3F]),
+         (("dead_acute", "e"), [0xE9])]
+
+
+def expect_typed(case, reporter):
+    case.xdotool("windowfocus", "--sync", case.window)
+    for keys, want in TYPED:
+        before = len(reporter.typed())
+        # xdotool maps each key onto a spare keycode for its delay only:
+        # long enough for the program to look it up.
+        case.xdotool("key", "--delay", "150", *keys)
+        wait_until("typing " + " ".join(keys), lambda: len(reporter.typed()) >= before + len(want),
+                   lambda: "WM_CHARs %s" % reporter.chars)
+        time.sleep(0.3)
+        got = ["%02x" % c for c in reporter.typed()[before:]]
+        check(got == ["%02x" % c for c in want], "typed %s: WM_CHARs %s" % (keys, got))
+        print("ok - typed %s: WM_CHARs %s" % (" ".join(keys), " ".join(got)))
 
 
 def window_rect_case(args, session):
@@ -166,7 +190,7 @@ def window_rect_case(args, session):
     start_openbox(session)
     reporter = Reporter(session, args.reporter, title)
     case = WindowCase(args, session, session.size)
-    case.window = case.probe("find", title, "10000", timeout=15).strip()
+    case.find(title)
     check(case.info().get("parent") == "frame", "openbox did not reparent the window")
 
     def agree(what, size=None):
@@ -182,6 +206,14 @@ def window_rect_case(args, session):
         print("ok - %s: GetWindowRect %s matches the X server" % (what, want))
 
     agree("placed by openbox")
+    # A part away from the left edge, uncovered, goes up alone (through
+    # MIT-SHM): the reporter's columns must come back where they were.
+    _, _, w, h = case.geometry()
+    case.probe("cover", case.window, "300", str(w // 3), str(h // 4), str(w // 3), str(h // 2))
+    stripes = b"".join(bytes((x % 256, 0, 128)) for x in range(w))
+    case.expect_picture("part uncovered", (w, h, [stripes] * h))
+    print("ok - a part uncovered away from the left edge shows its own columns again")
+    expect_typed(case, reporter)
     wmctrl(session, "-i", "-r", case.window, "-e", "0,120,90,400,300")
     agree("moved and resized", (400, 300))
     wmctrl(session, "-i", "-r", case.window, "-e", "0,37,61,-1,-1")
@@ -196,6 +228,8 @@ def window_rect_case(args, session):
     agree("moved by the client's own request")
     close_through_window_manager(session, case.window, reporter.process, "window_rect_reporter")
     print("ok - closing through the window manager ends it with exit code 0")
+    reporter.typed()
+    check(reporter.ctype == "C", "its LC_CTYPE is %r after typing" % reporter.ctype)
 
 
 CASES = {"openbox": openbox_case, "window-rect": window_rect_case}

@@ -3,10 +3,14 @@
 // once shown and after every position change, so that a test can hold the
 // window manager's view of the window against the X server's. Each WM_CHAR
 // it receives prints "char XX" (the byte in hex), so that a test can hold
-// what typed keys became against what was typed. Closing the window ends it
-// with exit code 0.
+// what typed keys became against what was typed. It paints only what is to
+// be painted, each column x in RGB(x % 256, 0, 128), so that a test can see
+// a partial update land in the right columns. Closing the window ends it
+// with exit code 0, after "ctype NAME": its LC_CTYPE locale then, which the
+// display must have left as it was ("C").
 #include <windows.h>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -32,11 +36,19 @@ LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         case WM_PAINT: {
             PAINTSTRUCT paint;
-            BeginPaint(hwnd, &paint);
+            HDC dc = BeginPaint(hwnd, &paint);
+            for (int x = paint.rcPaint.left; x < paint.rcPaint.right; ++x) {
+                HGDIOBJ old = SelectObject(dc, CreateSolidBrush(RGB(x % 256, 0, 128)));
+                PatBlt(dc, x, paint.rcPaint.top, 1, paint.rcPaint.bottom - paint.rcPaint.top,
+                       PATCOPY);
+                DeleteObject(SelectObject(dc, old));
+            }
             EndPaint(hwnd, &paint);
             return 0;
         }
         case WM_DESTROY:
+            std::printf("ctype %s\n", std::setlocale(LC_CTYPE, nullptr));
+            std::fflush(stdout);
             PostQuitMessage(0);
             return 0;
     }

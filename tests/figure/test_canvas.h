@@ -12,6 +12,7 @@
 
 #include "common/canvas.h"
 #include "common/screen_metrics.h"
+#include "tests/support/win32_test_support.h"
 
 struct Line {
     int x0, y0, x1, y1;
@@ -23,17 +24,7 @@ struct Line {
 class TestCanvas {
 public:
     TestCanvas(int width, int height) {
-        screenWidth = width;
-        screenHeight = height;
-        centreX = width / 2;
-        centreY = height / 2;
-        HDC screen = GetDC(NULL);
-        memoryDC = CreateCompatibleDC(screen);
-        bitmap = CreateCompatibleBitmap(screen, width, height);
-        ReleaseDC(NULL, screen);
-        SelectObject(memoryDC, bitmap);
-        SelectObject(memoryDC, GetStockObject(BLACK_BRUSH));
-        PatBlt(memoryDC, 0, 0, width, height, PATCOPY);
+        test_support::MakeProgramCanvas(width, height);
         PlatformObserveLines(memoryDC, Record, &lines);
     }
     ~TestCanvas() {
@@ -44,18 +35,7 @@ public:
     }
 
     // 0x00RRGGBB pixels, rows top to bottom.
-    std::vector<std::uint32_t> Pixels() const {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = screenWidth;
-        info.bmiHeader.biHeight = -screenHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(screenWidth) * screenHeight);
-        GetDIBits(memoryDC, bitmap, 0, screenHeight, pixels.data(), &info, DIB_RGB_COLORS);
-        return pixels;
-    }
+    std::vector<std::uint32_t> Pixels() const { return test_support::ProgramCanvasPixels(); }
 
     std::vector<Line> lines;
 

@@ -9,6 +9,7 @@
 #include "common/canvas.h"
 #include "common/screen_metrics.h"
 #include "render/figure.h"
+#include "tests/support/win32_test_support.h"
 
 namespace {
 
@@ -39,18 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         scale = 0.1 + static_cast<double>(bits >> 11) / 9007199254740992.0 * 999.9;
     }
 
-    screenWidth = width;
-    screenHeight = height;
-    centreX = width / 2;
-    centreY = height / 2;
-    HDC screen = GetDC(NULL);
-    memoryDC = CreateCompatibleDC(screen);
-    bitmap = NULL;
-    if (std::int64_t(width) * height <= kMaxPixels) {
-        bitmap = CreateCompatibleBitmap(screen, width, height);
-        SelectObject(memoryDC, bitmap);
-    }
-    ReleaseDC(NULL, screen);
+    test_support::MakeProgramCanvas(width, height, std::int64_t(width) * height <= kMaxPixels);
 
     DrawFigure(scale);
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The program under hostile conditions on a real X server (Xvfb).
 
-Built on the end-to-end tests' helpers (tests/e2e/ostrevane_e2e.py): each
-case starts its own Xvfb, bounds every step with a timeout and kills every
-process it started.
+Built on the end-to-end tests' helpers (tests/e2e/ostrevane_e2e.py, on
+PYTHONPATH as CTest sets it): each case starts its own Xvfb, bounds every
+step with a timeout and kills every process it started.
 
 Cases:
   display-killed ROUNDS
@@ -31,6 +31,10 @@ Cases:
         on a screen whose canvas bitmap cannot be allocated (the program's
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
+  refused-window
+        the server refuses to make the window (tests/hostile/x11_refuse):
+        within 10 s, one line naming the display, the request and the
+        server's reason, and exit code 1
 
 On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
 back end:
@@ -52,7 +56,8 @@ back end:
         sizes and scales, configures, keymaps, key codes): the program
         stays up until the compositor is killed, then exits with 1;
         `protocol-error`: one line naming the error, exit code 1, within a
-        second; `close`, `close-decorated` (libdecor frames the window) and
+        second; `no-buffer` (the program cannot make a pixel buffer): the
+        same; `close`, `close-decorated` (libdecor frames the window) and
         `client-side-decorations` (server-side ones refused: libdecor must
         frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
@@ -65,6 +70,7 @@ Missing tools make a case skip (exit code 77), except under CI=true.
 """
 
 import argparse
+import contextlib
 import os
 import random
 import resource
@@ -73,11 +79,10 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import ostrevane_e2e as e2e  # noqa: E402
-from ostrevane_e2e import Failure, check  # noqa: E402
-import wayland_cases  # noqa: E402
-import appkit_cases  # noqa: E402
+import ostrevane_e2e as e2e
+from ostrevane_e2e import check, expect_lost
+import wayland_cases
+import appkit_cases
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
@@ -89,97 +94,42 @@ def record(key, value):
     sys.stdout.flush()
 
 
-class Program:
-    """The program on one Xvfb session, with the tools to look at it."""
+class Program(e2e.WindowCase):
+    """The program on one Xvfb session, with the patience that a sanitized
+    build and the largest screens need."""
 
     def __init__(self, args, session):
-        self.args = args
-        self.session = session
-        self.process = None
-        self.window = None
+        super().__init__(args, session, session.size, timeout=60)
 
     def start(self, argv=(), env=None, preexec=None):
-        environment = self.session.env()
         if self.args.appkit:
-            environment = appkit_cases.appkit_env(self.session)
-        environment.update(env or {})
-        self.process = subprocess.Popen([self.args.program] + list(argv), env=environment,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        preexec_fn=preexec)
-        self.session.processes.append(self.process)
-        return self.process
+            env = dict(appkit_cases.appkit_env(self.session), **(env or {}))
+        return super().start(argv, env, preexec)
 
     def find(self):
-        result = self.session.run([self.args.probe, "find", e2e.TITLE, str(FIND_MS)],
-                                  timeout=FIND_MS / 1000 + 10)
-        check(result.returncode == 0, "no window: %s (program exit %s)" % (
-            result.stderr.strip(), self.process.poll()))
-        self.window = result.stdout.strip()
-        return self.window
-
-    def xdotool(self, *argv):
-        result = self.session.run(["xdotool"] + list(argv), timeout=30)
-        check(result.returncode == 0,
-              "xdotool %s failed: %s" % (" ".join(argv), result.stderr.strip()))
-
-    def geometry(self):
-        result = self.session.run([self.args.probe, "info", self.window], timeout=30)
-        check(result.returncode == 0, "x11_probe info failed: " + result.stderr.strip())
-        for line in result.stdout.splitlines():
-            key, _, value = line.partition("=")
-            if key == "geometry":
-                return tuple(int(v) for v in value.split())
-        raise Failure("x11_probe info gave no geometry")
-
-    def place(self, x, y, width, height, timeout=10.0):
-        """Moves and resizes the window and waits until the server shows it
-        there."""
-        self.xdotool("windowmove", self.window, str(x), str(y))
-        self.xdotool("windowsize", self.window, str(width), str(height))
-        deadline = time.monotonic() + timeout
-        while self.geometry() != (x, y, width, height):
-            check(time.monotonic() < deadline,
-                  "window geometry %s, expected %s" % (self.geometry(), (x, y, width, height)))
-            time.sleep(0.05)
-
-    def capture(self):
-        path = os.path.join(self.session.workdir, "capture.ppm")
-        result = self.session.run([self.args.probe, "capture", self.window, path], timeout=60)
-        check(result.returncode == 0, "capture failed: " + result.stderr.strip())
-        return e2e.read_ppm(path)
+        return super().find(ms=FIND_MS)
 
     def expect(self, what, expected, timeout=10.0):
-        """Waits until the client area shows `expected` (width, height, rows)
-        at its top left and white beyond it."""
-        deadline = time.monotonic() + timeout
-        while True:
-            difference = e2e.first_difference(self.capture(), expected)
-            if difference is None:
-                return
-            if time.monotonic() >= deadline:
-                raise Failure("%s: %s" % (what, difference))
-            time.sleep(0.1)
+        self.expect_picture(what, expected, timeout)
 
     def close(self, what, allow_stderr=lambda line: False):
-        result = self.session.run([self.args.probe, "close", self.window], timeout=30)
-        check(result.returncode == 0, "cannot close the window: " + result.stderr.strip())
-        try:
-            _, stderr = self.process.communicate(timeout=10)
-        except subprocess.TimeoutExpired:
-            raise Failure("%s: the program did not end within 10 s of the close" % what)
-        lines = [line for line in stderr.decode(errors="replace").splitlines()
-                 if not allow_stderr(line)]
-        check(self.process.returncode == 0, "%s: exit code %s after the close (stderr: %s)" % (
-            what, self.process.returncode, "\n".join(lines)))
-        check(not lines, "%s: unexpected stderr: %s" % (what, "\n".join(lines)))
+        super().close(what, allow_stderr, timeout=10)
+
+
+@contextlib.contextmanager
+def program_on_xvfb(args, workdir, size, **start):
+    """An Xvfb of `size`, the program started on it (start() takes `start`)
+    and its window found; everything is killed at the end."""
+    with e2e.Session(workdir, size) as session:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start(**start)
+        program.find()
+        yield program
 
 
 def render(args, workdir, width, height):
-    path = os.path.join(workdir, "expected-%dx%d.png" % (width, height))
-    result = subprocess.run([args.render, "--size", "%dx%d" % (width, height), "--output", path],
-                            capture_output=True, text=True, timeout=120)
-    check(result.returncode == 0, "ostrevane-render failed: " + result.stderr.strip())
-    return e2e.read_png(path)
+    return e2e.render_expected(args, workdir, (width, height))
 
 
 def uniform(width, height, colour):
@@ -197,8 +147,7 @@ def display_killed(args, workdir, rounds):
     for round_number in range(rounds):
         moment = moments[round_number % len(moments)]
         how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
-        session = e2e.Session(workdir, (640, 480))
-        try:
+        with e2e.Session(workdir, (640, 480)) as session:
             session.start_xvfb()
             program = Program(args, session)
             program.start()
@@ -218,24 +167,8 @@ def display_killed(args, workdir, rounds):
                     time.sleep(rng.uniform(0.0, 0.2))
             session.xvfb.send_signal(how)
             session.xvfb.wait(timeout=10)
-            started = time.monotonic()
-            try:
-                _, stderr = program.process.communicate(timeout=1.0)
-            except subprocess.TimeoutExpired:
-                raise Failure("round %d (%s, %s): still running 1 s after the X server died" % (
-                    round_number, moment, how.name))
-            elapsed = time.monotonic() - started
-            worst = max(worst, elapsed)
-            lines = stderr.decode(errors="replace").splitlines()
-            check(program.process.returncode == 1,
-                  "round %d (%s, %s): exit code %s, stderr %r" % (
-                      round_number, moment, how.name, program.process.returncode, lines))
-            check(len(lines) == 1 and session.display in lines[0],
-                  "round %d (%s, %s): stderr does not name %s in one line: %r" % (
-                      round_number, moment, how.name, session.display, lines))
-            print("ok - %s, %s: exit 1 after %.3f s: %s" % (moment, how.name, elapsed, lines[0]))
-        finally:
-            session.close()
+            worst = max(worst, expect_lost(program.process, session.display, "round %d (%s, %s)"
+                                           % (round_number, moment, how.name)))
     record("display_killed_rounds", rounds)
     record("display_killed_slowest_exit_s", "%.3f" % worst)
 
@@ -244,12 +177,8 @@ def storm(args, workdir, count):
     e2e.require_tools("Xvfb", "xdotool")
     width, height = 1024, 768
     expected = render(args, workdir, width, height)
-    session = e2e.Session(workdir, (width, height))
-    try:
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start()
-        program.find()
+    with program_on_xvfb(args, workdir, (width, height)) as program:
+        session = program.session
         program.expect("first frame", expected)
         started = time.monotonic()
         result = session.run([args.storm, program.window, str(count), str(args.seed),
@@ -270,22 +199,15 @@ def storm(args, workdir, count):
         print("ok - %d storm events: the picture is where it was in the client area" % count)
         program.close("after the storm")
         print("ok - closed with exit code 0 after the storm")
-    finally:
-        session.close()
 
 
 def forged_destroy(args, workdir):
     e2e.require_tools("Xvfb")
     width, height = 640, 480
     expected = render(args, workdir, width, height)
-    session = e2e.Session(workdir, (width, height))
-    try:
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start()
-        program.find()
+    with program_on_xvfb(args, workdir, (width, height)) as program:
         program.expect("first frame", expected)
-        result = session.run([args.storm, "--forge-destroy", program.window], timeout=30)
+        result = program.session.run([args.storm, "--forge-destroy", program.window], timeout=30)
         check(result.returncode == 0, "x11_storm --forge-destroy failed: " + result.stderr.strip())
         time.sleep(0.5)
         check(program.process.poll() is None,
@@ -295,8 +217,6 @@ def forged_destroy(args, workdir):
         print("ok - a forged DestroyNotify is ignored")
         program.close("after a forged DestroyNotify")
         print("ok - closed with exit code 0")
-    finally:
-        session.close()
 
 
 def command_lines(args, workdir):
@@ -319,8 +239,7 @@ def command_lines(args, workdir):
                                        b"1x1+0+0", b"%s%n%x%p", b"-h", b"--", b"-"]),
     ]
     total_bytes = 0
-    session = e2e.Session(workdir, (width, height))
-    try:
+    with e2e.Session(workdir, (width, height)) as session:
         session.start_xvfb()
         for name, argv in cases:
             program = Program(args, session)
@@ -331,21 +250,14 @@ def command_lines(args, workdir):
             total_bytes += sum(len(a) + 1 for a in argv)
             print("ok - %s (%d arguments, %d bytes): ignored" % (
                 name, len(argv), sum(len(a) for a in argv)))
-    finally:
-        session.close()
     record("command_line_cases", len(cases))
     record("command_line_bytes", total_bytes)
 
 
 def screen(args, workdir, width, height):
     e2e.require_tools("Xvfb", "xdotool")
-    session = e2e.Session(workdir, (width, height))
-    try:
-        started = time.monotonic()
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start()
-        program.find()
+    started = time.monotonic()
+    with program_on_xvfb(args, workdir, (width, height)) as program:
         x, y, w, h = program.geometry()
         check(w >= 1 and h >= 1, "client area %dx%d" % (w, h))
         if width * height <= 1 << 22:
@@ -365,8 +277,6 @@ def screen(args, workdir, width, height):
         print("ok - closed with exit code 0")
         record("screen_%dx%d_window" % (width, height), "%dx%d" % (w, h))
         record("screen_%dx%d_seconds" % (width, height), "%.1f" % (time.monotonic() - started))
-    finally:
-        session.close()
 
 
 def no_canvas(args, workdir):
@@ -384,12 +294,7 @@ def no_canvas(args, workdir):
 
         def preexec():
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    session = e2e.Session(workdir, (width, height))
-    try:
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start(env=env, preexec=preexec)
-        program.find()
+    with program_on_xvfb(args, workdir, (width, height), env=env, preexec=preexec) as program:
         _, _, w, h = program.geometry()
         # The window as it opened, seen through a small part of it: shrinking
         # keeps the top left (north-west bit gravity) without a repaint.
@@ -401,24 +306,23 @@ def no_canvas(args, workdir):
                       allow_stderr=lambda line: "AddressSanitizer failed to allocate" in line)
         print("ok - closed with exit code 0")
         record("no_canvas_screen", "%dx%d" % (width, height))
-    finally:
-        session.close()
 
 
-def expect_lost(program, socket, what):
-    """The program ends within a second with 1 and one line naming `socket`."""
-    started = time.monotonic()
-    try:
-        _, stderr = program.communicate(timeout=1.0)
-    except subprocess.TimeoutExpired:
-        raise Failure("%s: still running 1 s after the compositor went" % what)
-    elapsed = time.monotonic() - started
-    lines = stderr.decode(errors="replace").splitlines()
-    check(program.returncode == 1, "%s: exit code %s, stderr %r" % (what, program.returncode, lines))
-    check(len(lines) == 1 and socket in lines[0],
-          "%s: stderr does not name %s in one line: %r" % (what, socket, lines))
-    print("ok - %s: exit 1 after %.3f s: %s" % (what, elapsed, lines[0]))
-    return elapsed
+def refused_window(args, workdir):
+    e2e.require_tools("Xvfb")
+    env = {"LD_PRELOAD": args.refuse}
+    if args.sanitized:
+        env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    with e2e.Session(workdir, (640, 480)) as session:
+        session.start_xvfb()
+        program = Program(args, session)
+        program.start(env=env)
+        _, stderr = program.process.communicate(timeout=10)
+        lines = stderr.decode(errors="replace").splitlines()
+        check(program.process.returncode == 1 and len(lines) == 1 and all(
+            name in lines[0] for name in (session.display, "X_CreateWindow", "BadValue")),
+              "exit code %s, stderr %r" % (program.process.returncode, lines))
+        print("ok - a refused window: exit 1, %s" % lines[0])
 
 
 def compositor_killed(args, workdir, rounds):
@@ -434,7 +338,7 @@ def compositor_killed(args, workdir, rounds):
             compositor = sway.compositor
         else:
             compositor = wayland_cases.start_weston(workdir, (640, 480))
-        try:
+        with compositor:
             program = compositor.spawn_program(args.program)
             if moment == "starting":
                 # Connecting, binding and setting up decorations take a few
@@ -444,10 +348,7 @@ def compositor_killed(args, workdir, rounds):
                 wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
                 time.sleep(rng.uniform(0.0, 0.2))
             else:
-                deadline = time.monotonic() + FIND_MS / 1000
-                while sway.window() is None:
-                    check(time.monotonic() < deadline, "%s: no window" % what)
-                    time.sleep(0.05)
+                sway.wait_window(program, timeout=FIND_MS / 1000)
                 criteria = '[title="^%s$"]' % e2e.TITLE
                 sway.msg(criteria, "floating", "enable")
                 # Resizes queued in the compositor as it goes.
@@ -456,8 +357,6 @@ def compositor_killed(args, workdir, rounds):
                                    for _ in range(50)))
             compositor.kill(how)
             worst = max(worst, expect_lost(program, compositor.socket, what))
-        finally:
-            compositor.close()
     record("compositor_killed_rounds", rounds)
     record("compositor_killed_slowest_exit_s", "%.3f" % worst)
 
@@ -466,14 +365,9 @@ def wayland_storm(args, workdir, count):
     width, height = 1024, 768
     expected = render(args, workdir, width, height)
     rng = random.Random(args.seed)
-    sway = wayland_cases.Sway(workdir, (width, height))
-    try:
+    with wayland_cases.Sway(workdir, (width, height)) as sway:
         program = sway.compositor.spawn_program(args.program)
-        deadline = time.monotonic() + FIND_MS / 1000
-        while sway.window() is None:
-            check(program.poll() is None, "the program ended at start")
-            check(time.monotonic() < deadline, "no window")
-            time.sleep(0.05)
+        sway.wait_window(program, timeout=FIND_MS / 1000)
         criteria = '[title="^%s$"]' % e2e.TITLE
         commands = []
         for _ in range(count):
@@ -499,17 +393,13 @@ def wayland_storm(args, workdir, count):
         w, h = sway.expect_picture("after the storm", expected, timeout=10.0)
         print("ok - %d sway commands; then the %dx%d client area shows the canvas" % (count, w, h))
         sway.msg(criteria, "kill")
-        code = e2e.wait_exit(program, 5)
-        check(code == 0, "exit code %s after swaymsg kill" % code)
+        e2e.expect_exit(program, 5, 0, "after swaymsg kill", allow_stderr=lambda line: False)
         print("ok - swaymsg kill ends it with exit code 0")
-    finally:
-        sway.close()
     record("wayland_storm_commands", count)
 
 
 def wayland_screen(args, workdir, width, height):
-    compositor = wayland_cases.start_weston(workdir, (width, height))
-    try:
+    with wayland_cases.start_weston(workdir, (width, height)) as compositor:
         program = compositor.spawn_program(args.program)
         wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
         time.sleep(1.0)
@@ -520,15 +410,12 @@ def wayland_screen(args, workdir, width, height):
         print("ok - on a %dx%d weston output the window opens" % (width, height))
         compositor.kill()
         expect_lost(program, compositor.socket, "%dx%d output, weston killed" % (width, height))
-    finally:
-        compositor.close()
     record("wayland_screen", "%dx%d" % (width, height))
 
 
 def hostile_compositor(args, workdir, mode):
     check(args.hostile_compositor is not None, "--hostile-compositor is needed")
-    compositor = wayland_cases.Compositor(workdir)
-    try:
+    with wayland_cases.Compositor(workdir) as compositor:
         compositor.start([args.hostile_compositor, compositor.socket, mode, str(args.seed)])
         extra_env = None
         if mode == "client-side-decorations" and "ASAN_OPTIONS" in os.environ:
@@ -537,16 +424,19 @@ def hostile_compositor(args, workdir, mode):
             # gets the leak's stack back to libdecor, where the suppression
             # names it.
             extra_env = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":fast_unwind_on_malloc=0"}
-        program = compositor.spawn_program(args.program, extra_env)
+        # no-buffer: files, memfds too, are held to 32 KiB, less than any
+        # window's pixels (SIGXFSZ ignored: the write fails instead).
+        program = compositor.spawn_program(
+            args.program if mode != "no-buffer"
+            else ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program], extra_env)
+        if mode == "no-buffer":
+            expect_lost(program, compositor.socket, "no pixel buffer")
+            return
         if mode == "protocol-error":
             expect_lost(program, compositor.socket, "protocol error")
             return
         if mode in ("close", "close-decorated", "client-side-decorations"):
-            code = e2e.wait_exit(program, 10)
-            check(code is not None, "the program did not end within 10 s of xdg_toplevel.close")
-            stderr = program.stderr.read().decode(errors="replace")
-            check(code == 0, "exit code %s after xdg_toplevel.close: %r" % (code, stderr))
-            check(stderr == "", "unexpected stderr: %r" % stderr)
+            e2e.expect_exit(program, 10, 0, "after xdg_toplevel.close", lambda line: False)
             if mode == "client-side-decorations":
                 # Refused server-side decorations, the window got libdecor's.
                 check("subsurface" in compositor.log_tail(None),
@@ -578,8 +468,6 @@ def hostile_compositor(args, workdir, mode):
               % (mode, used))
         compositor.kill()
         expect_lost(program, compositor.socket, "%s compositor killed" % mode)
-    finally:
-        compositor.close()
 
 
 def main():
@@ -588,6 +476,7 @@ def main():
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--storm", required=True)
+    parser.add_argument("--refuse", help="tests/hostile/x11_refuse, for refused-window")
     parser.add_argument("--hostile-compositor",
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
@@ -596,7 +485,7 @@ def main():
                         help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
-                                         "command-lines", "screen", "no-canvas",
+                                         "command-lines", "screen", "no-canvas", "refused-window",
                                          "compositor-killed", "wayland-storm", "wayland-screen",
                                          "hostile-compositor"])
     parser.add_argument("value", nargs="?")
@@ -620,6 +509,8 @@ def main():
         elif args.case == "wayland-screen":
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)
+        elif args.case == "refused-window":
+            refused_window(args, workdir)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)

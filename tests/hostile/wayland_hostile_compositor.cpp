@@ -17,6 +17,7 @@
 //                   prints "subsurface" when a frame is drawn (libdecor),
 //                   then closes the window as `close` does
 //   never-release   frame callbacks and buffers are never released
+//   anything else   none of that (for the program's own limits)
 //
 // Usage: wayland_hostile_compositor SOCKET MODE [SEED]
 // Requests are handled by one dispatcher by name: every request of every

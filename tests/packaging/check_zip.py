@@ -12,6 +12,7 @@ import os
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 
 EXPECTED = {"ostrevane.exe", "ostrevane-render.exe", "README.md", "LICENSE.txt"}
@@ -130,14 +131,14 @@ def main():
             for name in ("ostrevane.exe", "ostrevane-render.exe"):
                 image = archive.read(top + "/" + name)
                 check_program(name, image, version)
-                extracted = path + "." + name + ".check"
-                with open(extracted, "wb") as f:
-                    f.write(image)
-                try:
+                # objdump reads a file: one in a folder of our own, never a
+                # name beside the zip that something else may hold.
+                with tempfile.TemporaryDirectory(prefix="ostrevane-zip-") as folder:
+                    extracted = os.path.join(folder, name)
+                    with open(extracted, "xb") as f:
+                        f.write(image)
                     runtime = [d for d in imported_dlls(extracted)
                                if d.startswith(("libgcc", "libstdc++", "libwinpthread"))]
-                finally:
-                    os.unlink(extracted)
                 check(not runtime, "%s needs %s, which the zip lacks" % (name, runtime))
     except (Bad, zipfile.BadZipFile, ValueError, struct.error) as failure:
         print("check_zip: FAILED - %s" % failure)

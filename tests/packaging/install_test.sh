@@ -1,45 +1,93 @@
 #!/bin/bash
-# Installs the Debian package on this machine, checks what it put in place,
-# runs `ostrevane` from PATH under a window manager (openbox on Xvfb), closes
-# it through the window manager and expects exit code 0, then removes and
-# purges the package and checks that none of its files is left. Whatever
-# happens, the package is not left installed and every process started here
-# is ended.
+# Installs the Debian package in a throwaway root, checks what it put in
+# place, runs `ostrevane` from PATH under a window manager (openbox on Xvfb),
+# closes it through the window manager and expects exit code 0, then removes
+# and purges the package and checks that none of its files is left.
 #
-# Needs root (or sudo without a password): it runs dpkg. Refuses to run when
-# ostrevane is already installed, so as not to replace someone's install.
+# The throwaway root is an overlay of / with its changes in a tmpfs, mounted
+# in a private mount, PID and network namespace: apt, dpkg and the program
+# run there, the host's /usr and dpkg database stay as they were (the test
+# checks that the host's dpkg status file is byte-identical afterwards), an
+# Ostrevane installed on the host stays installed, and when the test ends the
+# namespace takes every process started here and the overlay with it.
+#
+# Needs root (or sudo without a password): it mounts and runs dpkg.
 #
 # Usage: tests/packaging/install_test.sh DEB    exit 0 passed, 1 failed
 set -uo pipefail
 
-deb=${1:-}
-if [ -z "$deb" ] || [ ! -f "$deb" ]; then
-    echo "usage: install_test.sh DEB (a built ostrevane package)" >&2
+fail() {
+    echo "install_test: FAILED - $*"
     exit 1
-fi
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-    if ! sudo -n true 2>/dev/null; then
-        echo "install_test: FAILED - needs root or password-less sudo to run dpkg" >&2
-        exit 1
-    fi
-    as_root=(sudo -n)
-fi
-for tool in Xvfb openbox wmctrl desktop-file-validate man; do
-    command -v "$tool" >/dev/null || { echo "install_test: FAILED - missing $tool" >&2; exit 1; }
-done
+}
 
 installed() {
     dpkg-query -W -f='${Status}' ostrevane 2>/dev/null | grep -q 'install ok installed'
 }
-if installed; then
-    echo "install_test: FAILED - ostrevane is already installed; remove it first" >&2
-    exit 1
-fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-install-test.XXXXXX")
+case ${1:-} in
+--throwaway-root)
+    # In the new namespaces: the overlay, the kernel's file systems, then the
+    # test itself in the overlay.
+    top=$2 deb=$3
+    mount -t tmpfs -o mode=0755 ostrevane-install-test "$top" || fail "mount a tmpfs on $top"
+    mkdir "$top/upper" "$top/work" "$top/root"
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/root" ||
+        fail "mount an overlay of /"
+    mount -t proc proc "$top/root/proc" || fail "mount /proc"
+    mount --rbind /dev "$top/root/dev" || fail "bind /dev"
+    mount --rbind /sys "$top/root/sys" || fail "bind /sys"
+    mkdir "$top/root/ostrevane-install-test"
+    cp "$0" "$deb" "$top/root/ostrevane-install-test/" || fail "copy the package into the overlay"
+    exec chroot "$top/root" /bin/bash /ostrevane-install-test/"$(basename "$0")" \
+        --inside /ostrevane-install-test/"$(basename "$deb")"
+    ;;
+--inside)
+    deb=$2
+    ;;
+*)
+    deb=${1:-}
+    if [ -z "$deb" ] || [ ! -f "$deb" ]; then
+        echo "usage: install_test.sh DEB (a built ostrevane package)" >&2
+        exit 1
+    fi
+    as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo -n true 2>/dev/null || fail "needs root or password-less sudo to mount and run dpkg"
+        as_root=(sudo -n)
+    fi
+    for tool in unshare chroot Xvfb openbox wmctrl desktop-file-validate man; do
+        command -v "$tool" >/dev/null || fail "missing $tool"
+    done
+    host=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-install-test.XXXXXX")
+    trap 'rm -f "$host/status"; rmdir "$host/root" "$host"' EXIT
+    mkdir "$host/root"
+    cp /var/lib/dpkg/status "$host/status"
+    host_had=0 host_binary=0
+    installed && host_had=1
+    [ -e /usr/bin/ostrevane ] && host_binary=1
+    "${as_root[@]}" unshare --mount --propagation private --pid --fork --kill-child --net -- \
+        /bin/bash "$(realpath "$0")" --throwaway-root "$host/root" "$(realpath "$deb")"
+    code=$?
+    cmp -s /var/lib/dpkg/status "$host/status" || fail "the host's dpkg status file changed"
+    if [ "$host_had" -eq 1 ]; then
+        installed || fail "the host's ostrevane is no longer installed"
+    fi
+    [ -e /usr/bin/ostrevane ] && [ "$host_binary" -eq 0 ] && fail "the host has a new /usr/bin/ostrevane"
+    [ ! -e /usr/bin/ostrevane ] && [ "$host_binary" -eq 1 ] && fail "the host lost /usr/bin/ostrevane"
+    [ "$code" -eq 0 ] && echo "ok - the host's dpkg database and /usr are as they were"
+    exit "$code"
+    ;;
+esac
+
+# In the throwaway root, as root. An Ostrevane the host has installed goes
+# first, here only.
+export DEBIAN_FRONTEND=noninteractive TMPDIR=/tmp
+if installed; then
+    dpkg --purge ostrevane >/dev/null 2>&1 || fail "purge the host's ostrevane in the throwaway root"
+fi
+work=$(mktemp -d)
 pids=()
-we_installed=0
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do
@@ -48,27 +96,19 @@ cleanup() {
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null
     done
-    if [ "$we_installed" -eq 1 ] && dpkg-query -W ostrevane >/dev/null 2>&1; then
-        "${as_root[@]}" dpkg --purge ostrevane >/dev/null 2>&1
-    fi
-    rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-fail() {
-    echo "install_test: FAILED - $*"
-    exit 1
-}
-
 # --- Install -----------------------------------------------------------------
-we_installed=1
-"${as_root[@]}" dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i $deb"; }
-installed || fail "dpkg -i did not leave ostrevane installed"
+apt-get install -y --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log"; fail "apt-get install $deb"; }
+installed || fail "apt-get install did not leave ostrevane installed"
 mapfile -t files < <(dpkg -L ostrevane | while read -r path; do [ -f "$path" ] && echo "$path"; done)
 echo "ok - installed: ${#files[@]} files"
 
-for want in /usr/bin/ostrevane /usr/bin/ostrevane-render /usr/share/applications/ostrevane.desktop \
+for want in /usr/bin/ostrevane /usr/bin/ostrevane-render /usr/share/applications/io.github.ostrevane.ostrevane.desktop \
+    /usr/share/metainfo/io.github.ostrevane.ostrevane.metainfo.xml \
     /usr/share/man/man1/ostrevane.1.gz /usr/share/man/man1/ostrevane-render.1.gz \
     /usr/share/icons/hicolor/48x48/apps/ostrevane.png /usr/share/icons/hicolor/128x128/apps/ostrevane.png \
     /usr/share/icons/hicolor/256x256/apps/ostrevane.png /usr/share/doc/ostrevane/README.md \
@@ -78,7 +118,7 @@ for want in /usr/bin/ostrevane /usr/bin/ostrevane-render /usr/share/applications
 done
 clean_path=/usr/local/bin:/usr/bin:/bin
 [ "$(PATH=$clean_path command -v ostrevane)" = /usr/bin/ostrevane ] || fail "ostrevane is not on PATH"
-desktop-file-validate /usr/share/applications/ostrevane.desktop || fail "desktop entry invalid"
+desktop-file-validate /usr/share/applications/io.github.ostrevane.ostrevane.desktop || fail "desktop entry invalid"
 [ "$(man -w ostrevane)" = /usr/share/man/man1/ostrevane.1.gz ] || fail "man -w ostrevane"
 [ "$(man -w ostrevane-render)" = /usr/share/man/man1/ostrevane-render.1.gz ] || fail "man -w ostrevane-render"
 echo "ok - programs on PATH, desktop entry valid, manual pages found"
@@ -135,11 +175,11 @@ code=$?
 echo "ok - closing it through the window manager ends it with exit code 0"
 
 # --- Remove and purge -----------------------------------------------------------
-"${as_root[@]}" dpkg -r ostrevane >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+apt-get remove -y ostrevane >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get remove"; }
 for path in "${files[@]}"; do
-    [ ! -e "$path" ] || fail "dpkg -r left $path"
+    [ ! -e "$path" ] || fail "apt-get remove left $path"
 done
-"${as_root[@]}" dpkg --purge ostrevane >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg --purge"; }
+# Without conffiles a removed package is gone; purging makes sure.
+dpkg --purge ostrevane >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "dpkg --purge"; }
 dpkg-query -W ostrevane >/dev/null 2>&1 && fail "dpkg still knows ostrevane after --purge"
-we_installed=0
 echo "ok - removed and purged: none of its ${#files[@]} files is left"

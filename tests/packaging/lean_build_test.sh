@@ -31,7 +31,8 @@ mapfile -t programs < <(find "$dir" -path "$dir/CMakeFiles" -prune -o -type f -p
 echo "ok - the build makes exactly ostrevane and ostrevane-render"
 
 cmake --install "$dir" --prefix "$PWD/$dir-install" >"$dir.log" 2>&1 || fail "install"
-for want in bin/ostrevane bin/ostrevane-render share/applications/ostrevane.desktop \
+for want in bin/ostrevane bin/ostrevane-render share/applications/io.github.ostrevane.ostrevane.desktop \
+    share/metainfo/io.github.ostrevane.ostrevane.metainfo.xml \
     share/man/man1/ostrevane.1.gz share/man/man1/ostrevane-render.1.gz \
     share/icons/hicolor/48x48/apps/ostrevane.png share/icons/hicolor/128x128/apps/ostrevane.png \
     share/icons/hicolor/256x256/apps/ostrevane.png share/doc/ostrevane/README.md \

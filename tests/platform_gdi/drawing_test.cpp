@@ -9,6 +9,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -260,17 +261,6 @@ TEST(GdiBitBltTest, SourceOperationsAndMissingSources) {
     EXPECT_EQ(b.Count(0), 9);
 }
 
-BITMAPINFO Header(LONG width, LONG height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-}
-
 TEST(GdiDibTest, RowsComeTopDownOrBottomUpCountingScansFromTheBottom) {
     Canvas c(3, 5);
     c.Paint();
@@ -280,28 +270,28 @@ TEST(GdiDibTest, RowsComeTopDownOrBottomUpCountingScansFromTheBottom) {
                GetBValue(rgb);
     };
     std::vector<std::uint32_t> buffer(15, 0xAAAAAAAA);
-    BITMAPINFO info = Header(3, 5);
+    BITMAPINFO info = test_support::Dib32Info(3, 5);
     ASSERT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(buffer[0], pixel(0, 4));  // bottom row first
     EXPECT_EQ(buffer[14], pixel(2, 0));
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     ASSERT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(buffer[0], pixel(0, 0));
     EXPECT_EQ(buffer[14], pixel(2, 4));
     // Scans 1 and 2 from the bottom, in either orientation.
     std::fill(buffer.begin(), buffer.end(), 0xAAAAAAAA);
-    info = Header(3, 5);
+    info = test_support::Dib32Info(3, 5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 1, 2, buffer.data(), &info, DIB_RGB_COLORS), 2);
     EXPECT_EQ(buffer[0], pixel(0, 3));
     EXPECT_EQ(buffer[3], pixel(0, 2));
     EXPECT_EQ(buffer[6], 0xAAAAAAAAu);
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 1, 2, buffer.data(), &info, DIB_RGB_COLORS), 2);
     EXPECT_EQ(buffer[0], pixel(0, 2));
     EXPECT_EQ(buffer[3], pixel(0, 3));
     // A DIB larger than the bitmap: rows and columns beyond it are zeros.
     std::vector<std::uint32_t> large(4 * 7, 0xAAAAAAAA);
-    info = Header(4, 7);
+    info = test_support::Dib32Info(4, 7);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, 7, large.data(), &info, DIB_RGB_COLORS), 5);
     EXPECT_EQ(large[0], 0u);
     EXPECT_EQ(large[7], 0u);
@@ -320,14 +310,14 @@ TEST(GdiDibTest, HeaderQueriesAndUnsupportedRequests) {
     EXPECT_EQ(info.bmiHeader.biBitCount, 32);
     EXPECT_EQ(info.bmiHeader.biCompression, DWORD(BI_BITFIELDS));
     EXPECT_EQ(info.bmiHeader.biSizeImage, 60u);
-    info = Header(3, -5);
+    info = test_support::Dib32Info(3, -5);
     EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, 5, nullptr, &info, DIB_RGB_COLORS), 1);
     EXPECT_EQ(info.bmiHeader.biSizeImage, 60u);
 
     std::vector<std::uint32_t> buffer(15, 0xAAAAAAAA);
     const auto untouched = buffer;
     auto attempt = [&](void (*change)(BITMAPINFO&), UINT usage) {
-        BITMAPINFO request = Header(3, -5);
+        BITMAPINFO request = test_support::Dib32Info(3, -5);
         change(request);
         return GetDIBits(c.dc, c.bitmap, 0, 5, buffer.data(), &request, usage);
     };
@@ -505,6 +495,60 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesAreShownUntilEitherSideChanges) {
 
     platform::DetachSurface(&surface);
     SelectObject(dc, GetStockObject(BLACK_PEN));
+    DeleteObject(red);
+    DeleteDC(dc);
+}
+
+// A surface showing a bitmap knows where it is still all black (what was
+// never drawn on), so that a display need not read the pixels there.
+TEST(GdiSurfaceTest, KnowsWhereAShownBitmapIsStillBlack) {
+    std::vector<std::uint32_t> pixels(6 * 4, 7);
+    platform::Surface surface;
+    Lend(&surface, pixels, 6, 4, nullptr);
+    HDC dc = platform::CreateSurfaceDC(&surface);
+    Canvas white(2, 2);
+    PatBlt(white.dc, 0, 0, 2, 2, WHITENESS);
+    HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+    // Each drawn on a fresh 8x6 canvas, which the surface shows from (1, 1).
+    const struct {
+        const char* name;
+        std::function<void(HDC)> draw;
+    } cases[] = {
+        {"nothing", [](HDC) {}},
+        {"black fill", [](HDC c) { PatBlt(c, 0, 0, 8, 6, BLACKNESS); }},
+        {"line",
+         [&](HDC c) {
+             SelectObject(c, red);
+             MoveToEx(c, 2, 2, nullptr);
+             LineTo(c, 5, 4);
+         }},
+        {"fill, clipped", [](HDC c) { PatBlt(c, 6, 0, 2, 6, WHITENESS); }},
+        {"copy", [&](HDC c) { BitBlt(c, 0, 4, 2, 2, white.dc, 0, 0, SRCCOPY); }},
+        {"outside the part shown", [](HDC c) { PatBlt(c, 0, 0, 1, 6, WHITENESS); }},
+    };
+    for (const auto& c : cases) {
+        Canvas canvas(8, 6);
+        HGDIOBJ pen = SelectObject(canvas.dc, GetStockObject(BLACK_PEN));
+        c.draw(canvas.dc);
+        BitBlt(dc, 0, 0, 6, 4, canvas.dc, 1, 1, SRCCOPY);
+        ASSERT_NE(surface.view, nullptr) << c.name;
+        // Exactly the bounds of what is not black.
+        const std::vector<std::uint32_t> shown = Shown(surface);
+        RECT ink = {6, 4, 0, 0};
+        for (int i = 0; i < 6 * 4; ++i) {
+            if (shown[i] != 0) {
+                ink = RECT{std::min<LONG>(ink.left, i % 6), std::min<LONG>(ink.top, i / 6),
+                           std::max<LONG>(ink.right, i % 6 + 1),
+                           std::max<LONG>(ink.bottom, i / 6 + 1)};
+            }
+        }
+        EXPECT_TRUE(Same(platform::SurfaceInk(surface), ink.left < ink.right ? ink : RECT{}))
+            << c.name;
+        SelectObject(canvas.dc, pen);
+    }
+    EXPECT_EQ(surface.view, nullptr);  // the last canvas took its view away
+    EXPECT_TRUE(Same(platform::SurfaceInk(surface), RECT{0, 0, 6, 4}));
+    platform::DetachSurface(&surface);
     DeleteObject(red);
     DeleteDC(dc);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/gdi/screen_dc.h"
+#include "tests/support/win32_test_support.h"
 
 namespace gdi_test {
 
@@ -51,16 +52,7 @@ struct Canvas {
 
     // All pixels, rows from the top, 0x00RRGGBB.
     std::vector<std::uint32_t> Pixels() const {
-        std::vector<std::uint32_t> pixels(static_cast<size_t>(width) * height, 0xDEADBEEF);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-        return pixels;
+        return test_support::ReadPixels(dc, bitmap, width, height);
     }
     std::uint32_t At(int x, int y) const { return Pixels()[static_cast<size_t>(y) * width + x]; }
     int Count(std::uint32_t value) const {

@@ -19,6 +19,7 @@
 #include "render/figure.h"
 #include "shell/main_window.h"
 #include "shell/window_proc.h"
+#include "tests/support/win32_test_support.h"
 
 namespace headless = platform::headless;
 
@@ -69,21 +70,17 @@ namespace {
 const std::uint32_t kRed = 0xFF0000;
 const std::uint32_t kWhite = 0xFFFFFF;
 
+using test_support::PumpUntilIdle;
+
 // Messages that reached the window procedure, in order.
-std::vector<UINT> messages;
+test_support::MessageLog messageLog;
 
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    messages.push_back(message);
+    messageLog.Record(hwnd, message, wParam, lParam);
     return WindowProc(hwnd, message, wParam, lParam);
 }
 
-int Count(UINT message) {
-    int n = 0;
-    for (UINT m : messages) {
-        n += m == message ? 1 : 0;
-    }
-    return n;
-}
+int Count(UINT message) { return messageLog.Count(message); }
 
 bool Called(const char* function, std::uintptr_t argument) {
     for (const Call& call : calls) {
@@ -94,24 +91,12 @@ bool Called(const char* function, std::uintptr_t argument) {
     return false;
 }
 
-std::vector<std::uint32_t> ReadBitmap(HDC hdc, HBITMAP source, int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height, 0xDEADBEEF);
-    EXPECT_EQ(
-        GetDIBits(hdc, source, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS),
-        height);
-    return pixels;
-}
-
 // The program's canvas as it is now.
 std::vector<std::uint32_t> Canvas() {
-    return ReadBitmap(memoryDC, bitmap, screenWidth, screenHeight);
+    int scans = 0;
+    std::vector<std::uint32_t> pixels = test_support::ProgramCanvasPixels(&scans);
+    EXPECT_EQ(scans, screenHeight);
+    return pixels;
 }
 
 // The figure on a black screen-sized canvas, drawn apart from any window;
@@ -120,17 +105,7 @@ std::vector<std::uint32_t> ReferenceCanvas(int width, int height) {
     const int saved[] = {screenWidth, screenHeight, centreX, centreY};
     HDC savedDC = memoryDC;
     HBITMAP savedBitmap = bitmap;
-    screenWidth = width;
-    screenHeight = height;
-    centreX = width / 2;
-    centreY = height / 2;
-    HDC screen = GetDC(NULL);
-    memoryDC = CreateCompatibleDC(screen);
-    bitmap = CreateCompatibleBitmap(screen, width, height);
-    ReleaseDC(NULL, screen);
-    SelectObject(memoryDC, bitmap);
-    SelectObject(memoryDC, GetStockObject(BLACK_BRUSH));
-    PatBlt(memoryDC, 0, 0, width, height, PATCOPY);
+    test_support::MakeProgramCanvas(width, height);
     DrawFigure(kFigureScale);
     std::vector<std::uint32_t> pixels = Canvas();
     __real_DeleteDC(memoryDC);
@@ -150,18 +125,6 @@ int CountRed(const std::vector<std::uint32_t>& pixels) {
         n += p == kRed ? 1 : 0;
     }
     return n;
-}
-
-// Dispatches until the queue is empty and the display has nothing more:
-// returns 0 on the quit message, -1 once idle.
-int PumpUntilIdle() {
-    MSG msg;
-    BOOL result;
-    while ((result = GetMessageA(&msg, NULL, 0, 0)) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return result;
 }
 
 // Compares what the display shows of the window with the canvas: inside the
@@ -197,7 +160,7 @@ protected:
 
     void SetUp() override {
         headless::Start(kWidth, kHeight);
-        messages.clear();
+        messageLog.Clear();
         calls.clear();
         memoryDC = NULL;
         bitmap = NULL;
@@ -224,6 +187,7 @@ TEST_F(ShellTest, CreationDrawsTheFigureBeforeCreateWindowReturns) {
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, instance_, NULL);
     ASSERT_NE(hwnd, nullptr);
     // Both creation messages were handled inside the call, in order.
+    const std::vector<UINT> messages = messageLog.Messages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[0], static_cast<UINT>(WM_NCCREATE));
     EXPECT_EQ(messages[1], static_cast<UINT>(WM_CREATE));
@@ -333,7 +297,10 @@ TEST_F(ShellTest, PositionChangesRefreshOnlyTheScreenMetrics) {
     EXPECT_EQ(memoryDC, canvasDC);
     EXPECT_EQ(bitmap, canvasBitmap);
     EXPECT_EQ(lines, 0);
-    std::vector<std::uint32_t> after = ReadBitmap(canvasDC, canvasBitmap, kWidth, kHeight);
+    int scans = 0;
+    std::vector<std::uint32_t> after =
+        test_support::ReadPixels(canvasDC, canvasBitmap, kWidth, kHeight, &scans);
+    EXPECT_EQ(scans, kHeight);
     EXPECT_EQ(after, before);
 }
 
@@ -418,7 +385,7 @@ TEST_F(ShellTest, HiddenOrMinimisedStartsStillDrawTheCanvas) {
     std::vector<std::uint32_t> reference = ReferenceCanvas(kWidth, kHeight);
     for (int showCommand : {SW_HIDE, SW_SHOWMINIMIZED, SW_SHOWMINNOACTIVE}) {
         headless::Start(kWidth, kHeight);
-        messages.clear();
+        messageLog.Clear();
         MainWindow window(instance_, "MyWindow", RecordingProc);
         HWND hwnd = CreateMain(&window, showCommand);
         ASSERT_NE(hwnd, nullptr) << showCommand;

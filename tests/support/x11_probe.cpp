@@ -11,8 +11,10 @@
 //                                     frame extents (left right top bottom,
 //                                     from _NET_FRAME_EXTENTS), net_wm_pid and
 //                                     wm_client_machine
-//   x11_probe cover WINDOW HOLD_MS    maps a window of another colour over
-//                                     WINDOW's client area, keeps it there
+//   x11_probe cover WINDOW HOLD_MS [X Y W H]
+//                                     maps a window of another colour over
+//                                     WINDOW's client area (or its part at
+//                                     X, Y of size WxH), keeps it there
 //                                     HOLD_MS and removes it again, leaving
 //                                     WINDOW to repaint what it exposes
 //   x11_probe capture WINDOW FILE     writes the window's pixels as a PNG if
@@ -47,6 +49,7 @@
 
 #include "tests/support/x11_delete_window.h"
 #include "tools/png_file.h"
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -203,15 +206,22 @@ int Info(Display* display, Window window) {
     return 0;
 }
 
-// Covers the window's client area with an override-redirect window of a
-// colour the figure never uses, waits until the server has drawn it, holds
+// Covers the window's client area, or the part `area` (x, y, width,
+// height; all zero for the whole) of it, with an override-redirect window of
+// a colour the figure never uses, waits until the server has drawn it, holds
 // it, and removes it.
-int Cover(Display* display, Window window, long holdMs) {
+int Cover(Display* display, Window window, long holdMs, const long* area) {
     XWindowAttributes attributes;
     int x = 0;
     int y = 0;
     if (!RootGeometry(display, window, &attributes, &x, &y)) {
         return Fail("no such window");
+    }
+    if (area[2] > 0 && area[3] > 0) {
+        x += static_cast<int>(area[0]);
+        y += static_cast<int>(area[1]);
+        attributes.width = static_cast<int>(area[2]);
+        attributes.height = static_cast<int>(area[3]);
     }
     Window root = DefaultRootWindow(display);
     XSetWindowAttributes cover = {};
@@ -276,8 +286,8 @@ bool EndsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Writes 0x00RRGGBB pixels as a binary PPM, through a temporary file, so
-// that `path` is never left half written.
+// Writes 0x00RRGGBB pixels as a binary PPM, as the render tool writes its
+// files: whole or not at all, through a temporary file made exclusively.
 bool WritePpmFile(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
                   int height) {
     std::vector<unsigned char> rgb;
@@ -287,19 +297,14 @@ bool WritePpmFile(const std::string& path, const std::vector<std::uint32_t>& pix
         rgb.push_back(static_cast<unsigned char>(pixel >> 8));
         rgb.push_back(static_cast<unsigned char>(pixel));
     }
-    std::string temporary = path + ".part";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+    OutputFile output;
+    std::string error;
+    if (!output.Open(path, &error)) {
         return false;
     }
-    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    std::fprintf(output.stream(), "P6\n%d %d\n255\n", width, height);
+    return std::fwrite(rgb.data(), 1, rgb.size(), output.stream()) == rgb.size() &&
+           output.Commit(&error);
 }
 
 int Capture(Display* display, Window window, const std::string& path) {
@@ -407,10 +412,11 @@ int Primary(Display* display, int width, int height) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS | "
-                 "capture WINDOW FILE | "
-                 "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
+    std::fprintf(
+        stderr,
+        "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
+        "capture WINDOW FILE | "
+        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
     return 2;
 }
 
@@ -432,9 +438,13 @@ int main(int argc, char** argv) {
         status = Find(display, argv[2], std::atol(argv[3]));
     } else if (command == "info" && argc == 3 && ParseWindow(argv[2], &window)) {
         status = Info(display, window);
-    } else if (command == "cover" && argc == 4 && ParseWindow(argv[2], &window) &&
+    } else if (command == "cover" && (argc == 4 || argc == 8) && ParseWindow(argv[2], &window) &&
                std::atol(argv[3]) >= 0) {
-        status = Cover(display, window, std::atol(argv[3]));
+        long area[4] = {};
+        for (int i = 0; i < argc - 4; ++i) {
+            area[i] = std::atol(argv[4 + i]);
+        }
+        status = Cover(display, window, std::atol(argv[3]), area);
     } else if (command == "capture" && argc == 4 && ParseWindow(argv[2], &window)) {
         status = Capture(display, window, argv[3]);
     } else if (command == "close" && argc == 3 && ParseWindow(argv[2], &window)) {

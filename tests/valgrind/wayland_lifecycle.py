@@ -6,17 +6,16 @@ the compositor is killed under it (exit code 1). memcheck.sh must find
 nothing either way.
 
 Usage: wayland_lifecycle.py MEMCHECK_SH PROGRAM sway|weston
-Uses the end-to-end tests' compositor helpers (tests/e2e/wayland_cases.py).
+Uses the end-to-end tests' compositor helpers (tests/e2e/wayland_cases.py, on
+PYTHONPATH as CTest sets it).
 """
 
-import os
 import signal
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import ostrevane_e2e as e2e  # noqa: E402
-import wayland_cases  # noqa: E402
+import ostrevane_e2e as e2e
+import wayland_cases
 
 # Everything is slower under valgrind.
 FIND_SECONDS = 60
@@ -35,14 +34,9 @@ def finish(process, what):
 
 
 def sway_run(memcheck, program, workdir):
-    sway = wayland_cases.Sway(workdir, (800, 600))
-    try:
+    with wayland_cases.Sway(workdir, (800, 600)) as sway:
         process = sway.compositor.spawn_program([memcheck, "0", program, "--ignored"])
-        deadline = time.monotonic() + FIND_SECONDS
-        while sway.window() is None:
-            e2e.check(process.poll() is None, "the program ended at start under valgrind")
-            e2e.check(time.monotonic() < deadline, "no window under valgrind")
-            time.sleep(0.2)
+        sway.wait_window(process, timeout=FIND_SECONDS)
         sway.type_keys()
         criteria = '[title="^%s$"]' % e2e.TITLE
         sway.msg(criteria, "floating", "enable")
@@ -51,20 +45,15 @@ def sway_run(memcheck, program, workdir):
         time.sleep(2)
         sway.msg(criteria, "kill")
         finish(process, "swaymsg kill")
-    finally:
-        sway.close()
 
 
 def weston_run(memcheck, program, workdir):
-    compositor = wayland_cases.start_weston(workdir, (800, 600))
-    try:
+    with wayland_cases.start_weston(workdir, (800, 600)) as compositor:
         process = compositor.spawn_program([memcheck, "1", program])
         wayland_cases.weston_window_title(compositor, FIND_SECONDS)
         time.sleep(1)
         compositor.kill()
         finish(process, "weston was killed")
-    finally:
-        compositor.close()
 
 
 def main():
@@ -77,7 +66,6 @@ def main():
         else:
             weston_run(memcheck, program, workdir)
 
-    sys.modules.setdefault("ostrevane_e2e", e2e)
     return e2e.run_case("ostrevane-memcheck-", body)
 
 

@@ -6,15 +6,15 @@ with exit code 0.
 
 Usage: x11_lifecycle.py MEMCHECK_SH PROGRAM X11_PROBE [appkit]
   (appkit: through GNUstep's AppKit, set up as tests/e2e/appkit_cases.py does)
-Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py).
+Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py, on
+PYTHONPATH as CTest sets it).
 """
 
 import os
 import signal
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import ostrevane_e2e as e2e  # noqa: E402
+import ostrevane_e2e as e2e
 
 # Everything is slower under valgrind.
 FIND_MS = 60000
@@ -51,8 +51,7 @@ def main():
     appkit = sys.argv[4:] == ["appkit"]
 
     def body(workdir):
-        session = e2e.Session(workdir, (800, 600))
-        try:
+        with e2e.Session(workdir, (800, 600)) as session:
             if appkit:
                 import appkit_cases
                 before = appkit_cases.outside_state()
@@ -62,8 +61,6 @@ def main():
                     appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
             else:
                 run(memcheck, program, probe, session)
-        finally:
-            session.close()
 
     return e2e.run_case("ostrevane-memcheck-", body)
 

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "platform/backends/backend.h"
 #include "platform/backends/desktop/display_choice.h"
@@ -38,49 +37,115 @@ std::string ProgramDirectory() {
     return slash != nullptr ? std::string(path, static_cast<std::size_t>(slash - path)) : "";
 }
 
-// A display's module and the entry point it exports; both modules' entries
-// have the same type.
-struct DisplayModule {
-    const char* file;
-    const char* entry;
-    const char* display;  // for errors: "the Wayland display"
-};
-typedef platform::Backend* (*ModuleEntry)(const char*, char*, std::size_t);
+// The Wayland module's display, seen through its table of C functions.
+class ModuleDisplay : public platform::Backend {
+public:
+    ModuleDisplay(const OstrevaneWaylandModule* module, OstrevaneWaylandDisplay* display)
+        : module_(module), display_(display) {}
+    ~ModuleDisplay() override { module_->close(display_); }
 
-// Opens a display through its module: installed in the program's library
+    void GetScreenSize(int* width, int* height) override {
+        module_->get_screen_size(display_, width, height);
+    }
+    bool CreateNativeWindow(platform::WindowId window, const char* className, const char* title,
+                            const RECT& rect) override {
+        return module_->create_window(display_, window, className, title, &rect) != 0;
+    }
+    void DestroyNativeWindow(platform::WindowId window) override {
+        module_->destroy_window(display_, window);
+    }
+    void ShowNativeWindow(platform::WindowId window, platform::WindowShow show) override {
+        module_->show_window(display_, window, static_cast<int>(show));
+    }
+    void Present(platform::WindowId window, const platform::Surface& surface,
+                 const RECT& area) override {
+        module_->present(display_, window, &surface, &area);
+    }
+    platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
+        return static_cast<platform::WaitResult>(module_->next_event(display_, event, wait));
+    }
+    int LossGraceMilliseconds() const override {
+        return module_->loss_grace_milliseconds(display_);
+    }
+
+private:
+    const OstrevaneWaylandModule* module_;
+    OstrevaneWaylandDisplay* display_;
+};
+
+// The module's table, if it is the one this program was built for.
+bool UsableModule(const OstrevaneWaylandModule* module) {
+    return module != nullptr && module->version == OSTREVANE_WAYLAND_MODULE_VERSION &&
+           module->eventSize == sizeof(platform::BackendEvent) &&
+           module->surfaceSize == sizeof(platform::Surface);
+}
+
+// Loads a display's module `file`: installed in the program's library
 // directory, or beside the program in a build tree. The module stays loaded
-// for the life of the process, also when the display could not be used:
+// for the life of the process, also when its display could not be used:
 // what it loaded (libdecor's plugin, pango's threads, the Objective-C
-// run-time) may outlive the back end.
-std::unique_ptr<platform::Backend> OpenModule(const DisplayModule& module,
-                                              const std::string& program, std::string* error) {
+// run-time) may outlive the back end. On failure returns null and sets
+// `error`, naming `display`.
+void* LoadModule(const char* file, const char* display, std::string* error) {
     const std::string directory = ProgramDirectory();
     std::string tried;
-    void* loaded = nullptr;
     for (const char* place : {OSTREVANE_MODULE_DIR_FROM_BIN, "."}) {
         if (directory.empty()) {
             break;
         }
-        const std::string path = directory + "/" + place + "/" + module.file;
+        const std::string path = directory + "/" + place + "/" + file;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             continue;
         }
-        loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (loaded != nullptr) {
-            break;
+            return loaded;
         }
         const char* reason = dlerror();
         tried = reason != nullptr ? reason : path;
     }
+    *error = std::string("cannot load ") + display + " (" +
+             (tried.empty() ? std::string(file) + " not found" : tried) + ")";
+    return nullptr;
+}
+#endif
+
+#if OSTREVANE_HAVE_WAYLAND
+// Opens a compositor through the Wayland module.
+std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
+    void* loaded = LoadModule(OSTREVANE_WAYLAND_MODULE_FILE, "the Wayland display", error);
     if (loaded == nullptr) {
-        *error = std::string("cannot load ") + module.display + " (" +
-                 (tried.empty() ? std::string(module.file) + " not found" : tried) + ")";
         return nullptr;
     }
-    auto entry = reinterpret_cast<ModuleEntry>(dlsym(loaded, module.entry));
+    auto entry = reinterpret_cast<OstrevaneWaylandModuleEntry>(
+        dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
+    const OstrevaneWaylandModule* module = entry != nullptr ? entry() : nullptr;
+    if (!UsableModule(module)) {
+        *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
+                 " is from another build)";
+        return nullptr;
+    }
+    char reason[512] = {};
+    OstrevaneWaylandDisplay* display = module->open(program.c_str(), reason, sizeof(reason));
+    if (display == nullptr) {
+        *error = reason;
+        return nullptr;
+    }
+    return std::make_unique<ModuleDisplay>(module, display);
+}
+#endif
+
+#if OSTREVANE_HAVE_APPKIT
+// Opens GNUstep's AppKit through the AppKit module.
+std::unique_ptr<platform::Backend> OpenAppKit(const std::string& program, std::string* error) {
+    void* loaded = LoadModule(OSTREVANE_APPKIT_MODULE_FILE, "the AppKit display", error);
+    if (loaded == nullptr) {
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<AppKitModuleEntry>(dlsym(loaded, OSTREVANE_APPKIT_MODULE_ENTRY));
     if (entry == nullptr) {
-        *error = std::string("cannot load ") + module.display + " (" + module.file +
+        *error = "cannot load the AppKit display (" OSTREVANE_APPKIT_MODULE_FILE
                  " is from another build)";
         return nullptr;
     }
@@ -96,19 +161,13 @@ std::unique_ptr<platform::Backend> OpenModule(const DisplayModule& module,
 std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
                                         const std::string& program, std::string* error) {
 #if OSTREVANE_HAVE_WAYLAND
-    static_assert(std::is_same<WaylandModuleEntry, ModuleEntry>::value, "one entry type");
     if (kind == platform::desktop::DisplayKind::kWayland) {
-        return OpenModule(
-            {OSTREVANE_WAYLAND_MODULE_FILE, OSTREVANE_WAYLAND_MODULE_ENTRY, "the Wayland display"},
-            program, error);
+        return OpenWayland(program, error);
     }
 #endif
 #if OSTREVANE_HAVE_APPKIT
-    static_assert(std::is_same<AppKitModuleEntry, ModuleEntry>::value, "one entry type");
     if (kind == platform::desktop::DisplayKind::kAppKit) {
-        return OpenModule(
-            {OSTREVANE_APPKIT_MODULE_FILE, OSTREVANE_APPKIT_MODULE_ENTRY, "the AppKit display"},
-            program, error);
+        return OpenAppKit(program, error);
     }
 #endif
     (void)kind;

@@ -21,14 +21,13 @@ std::unique_ptr<Backend> OpenCompositor(const std::string& programName, std::str
 
 // The size the client area takes from an xdg_toplevel.configure of
 // `width` x `height`: 0 lets the client keep `current`; anything else is
-// held to 1..16384, the largest client area the window manager keeps pixels
-// for.
+// held to 1..kMaxSurfaceSide.
 int ConfiguredSide(int configured, int current);
 
 // An output's size in logical pixels: its xdg-output logical size where
 // known (both sides positive), else its current mode turned by its
 // transform and divided by its scale (rounded up). Each side is held to
-// 1..16384; 0 when nothing is known.
+// 1..kMaxSurfaceSide; 0 when nothing is known.
 void LogicalOutputSize(int logicalWidth, int logicalHeight, int modeWidth, int modeHeight,
                        int transform, int scale, int* width, int* height);
 

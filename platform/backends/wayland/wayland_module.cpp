@@ -1,16 +1,22 @@
-// The entry point of ostrevane-wayland.so; see wayland_module.h.
+// The entry point of ostrevane-wayland.so and its table; see
+// wayland_module.h. The functions are noexcept: nothing thrown crosses the
+// boundary.
 #include "platform/backends/wayland/wayland_module.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "platform/backends/wayland/wayland_backend.h"
 
-extern "C" __attribute__((visibility("default"))) platform::Backend* ostrevane_wayland_open_v1(
-    const char* programName, char* error, std::size_t errorSize) {
+namespace {
+
+platform::Backend* Of(OstrevaneWaylandDisplay* display) {
+    return reinterpret_cast<platform::Backend*>(display);
+}
+
+OstrevaneWaylandDisplay* Open(const char* programName, char* error, size_t errorSize) noexcept {
     std::string reason;
     std::unique_ptr<platform::Backend> backend =
         platform::wayland::OpenCompositor(programName != nullptr ? programName : "", &reason);
@@ -19,9 +25,62 @@ extern "C" __attribute__((visibility("default"))) platform::Backend* ostrevane_w
         std::memcpy(error, reason.data(), length);
         error[length] = '\0';
     }
-    return backend.release();
+    return reinterpret_cast<OstrevaneWaylandDisplay*>(backend.release());
 }
 
-// The entry's type is the one the program calls it through.
-static_assert(std::is_same<decltype(&ostrevane_wayland_open_v1), WaylandModuleEntry>::value,
-              "the module entry matches WaylandModuleEntry");
+void Close(OstrevaneWaylandDisplay* display) noexcept { delete Of(display); }
+
+void GetScreenSize(OstrevaneWaylandDisplay* display, int* width, int* height) noexcept {
+    Of(display)->GetScreenSize(width, height);
+}
+
+int CreateNativeWindow(OstrevaneWaylandDisplay* display, uintptr_t window, const char* className,
+                       const char* title, const RECT* rect) noexcept {
+    return Of(display)->CreateNativeWindow(window, className, title, *rect) ? 1 : 0;
+}
+
+void DestroyNativeWindow(OstrevaneWaylandDisplay* display, uintptr_t window) noexcept {
+    Of(display)->DestroyNativeWindow(window);
+}
+
+void ShowNativeWindow(OstrevaneWaylandDisplay* display, uintptr_t window, int show) noexcept {
+    Of(display)->ShowNativeWindow(window, static_cast<platform::WindowShow>(show));
+}
+
+void Present(OstrevaneWaylandDisplay* display, uintptr_t window, const platform::Surface* surface,
+             const RECT* area) noexcept {
+    Of(display)->Present(window, *surface, *area);
+}
+
+int NextEvent(OstrevaneWaylandDisplay* display, platform::BackendEvent* event, int wait) noexcept {
+    return static_cast<int>(Of(display)->NextEvent(event, wait != 0));
+}
+
+int LossGraceMilliseconds(OstrevaneWaylandDisplay* display) noexcept {
+    return Of(display)->LossGraceMilliseconds();
+}
+
+const OstrevaneWaylandModule kModule = {
+    OSTREVANE_WAYLAND_MODULE_VERSION,
+    sizeof(platform::BackendEvent),
+    sizeof(platform::Surface),
+    Open,
+    Close,
+    GetScreenSize,
+    CreateNativeWindow,
+    DestroyNativeWindow,
+    ShowNativeWindow,
+    Present,
+    NextEvent,
+    LossGraceMilliseconds,
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const OstrevaneWaylandModule*
+ostrevane_wayland_module(void) {
+    return &kModule;
+}
+
+static_assert(std::is_same<decltype(&ostrevane_wayland_module), OstrevaneWaylandModuleEntry>::value,
+              "the module entry matches OstrevaneWaylandModuleEntry");

@@ -32,7 +32,7 @@ struct PageEvent {
     std::int32_t right;
     std::int32_t bottom;
     std::int32_t charCount;
-    unsigned char chars[16];
+    std::uint32_t chars[16];  // Unicode code points
 };
 
 }  // namespace
@@ -85,7 +85,7 @@ EM_JS(int, ostrevane_page_take_event, (void* event), {
     var count = Math.min(chars.length, 16);
     HEAP32[base + 6] = count;
     for (var i = 0; i < count; ++i) {
-        HEAPU8[event + 28 + i] = chars[i];
+        HEAPU32[base + 7 + i] = chars[i] >>> 0;
     }
     return 1;
 });
@@ -106,7 +106,7 @@ namespace web {
 
 namespace {
 
-static_assert(sizeof(PageEvent) == 28 + 16, "the page writes the chars at offset 28");
+static_assert(sizeof(PageEvent) == 28 + 16 * 4, "the page writes the chars at offset 28");
 
 // The page's frames are placed in 32-bit CSS pixels; keep every coordinate
 // well inside them, and every side at least one pixel.
@@ -204,6 +204,8 @@ private:
         if (event->type == BackendEvent::kChars) {
             event->charCount =
                 std::clamp(raw.charCount, 0, static_cast<int>(std::size(event->chars)));
+            // Code points as the page typed them; the window manager maps
+            // any it has no character for (beyond Unicode, surrogates) to '?'.
             std::copy(raw.chars, raw.chars + event->charCount, event->chars);
             if (event->charCount == 0) {
                 return false;

@@ -18,6 +18,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ipc.h>
@@ -28,10 +29,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
+#include "platform/backends/x11/x11_connection.h"
+#include "platform/backends/x11/x11_encode.h"
 #include "platform/gdi/surface.h"
 
 namespace platform {
@@ -51,20 +56,45 @@ const int kMaxSide = 32767;
 // the window manager keeps pixels for keeps every visible pixel backed.
 const int kMaxClientSide = kMaxSurfaceSide;
 
-// The connection whose loss the handlers report. Xlib's I/O error handler
-// is process-wide, and there is only ever one display open.
-struct LossReport {
+// The requests that make one of our windows: the window, its properties and
+// its GC, sent one after the other, so their serials are one range.
+struct CreatingRequests {
+    Window xid = 0;
+    unsigned long first = 0;
+    unsigned long last = 0;
+};
+
+// The back end's one piece of process state: what Xlib's error handlers
+// report into and need to know. Xlib takes one I/O error handler and one
+// protocol error handler for the whole process, with no pointer of ours;
+// there is only ever one display open, on one thread, and OpenDisplay
+// starts this afresh for it.
+struct ProcessState {
+    // The program's name and the display's, for the one line of a loss or
+    // a refusal.
     std::string program;
     std::string display;
+    // The connection is gone: nothing more may be sent on it.
     bool lost = false;
+    // MIT-SHM's major opcode once asked for (-1 before, or without the
+    // extension), and whether the server failed to attach our segment.
+    int shmMajorOpcode = -1;
+    bool shmFailed = false;
+    // The creating requests of every window we have, and whether the
+    // server refused one of them (the line saying so has gone to stderr).
+    std::vector<CreatingRequests> creating;
+    bool refused = false;
 };
-LossReport lossReport;
+ProcessState state;
 
 void ReportLoss() {
-    if (!lossReport.lost) {
-        lossReport.lost = true;
-        std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n",
-                     lossReport.program.c_str(), lossReport.display.c_str());
+    if (!state.lost) {
+        state.lost = true;
+        // After a refusal the program is ending already, with its one line.
+        if (!state.refused) {
+            std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n",
+                         state.program.c_str(), state.display.c_str());
+        }
     }
 }
 
@@ -84,17 +114,50 @@ int OnIoError(Display*) {
 void OnIoErrorExit(Display*, void*) {}
 #endif
 
-// Protocol errors are not fatal: the usual one is a request for a window
-// another program has just destroyed, which DestroyNotify then reports. An
-// error in MIT-SHM's attach request means the server could not attach the
-// segment: pixels then go through the socket.
-int shmMajorOpcode = -1;
+// Says on stderr which request of a window the server refused, and why.
+void ReportRefusal(Display* display, const XErrorEvent& error) {
+    char number[16];
+    std::snprintf(number, sizeof(number), "%d", error.request_code);
+    char fallback[32];
+    std::snprintf(fallback, sizeof(fallback), "request %d", error.request_code);
+    char request[64] = {};
+    XGetErrorDatabaseText(display, "XRequest", number, fallback, request, sizeof(request));
+    char reason[256] = {};
+    XGetErrorText(display, error.error_code, reason, sizeof(reason));
+    std::fprintf(stderr, "%s: display \"%s\" refused a window: %s: %s\n", state.program.c_str(),
+                 state.display.c_str(), request, reason);
+}
+
+// Errors arrive long after their requests (nothing waits for them), and
+// are told apart by serial. One for a request that makes one of our windows
+// means the window will never be: the program cannot go on. An error in
+// MIT-SHM's attach request means the server could not attach the segment:
+// pixels then go through the socket. Others are not fatal: the usual one is
+// a request for a window another program has just destroyed, which
+// DestroyNotify then reports.
 const int kShmAttachRequest = 1;  // X_ShmAttach, MIT-SHM's minor opcode
-bool shmFailed = false;
-int OnProtocolError(Display*, XErrorEvent* error) {
-    if (shmMajorOpcode >= 0 && error->request_code == shmMajorOpcode &&
+int OnProtocolError(Display* display, XErrorEvent* error) {
+    if (state.shmMajorOpcode >= 0 && error->request_code == state.shmMajorOpcode &&
         error->minor_code == kShmAttachRequest) {
-        shmFailed = true;
+        state.shmFailed = true;
+        return 0;
+    }
+    if (state.refused) {
+        return 0;
+    }
+    for (const CreatingRequests& made : state.creating) {
+        if (error->serial < made.first || error->serial > made.last) {
+            continue;
+        }
+        // The window itself unknown to a later request: it was made, and
+        // another client has destroyed it already.
+        if ((error->error_code == BadWindow || error->error_code == BadDrawable) &&
+            error->resourceid == made.xid) {
+            return 0;
+        }
+        state.refused = true;
+        ReportRefusal(display, *error);
+        return 0;
     }
     return 0;
 }
@@ -118,6 +181,77 @@ unsigned ClampSide(long value) {
     return static_cast<unsigned>(std::clamp(value, 1L, static_cast<long>(kMaxSide)));
 }
 
+// Xlib's own input method, never an input-method server (whatever
+// XMODIFIERS says): it composes dead keys and Compose sequences by the
+// table of the user's character set, and hands out text as UTF-8 whatever
+// the locale. Xlib takes both from the C library's LC_CTYPE as the method
+// opens; the program runs in the "C" locale, so the user's is set for that
+// moment only and put back: the program's own locale never changes.
+XIM OpenInputMethod(Display* display) {
+    const char* current = std::setlocale(LC_CTYPE, nullptr);
+    const std::string saved = current != nullptr ? current : "C";
+    if (std::setlocale(LC_CTYPE, "") == nullptr || !XSupportsLocale()) {
+        std::setlocale(LC_CTYPE, saved.c_str());
+    }
+    XIM method = nullptr;
+    if (XSupportsLocale() && XSetLocaleModifiers("@im=none") != nullptr) {
+        method = XOpenIM(display, nullptr, nullptr, nullptr);
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
+    return method;
+}
+
+// Decodes `length` bytes of UTF-8 into at most `capacity` code points;
+// returns how many. Decoding stops at a malformed sequence.
+int CodePointsFromUtf8(char* text, std::size_t length, char32_t* chars, int capacity) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    iconv_t converter = iconv_open("UTF-32BE", "UTF-8");
+#else
+    iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
+#endif
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return 0;
+    }
+    const std::size_t room = static_cast<std::size_t>(capacity) * sizeof(char32_t);
+    char* out = reinterpret_cast<char*>(chars);
+    std::size_t outLeft = room;
+    iconv(converter, &text, &length, &out, &outLeft);
+    iconv_close(converter);
+    return static_cast<int>((room - outLeft) / sizeof(char32_t));
+}
+
+// The characters a key press typed, through the window's input context:
+// none while it composes.
+int TypedWithInputMethod(XIC ic, XKeyEvent* key, char32_t* chars, int capacity) {
+    char text[64];
+    std::vector<char> larger;
+    char* buffer = text;
+    KeySym keysym = 0;
+    Status status = XLookupNone;
+    int count = Xutf8LookupString(ic, key, text, static_cast<int>(sizeof(text)), &keysym, &status);
+    if (status == XBufferOverflow && count > 0) {
+        larger.resize(static_cast<std::size_t>(count));
+        buffer = larger.data();
+        count = Xutf8LookupString(ic, key, buffer, count, &keysym, &status);
+    }
+    if ((status != XLookupChars && status != XLookupBoth) || count <= 0) {
+        return 0;
+    }
+    return CodePointsFromUtf8(buffer, static_cast<std::size_t>(count), chars, capacity);
+}
+
+// Without an input method: Latin-1, whose bytes are their own code points.
+int TypedAsLatin1(XKeyEvent* key, char32_t* chars, int capacity) {
+    KeySym keysym = 0;
+    char text[16];
+    int count = XLookupString(key, text, static_cast<int>(sizeof(text)), &keysym, nullptr);
+    count = std::clamp(count, 0, capacity);
+    for (int i = 0; i < count; ++i) {
+        chars[i] = static_cast<unsigned char>(text[i]);
+    }
+    return count;
+}
+
 struct NativeWindow {
     Window xid = 0;
     GC gc = nullptr;
@@ -129,6 +263,8 @@ struct NativeWindow {
     // no pixels, and its exposure brings a repaint of everything visible.
     bool exposed = false;
     WindowShow show = WindowShow::kHidden;
+    // Its input context, made at its first key press (see InputContext).
+    XIC ic = nullptr;
 };
 
 class X11Backend : public Backend {
@@ -150,9 +286,9 @@ public:
                                "_NET_WM_STATE_MAXIMIZED_VERT",
                                "_NET_WM_STATE_MAXIMIZED_HORZ",
                                "_NET_WM_PID"};
-        // One round trip for all of them.
+        // Two round trips for all of them and RandR's primary output.
         Atom atoms[8] = {};
-        XInternAtoms(display_, const_cast<char**>(names), 8, False, atoms);
+        ConnectionFacts facts = QueryConnection(display_, names, 8, atoms);
         wmProtocols_ = atoms[0];
         wmDeleteWindow_ = atoms[1];
         netWmName_ = atoms[2];
@@ -162,27 +298,19 @@ public:
         maximizedHorz_ = atoms[6];
         netWmPid_ = atoms[7];
 
-        int eventBase = 0;
-        int errorBase = 0;
-        int major = 0;
-        int minor = 0;
-        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
-                 XRRQueryVersion(display_, &major, &minor) &&
-                 (major > 1 || (major == 1 && minor >= 3));
-        randrEventBase_ = eventBase;
+        // Without a primary output the screen is the one the connection
+        // set-up gave, and RandR is asked to report changes only after the
+        // first frame (see SubscribeRandr).
+        randrDeferred_ = facts.randr && !facts.randrPrimary;
+        if (facts.randrPrimary) {
+            SubscribeRandr();
+        }
         // The screen size is read once and kept; what changes it (RandR
         // changes, the root window resized) marks it for reading again.
-        if (randr_) {
-            XRRSelectInput(
-                display_, root_,
-                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-        }
         XSelectInput(display_, root_, StructureNotifyMask);
         ReadScreenSize();
 
         // Whether the server has MIT-SHM is asked after the first frame.
-        shmMajorOpcode = -1;
-        shmFailed = false;
         shm_ = IsLocalConnection(display_) ? ShmState::kUntried : ShmState::kUnavailable;
     }
 
@@ -190,20 +318,23 @@ public:
         // After a lost connection Xlib sends nothing more; it only frees its
         // own memory.
         for (auto& entry : windows_) {
-            XFreeGC(display_, entry.second.gc);
-            if (!lossReport.lost) {
+            ReleaseWindow(entry.second);
+            if (!state.lost) {
                 XDestroyWindow(display_, entry.second.xid);
             }
         }
-        if (colormap_ != DefaultColormap(display_, screen_) && !lossReport.lost) {
+        if (colormap_ != DefaultColormap(display_, screen_) && !state.lost) {
             XFreeColormap(display_, colormap_);
+        }
+        if (inputMethod_ != nullptr) {
+            XCloseIM(inputMethod_);
         }
         ReleaseSharedSegment();
         XCloseDisplay(display_);
     }
 
     void GetScreenSize(int* width, int* height) override {
-        if (screenStale_ && !lossReport.lost) {
+        if (screenStale_ && !state.lost) {
             ReadScreenSize();
         }
         *width = screenWidth_;
@@ -212,7 +343,7 @@ public:
 
     bool CreateNativeWindow(WindowId id, const char* className, const char* title,
                             const RECT& rect) override {
-        if (lossReport.lost || windows_.count(id) != 0) {
+        if (state.lost || state.refused || windows_.count(id) != 0) {
             return false;
         }
         XSetWindowAttributes attributes = {};
@@ -226,11 +357,16 @@ public:
         int y = ClampCoordinate(rect.top);
         unsigned width = ClampSide(static_cast<long>(rect.right) - rect.left);
         unsigned height = ClampSide(static_cast<long>(rect.bottom) - rect.top);
+        // Recorded first: Xlib may read the server's answers while it
+        // sends the next requests.
+        state.creating.push_back(CreatingRequests{0, NextRequest(display_), ULONG_MAX});
         Window xid = XCreateWindow(display_, root_, x, y, width, height, 0, depth_, InputOutput,
                                    visual_, mask, &attributes);
         if (xid == 0) {
+            state.creating.pop_back();
             return false;
         }
+        state.creating.back().xid = xid;
 
         // The caption, both as ICCCM's WM_NAME and as EWMH's UTF-8 name.
         XStoreName(display_, xid, title);
@@ -242,7 +378,9 @@ public:
         classHint.res_class = const_cast<char*>(className);
         XSetClassHint(display_, xid, &classHint);
         // The close button becomes a WM_DELETE_WINDOW message, not a kill.
-        XSetWMProtocols(display_, xid, &wmDeleteWindow_, 1);
+        // (XSetWMProtocols would intern WM_PROTOCOLS again, a round trip.)
+        XChangeProperty(display_, xid, wmProtocols_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&wmDeleteWindow_), 1);
         XSizeHints* sizeHints = XAllocSizeHints();
         if (sizeHints != nullptr) {
             sizeHints->flags = PPosition | PSize | PMaxSize;
@@ -261,9 +399,15 @@ public:
         NativeWindow window;
         window.xid = xid;
         window.gc = XCreateGC(display_, xid, 0, nullptr);
+        if (window.gc == nullptr) {  // Xlib out of memory, before asking
+            XDestroyWindow(display_, xid);
+            state.creating.pop_back();
+            return false;
+        }
         window.parent = root_;
         window.rect = RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)};
         windows_[id] = window;
+        state.creating.back().last = NextRequest(display_) - 1;
         return true;
     }
 
@@ -272,8 +416,8 @@ public:
         if (found == windows_.end()) {
             return;
         }
-        XFreeGC(display_, found->second.gc);
-        if (!lossReport.lost) {
+        ReleaseWindow(found->second);
+        if (!state.lost) {
             XDestroyWindow(display_, found->second.xid);
         }
         windows_.erase(found);
@@ -281,7 +425,7 @@ public:
 
     void ShowNativeWindow(WindowId id, WindowShow show) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || lossReport.lost) {
+        if (found == windows_.end() || state.lost) {
             return;
         }
         NativeWindow& window = found->second;
@@ -326,7 +470,7 @@ public:
 
     void Present(WindowId id, const Surface& surface, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || lossReport.lost || surface.pixels == nullptr ||
+        if (found == windows_.end() || state.lost || surface.pixels == nullptr ||
             !found->second.exposed) {
             return;
         }
@@ -349,21 +493,26 @@ public:
         if (!XInitImage(&image)) {
             return;
         }
-        int width = right - left;
-        int bandRows = std::max(1, kBandBytes / (width * 4));
-        for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
-            int rows = std::min(bandRows, bottom - y);
-            XPutImage(display_, found->second.xid, found->second.gc, &image, left, y, left, y,
-                      static_cast<unsigned>(width), static_cast<unsigned>(rows));
+        // Each band goes out as soon as it is planned, so that the server
+        // draws one while the next is read.
+        const RECT ink = SurfaceInk(surface);
+        int bandRows = std::max(1, kBandBytes / ((right - left) * 4));
+        for (int y = top; y < bottom && !state.lost; y += bandRows) {
+            PutBand(found->second, surface, &image,
+                    RECT{left, y, right, std::min(y + bandRows, bottom)}, ink);
+            XFlush(display_);
         }
-        if (shm_ == ShmState::kUntried && !lossReport.lost) {
+        if (shm_ == ShmState::kUntried && !state.lost) {
             StartSharedSegment();
+        }
+        if (randrDeferred_ && !state.lost) {
+            SubscribeRandr();
         }
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
         for (;;) {
-            if (lossReport.lost || ServerHungUp()) {
+            if (state.lost || state.refused || ServerHungUp()) {
                 return WaitResult::kBroken;
             }
             if (wait && shm_ == ShmState::kAttaching) {
@@ -371,14 +520,14 @@ public:
                 continue;
             }
             // XPending sends whatever output is buffered before it looks.
-            while (XPending(display_) > 0 && !lossReport.lost) {
+            while (XPending(display_) > 0 && !state.lost && !state.refused) {
                 XEvent xevent;
                 XNextEvent(display_, &xevent);
                 if (Translate(xevent, event)) {
                     return WaitResult::kEvent;
                 }
             }
-            if (lossReport.lost) {
+            if (state.lost || state.refused) {
                 return WaitResult::kBroken;
             }
             if (!wait) {
@@ -387,7 +536,7 @@ public:
             pollfd connection = {ConnectionNumber(display_), POLLIN, 0};
             if (poll(&connection, 1, -1) < 0 && errno != EINTR) {
                 std::fprintf(stderr, "%s: cannot wait for display \"%s\": %s\n", program_.c_str(),
-                             lossReport.display.c_str(), std::strerror(errno));
+                             state.display.c_str(), std::strerror(errno));
                 return WaitResult::kBroken;
             }
         }
@@ -436,9 +585,9 @@ private:
         // with whatever its reply buffer held, and libXext then registers
         // event numbers out of range, complaining on stderr: no query once
         // the display is gone.
-        if (!XQueryExtension(display_, "MIT-SHM", &shmMajorOpcode, &shmEvent, &shmError) ||
-            lossReport.lost || !XShmQueryExtension(display_) || lossReport.lost) {
-            shmMajorOpcode = -1;
+        if (!XQueryExtension(display_, "MIT-SHM", &state.shmMajorOpcode, &shmEvent, &shmError) ||
+            state.lost || !XShmQueryExtension(display_) || state.lost) {
+            state.shmMajorOpcode = -1;
             return;
         }
         int id = shmget(IPC_PRIVATE, kSharedBytes, IPC_CREAT | 0600);
@@ -454,7 +603,7 @@ private:
         shared_.shmid = id;
         shared_.shmaddr = static_cast<char*>(address);
         shared_.readOnly = True;
-        shmFailed = false;
+        state.shmFailed = false;
         if (!XShmAttach(display_, &shared_)) {
             shmdt(address);
             shmctl(id, IPC_RMID, nullptr);
@@ -468,13 +617,13 @@ private:
     // The one round trip that tells whether the server could attach the
     // segment; XPutImage from then on if it could not.
     void ConfirmSharedSegment() {
-        if (!lossReport.lost) {
+        if (!state.lost) {
             XSync(display_, False);
         }
         // Marked for removal now that both sides have it: it goes when both
         // have detached, even if the program is killed.
         shmctl(shared_.shmid, IPC_RMID, nullptr);
-        if (shmFailed || lossReport.lost) {
+        if (state.shmFailed || state.lost) {
             shmdt(shared_.shmaddr);
             shared_ = XShmSegmentInfo();
             shm_ = ShmState::kUnavailable;
@@ -490,7 +639,7 @@ private:
         if (shm_ != ShmState::kReady) {
             return;
         }
-        if (!lossReport.lost) {
+        if (!state.lost) {
             XShmDetach(display_, &shared_);
         }
         // The server keeps its own attachment until it has read the detach.
@@ -513,7 +662,7 @@ private:
         int bandRows = std::max(1, kSharedBytes / (width * 4));
         XImage image = PixelImage(shared_.shmaddr, width, 0);
         image.obdata = reinterpret_cast<char*>(&shared_);
-        for (int y = top; y < bottom && !lossReport.lost; y += bandRows) {
+        for (int y = top; y < bottom && !state.lost; y += bandRows) {
             int rows = std::min(bandRows, bottom - y);
             // The server must have read the previous band before the segment
             // is written again; requests are handled in order, so one round
@@ -521,7 +670,7 @@ private:
             if (sharedBusy_) {
                 XSync(display_, False);
                 sharedBusy_ = false;
-                if (lossReport.lost) {
+                if (state.lost) {
                     break;
                 }
             }
@@ -540,6 +689,48 @@ private:
             sharedBusy_ = true;
         }
         return true;
+    }
+
+    // Sends a band of rows through the socket: as a fill and rectangles
+    // where that costs fewer bytes than its image (x11_encode.h), otherwise
+    // as the image. Only the part inside `ink` is read: the rest of the band
+    // is black (SurfaceInk), and goes first as one black fill.
+    void PutBand(NativeWindow& window, const Surface& surface, XImage* image, const RECT& band,
+                 const RECT& ink) {
+        const RECT part = {std::max(band.left, ink.left), std::max(band.top, ink.top),
+                           std::min(band.right, ink.right), std::min(band.bottom, ink.bottom)};
+        const bool whole = part.left == band.left && part.top == band.top &&
+                           part.right == band.right && part.bottom == band.bottom;
+        if (!whole) {
+            XSetForeground(display_, window.gc, 0);
+            XFillRectangle(display_, window.xid, window.gc, band.left, band.top,
+                           static_cast<unsigned>(band.right - band.left),
+                           static_cast<unsigned>(band.bottom - band.top));
+            if (part.right <= part.left || part.bottom <= part.top) {
+                return;
+            }
+        }
+        const int width = part.right - part.left;
+        const int rows = part.bottom - part.top;
+        PlanBand(SurfaceRow(surface, part.top) + part.left, SurfaceStride(surface), part.left,
+                 part.top, width, rows, &plan_);
+        if (!plan_.fills) {
+            XPutImage(display_, window.xid, window.gc, image, part.left, part.top, part.left,
+                      part.top, static_cast<unsigned>(width), static_cast<unsigned>(rows));
+            return;
+        }
+        static_assert(sizeof(FillRect) == sizeof(XRectangle), "FillRect is XRectangle's layout");
+        if (whole || plan_.background != 0) {
+            XSetForeground(display_, window.gc, plan_.background);
+            XFillRectangle(display_, window.xid, window.gc, part.left, part.top,
+                           static_cast<unsigned>(width), static_cast<unsigned>(rows));
+        }
+        for (const ColourRects& colour : plan_.colours) {
+            XSetForeground(display_, window.gc, colour.colour);
+            XFillRectangles(display_, window.xid, window.gc,
+                            reinterpret_cast<XRectangle*>(plan_.rects.data() + colour.first),
+                            static_cast<int>(colour.count));
+        }
     }
 
     // An image of `width` x `height` pixels in the surfaces' format
@@ -576,6 +767,40 @@ private:
             }
         }
         return nullptr;
+    }
+
+    // The window's input context, made at its first key press: the input
+    // method is opened then too, so that none of it comes before the first
+    // frame. Null where Xlib has no input method for the locale.
+    XIC InputContext(NativeWindow& window) {
+        if (window.ic == nullptr && !state.lost) {
+            if (!inputMethodTried_) {
+                inputMethodTried_ = true;
+                inputMethod_ = OpenInputMethod(display_);
+            }
+            if (inputMethod_ != nullptr) {
+                window.ic =
+                    XCreateIC(inputMethod_, XNInputStyle,
+                              static_cast<long>(XIMPreeditNothing | XIMStatusNothing),
+                              XNClientWindow, window.xid, XNFocusWindow, window.xid, nullptr);
+            }
+        }
+        return window.ic;
+    }
+
+    // Frees what the client keeps for a window going away: its input
+    // context and GC, and the record of its creating requests.
+    void ReleaseWindow(NativeWindow& window) {
+        if (window.ic != nullptr) {
+            XDestroyIC(window.ic);
+            window.ic = nullptr;
+        }
+        XFreeGC(display_, window.gc);
+        const Window xid = window.xid;
+        state.creating.erase(
+            std::remove_if(state.creating.begin(), state.creating.end(),
+                           [xid](const CreatingRequests& made) { return made.xid == xid; }),
+            state.creating.end());
     }
 
     // Turns an X event into a back-end event; false if there is none.
@@ -651,19 +876,20 @@ private:
                 return false;
             }
             case KeyPress: {
-                KeySym keysym = 0;
-                char text[16];
-                int count = XLookupString(&xevent.xkey, text, static_cast<int>(sizeof(text)),
-                                          &keysym, nullptr);
-                if (count <= 0) {
+                // The input method keeps the keys of a compose sequence,
+                // and puts back one key press that carries what they made.
+                XIC ic = InputContext(*window);
+                if (ic != nullptr && XFilterEvent(&xevent, None)) {
                     return false;
                 }
-                // Latin-1, whose bytes are their own code points.
-                event->type = BackendEvent::kChars;
-                event->charCount = std::min(count, static_cast<int>(std::size(event->chars)));
-                for (int i = 0; i < event->charCount; ++i) {
-                    event->chars[i] = static_cast<unsigned char>(text[i]);
+                const int capacity = static_cast<int>(std::size(event->chars));
+                event->charCount =
+                    ic != nullptr ? TypedWithInputMethod(ic, &xevent.xkey, event->chars, capacity)
+                                  : TypedAsLatin1(&xevent.xkey, event->chars, capacity);
+                if (event->charCount <= 0) {
+                    return false;
                 }
+                event->type = BackendEvent::kChars;
                 return true;
             }
             case DestroyNotify:
@@ -674,7 +900,7 @@ private:
                 if (xevent.xdestroywindow.window != window->xid || xevent.xany.send_event) {
                     return false;
                 }
-                XFreeGC(display_, window->gc);
+                ReleaseWindow(*window);
                 windows_.erase(id);
                 event->type = BackendEvent::kDestroyed;
                 return true;
@@ -741,6 +967,27 @@ private:
                    &request);
     }
 
+    // RandR through Xlib's library, which starts with several round trips of
+    // its own, and its reports of changes to the screen. Whatever changed
+    // before they were asked for is read again.
+    void SubscribeRandr() {
+        randrDeferred_ = false;
+        int eventBase = 0;
+        int errorBase = 0;
+        int major = 0;
+        int minor = 0;
+        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
+                 XRRQueryVersion(display_, &major, &minor) &&
+                 (major > 1 || (major == 1 && minor >= 3)) && !state.lost;
+        randrEventBase_ = eventBase;
+        if (randr_) {
+            XRRSelectInput(
+                display_, root_,
+                RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        }
+        screenStale_ = true;
+    }
+
     // The primary monitor: RandR's primary output where the server names
     // one, otherwise the whole X screen.
     void ReadScreenSize() {
@@ -756,7 +1003,7 @@ private:
 
     bool ReadPrimaryOutputSize() {
         RROutput primary = XRRGetOutputPrimary(display_, root_);
-        if (primary == None || lossReport.lost) {
+        if (primary == None || state.lost) {
             return false;
         }
         XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root_);
@@ -799,14 +1046,18 @@ private:
     Atom maximizedHorz_ = 0;
     Atom netWmPid_ = 0;
     bool randr_ = false;
+    bool randrDeferred_ = false;  // RandR is there, not yet subscribed to
     int randrEventBase_ = 0;
     ShmState shm_ = ShmState::kUnavailable;
     XShmSegmentInfo shared_ = {};
     bool sharedBusy_ = false;  // a put from the segment may still be pending
+    BandPlan plan_;            // how the last band went through the socket
     bool screenStale_ = true;
     int screenWidth_ = 0;
     int screenHeight_ = 0;
     std::unordered_map<WindowId, NativeWindow> windows_;
+    XIM inputMethod_ = nullptr;
+    bool inputMethodTried_ = false;
 };
 
 // A visual whose pixels are 0x00RRGGBB in 32 bits: the surfaces' format.
@@ -861,9 +1112,9 @@ std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string
 
     // A write to a dead connection must become an I/O error, not SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
-    lossReport.program = programName;
-    lossReport.display = DisplayString(display);
-    lossReport.lost = false;
+    state = ProcessState();
+    state.program = programName;
+    state.display = DisplayString(display);
     XSetIOErrorHandler(OnIoError);
 #if OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
     XSetIOErrorExitHandler(display, OnIoErrorExit, nullptr);

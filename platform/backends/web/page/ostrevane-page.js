@@ -8,7 +8,12 @@
 //
 // The page states its progress on <html data-state>: loading, running,
 // ended (data-exit-code holds the program's exit code) or failed; the
-// status line says the same in words.
+// status line says the same in words, and screen readers announce it.
+//
+// Keys go to the program while a window's client area has the focus, which
+// it takes when the window is shown or clicked. Shift+Tab is the one key the
+// page keeps, as a desktop keeps Alt+F4: it moves the focus to the window's
+// close button (Enter or Space there closes the window), and Tab comes back.
 (function () {
   "use strict";
 
@@ -163,17 +168,24 @@
   }
 
   function buildFrame(win, title) {
+    // To assistive technology the frame is a landmark named by the caption,
+    // and the client area an image of the window with a line on the keys.
     var frame = document.createElement("div");
     frame.className = "frame";
     frame.hidden = true;
-    frame.setAttribute("role", "dialog");
-    frame.setAttribute("aria-label", title);
+    frame.setAttribute("role", "region");
 
     var titlebar = document.createElement("div");
     titlebar.className = "titlebar";
     var caption = document.createElement("span");
     caption.className = "caption";
+    caption.id = "ostrevane-caption-" + win.id;
     caption.textContent = title;
+    if (title) {
+      frame.setAttribute("aria-labelledby", caption.id);
+    } else {
+      frame.setAttribute("aria-label", "Untitled window");
+    }
     var close = document.createElement("button");
     close.className = "close";
     close.type = "button";
@@ -188,14 +200,55 @@
 
     var client = document.createElement("div");
     client.className = "client";
+    client.tabIndex = 0;
+    client.setAttribute("role", "img");
+    client.setAttribute("aria-label", "The " + (title || "program") + " window's contents");
+    var help = document.createElement("p");
+    help.className = "screen-reader-only";
+    help.id = "ostrevane-keys-" + win.id;
+    help.textContent = "Keys typed here go to the program. Shift+Tab moves to the window's " +
+        "Close button, which Enter or Space activates; Tab comes back here.";
+    client.setAttribute("aria-describedby", help.id);
     var canvas = document.createElement("canvas");
     canvas.width = 0;
     canvas.height = 0;
     client.appendChild(canvas);
 
+    // Keys typed here go to the program, but Shift+Tab moves the focus to
+    // the close button. From there Tab comes back: the client area is next
+    // in the page's focus order.
+    client.addEventListener("keydown", function (e) {
+      if (isTab(e) && e.shiftKey) {
+        e.preventDefault();
+        close.focus();
+        return;
+      }
+      var chars = typedChars(e);
+      if (chars && chars.length > 0) {
+        // Tab and Backspace would otherwise move the focus or navigate.
+        if (!e.ctrlKey && !e.altKey) {
+          e.preventDefault();
+        }
+        queue({type: CHARS, window: win.id, chars: chars});
+      }
+    });
+
     frame.appendChild(titlebar);
     frame.appendChild(client);
-    frame.addEventListener("pointerdown", function () { activate(win); });
+    frame.appendChild(help);
+    // A click anywhere on the frame but its close button activates the
+    // window and gives the client area the focus, as on a desktop.
+    frame.addEventListener("pointerdown", function (e) {
+      activate(win);
+      if (!e.target.closest(".close")) {
+        client.focus({preventScroll: true});
+      }
+    });
+    frame.addEventListener("mousedown", function (e) {
+      if (!e.target.closest(".close")) {
+        e.preventDefault();  // the focus stays on the client area
+      }
+    });
 
     win.frame = frame;
     win.client = client;
@@ -224,9 +277,13 @@
     screenElement.appendChild(frame);
   }
 
-  // Keys typed while the page has the focus, as the characters a key press
-  // types on a desktop: printable ones, control combinations and the usual
-  // control keys.
+  function isTab(e) {
+    return e.key === "Tab" && !e.ctrlKey && !e.altKey && !e.metaKey;
+  }
+
+  // A key typed in a client area as the Unicode code points a key press
+  // types on a desktop: printable characters, control combinations and the
+  // usual control keys.
   var CONTROL_KEYS = {Enter: 13, Backspace: 8, Tab: 9, Escape: 27, Delete: 127};
 
   function typedChars(e) {
@@ -239,7 +296,6 @@
     if (e.key.length !== 1 && !(e.key.length === 2 && e.key.codePointAt(0) > 0xFFFF)) {
       return null;  // a named key that types nothing (F1, arrows, Shift...)
     }
-    var code = e.key.codePointAt(0);
     if (e.ctrlKey && !e.altKey) {
       var upper = e.key.toUpperCase().charCodeAt(0);
       if (upper >= 64 && upper <= 95) {
@@ -247,26 +303,8 @@
       }
       return null;
     }
-    if (code < 256) {
-      return [code];
-    }
-    // Beyond Latin-1: the UTF-8 bytes, as a UTF-8 desktop types them.
-    return Array.from(new TextEncoder().encode(e.key)).slice(0, 16);
+    return [e.key.codePointAt(0)];
   }
-
-  document.addEventListener("keydown", function (e) {
-    if (!activeWindow || activeWindow.frame.hidden) {
-      return;
-    }
-    var chars = typedChars(e);
-    if (chars && chars.length > 0) {
-      // Tab and Backspace would otherwise move the focus or navigate.
-      if (!e.ctrlKey && !e.altKey) {
-        e.preventDefault();
-      }
-      queue({type: CHARS, window: activeWindow.id, chars: chars});
-    }
-  });
 
   var page = {
     screenSize: function () {
@@ -325,6 +363,9 @@
       }
       layout(win);
       activate(win);
+      if (show !== MINIMIZED) {
+        win.client.focus({preventScroll: true});
+      }
       if (win.x !== requested.x || win.y !== requested.y || win.width !== requested.width ||
           win.height !== requested.height) {
         queue(clientRectEvent(CONFIGURE, win));

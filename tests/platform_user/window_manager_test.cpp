@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/backends/headless/headless_control.h"
+#include "tests/support/win32_test_support.h"
 
 namespace headless = platform::headless;
 
@@ -19,20 +20,17 @@ namespace {
 const std::uint32_t kWhite = 0xFFFFFF;
 const std::uint32_t kBlue = 0x0000FF;  // RGB(0, 0, 255) as 0x00RRGGBB
 
-struct Received {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
+using test_support::PumpUntilIdle;
+using test_support::Received;
 
 // The test procedure records every message; `handler` may answer one
 // instead of DefWindowProcA (returning true and setting *result).
-std::vector<Received> received;
+test_support::MessageLog messageLog;
+std::vector<Received>& received = messageLog.received;
 std::function<bool(HWND, UINT, WPARAM, LPARAM, LRESULT*)> handler;
 
 LRESULT CALLBACK TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    received.push_back(Received{hwnd, message, wParam, lParam});
+    messageLog.Record(hwnd, message, wParam, lParam);
     LRESULT result = 0;
     if (handler && handler(hwnd, message, wParam, lParam, &result)) {
         return result;
@@ -40,21 +38,8 @@ LRESULT CALLBACK TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-std::vector<UINT> Messages() {
-    std::vector<UINT> list;
-    for (const Received& r : received) {
-        list.push_back(r.message);
-    }
-    return list;
-}
-
-int Count(UINT message) {
-    int n = 0;
-    for (const Received& r : received) {
-        n += r.message == message ? 1 : 0;
-    }
-    return n;
-}
+std::vector<UINT> Messages() { return messageLog.Messages(); }
+int Count(UINT message) { return messageLog.Count(message); }
 
 WNDCLASSEXA TestClass(const char* name) {
     WNDCLASSEXA wc = {};
@@ -64,16 +49,6 @@ WNDCLASSEXA TestClass(const char* name) {
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = name;
     return wc;
-}
-
-int PumpUntilIdle() {
-    MSG msg;
-    BOOL result;
-    while ((result = GetMessageA(&msg, NULL, 0, 0)) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return result;
 }
 
 headless::WindowView View(HWND hwnd) {
@@ -506,6 +481,29 @@ TEST_F(WindowManagerTest, EraseRequestsAreKeptUntilThePaint) {
     EXPECT_EQ(view.Pixel(30, 30), 0u) << "erased outside the update region";
 }
 
+TEST_F(WindowManagerTest, ALargerInvalidationTakesInTheSmallerPendingOne) {
+    HWND hwnd = Shown(200, 100);
+    RECT small = {30, 20, 40, 30}, large = {10, 10, 120, 80}, painted = {};
+    InvalidateRect(hwnd, &small, TRUE);
+    InvalidateRect(hwnd, &large, TRUE);
+    handler = [&](HWND h, UINT message, WPARAM, LPARAM, LRESULT*) {
+        PAINTSTRUCT paint;
+        if (message == WM_PAINT && BeginPaint(h, &paint) != nullptr) {
+            painted = paint.rcPaint;
+            EndPaint(h, &paint);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(PumpUntilIdle(), -1);
+    EXPECT_EQ(Count(WM_PAINT), 1);
+    auto corners = [](const RECT& r) {
+        return std::vector<LONG>{r.left, r.top, r.right, r.bottom};
+    };
+    EXPECT_EQ(corners(painted), corners(large));
+    EXPECT_EQ(corners(View(hwnd).presented.back()), corners(large));
+}
+
 TEST_F(WindowManagerTest, ClassWithoutBrushIsNotErased) {
     WNDCLASSEXA wc = TestClass("NoBrush");
     wc.hbrBackground = NULL;
@@ -522,6 +520,9 @@ TEST_F(WindowManagerTest, ClassWithoutBrushIsNotErased) {
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(UpdateWindow(hwnd));
     EXPECT_EQ(PumpUntilIdle(), -1);
+    dc = GetDC(hwnd);
+    EXPECT_EQ(SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 0);
+    ReleaseDC(hwnd, dc);
 }
 
 TEST_F(WindowManagerTest, ExposedAreasArePaintedAgain) {

@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""First whole frame of ostrevane on a display elsewhere, beside the bare Xlib
+baseline (one XPutImage), both through latency_proxy.py to a local Xvfb: a
+fixed delay each way (10 ms, a 20 ms round trip), once with no bandwidth cap
+and once at 20 Mbit/s each way. The programs take turns within one
+first_frame_probe run; the probe watches the server directly, so a frame is
+timed until the server has drawn it (every pixel of the window damaged),
+not until it was sent.
+
+Also, per program, what happened on its connection before its first frame:
+how often it waited for the server (latency_proxy.waits) and the bytes it
+sent and received.
+
+Usage: bench/first_frame/remote_run.py [--build DIR] [--runs N] [--size WxH]
+                                       [--delay-ms D] [--mbit M ...]
+OSTREVANE=path measures another build of the program; BEFORE=path measures
+one more (an older build, say) in the same turns.
+
+Goals: at a 20 ms round trip the ratio within 1.15x; at 20 Mbit/s within
+0.25x. Exit status 0 done, 1 a run failed.
+"""
+
+import argparse
+import json
+import os
+import select
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import latency_proxy  # noqa: E402
+
+
+def start_xvfb(size, workdir):
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size + "x24", "-nolisten", "tcp",
+         "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+        stderr=open(os.path.join(workdir, "xvfb.log"), "w"))
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], 15)
+        chunk = os.read(read_end, 16) if ready else b""
+        if not chunk:
+            xvfb.kill()
+            raise SystemExit("remote_run: Xvfb did not start")
+        number += chunk
+    os.close(read_end)
+    return xvfb, int(number)
+
+
+def start_proxy(xvfb_number, delay_ms, mbit, log):
+    """The proxy and the display number that reaches Xvfb through it."""
+    proxy = subprocess.Popen(
+        [sys.executable, os.path.join(HERE, "latency_proxy.py"), "--socket",
+         "/tmp/.X11-unix/X%d" % xvfb_number, "--delay-ms", str(delay_ms), "--mbit", str(mbit),
+         "--log", log], stdout=subprocess.PIPE, text=True)
+    ready, _, _ = select.select([proxy.stdout], [], [], 15)
+    line = proxy.stdout.readline() if ready else ""
+    if not line.startswith("display "):
+        proxy.kill()
+        raise SystemExit("remote_run: the proxy did not start")
+    return proxy, int(line.split()[1])
+
+
+def measure(args, programs, xvfb_number, mbit, workdir):
+    """Per program name: (times ms, waits, bytes sent, bytes received)."""
+    log = os.path.join(workdir, "proxy-%g.log" % mbit)
+    proxy, number = start_proxy(xvfb_number, args.delay_ms, mbit, log)
+    remote = "127.0.0.1:%d" % number
+    command = [args.probe, str(args.runs)]
+    for name, program in programs:
+        command += ["--", "/usr/bin/env", "DISPLAY=" + remote, "OSTREVANE_BACKEND=x11",
+                    "OSTREVANE_BENCH_NAME=" + name, program]
+    env = dict(os.environ, DISPLAY=":%d" % xvfb_number)
+    try:
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=1800)
+    finally:
+        proxy.terminate()
+        proxy.wait(timeout=10)
+    if result.returncode != 0:
+        raise SystemExit("remote_run: " + result.stderr.strip())
+    connections = []
+    with open(log) as f:
+        for line in f:
+            connections.append(json.loads(line))
+    found = {name: ([], [], [], []) for name, _ in programs}
+    for line in result.stdout.splitlines():
+        words = line.split()
+        if words[0] != "run":
+            continue
+        name = next(n for n, _ in programs if ("OSTREVANE_BENCH_NAME=" + n + ":") in words[1])
+        start = float(words[words.index("start_s") + 1])
+        frame = float(words[words.index("frame_s") + 1])
+        mine = [c for c in connections if start <= c["opened"] <= frame]
+        if len(mine) != 1:
+            raise SystemExit("remote_run: %d connections during one run of %s"
+                             % (len(mine), name))
+        chunks = [chunk for chunk in mine[0]["chunks"] if chunk[0] <= frame]
+        times, waits, sent, received = found[name]
+        times.append(float(words[2]))
+        waits.append(latency_proxy.waits(chunks, args.delay_ms / 1000.0))
+        sent.append(sum(n for _, d, n in chunks if d == "c"))
+        received.append(sum(n for _, d, n in chunks if d == "s"))
+    return found
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build/release")
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--size", default="1920x1080")
+    parser.add_argument("--delay-ms", type=float, default=10.0)
+    parser.add_argument("--mbit", type=float, nargs="*", default=[0, 20])
+    args = parser.parse_args()
+    os.chdir(os.path.join(HERE, "..", ".."))
+    args.probe = os.path.join(args.build, "bench/first_frame/first_frame_probe")
+    baseline = os.path.join(args.build, "bench/first_frame/bare_xlib_window")
+    programs = [("ostrevane", os.environ.get("OSTREVANE", os.path.join(args.build, "ostrevane"))),
+                ("bare_xlib", baseline)]
+    if os.environ.get("BEFORE"):
+        programs.append(("before", os.environ["BEFORE"]))
+    for _, binary in programs + [("probe", args.probe)]:
+        if not os.access(binary, os.X_OK):
+            raise SystemExit("remote_run: %s is not built" % binary)
+    if shutil.which("Xvfb") is None:
+        raise SystemExit("remote_run: Xvfb is not installed (apt-get install xvfb)")
+
+    workdir = tempfile.mkdtemp(prefix="remote_run.")
+    xvfb, number = start_xvfb(args.size, workdir)
+    summary = []
+    try:
+        for mbit in args.mbit:
+            link = "%g ms round trip, %s" % (2 * args.delay_ms,
+                                              "%g Mbit/s" % mbit if mbit else "no bandwidth cap")
+            print("== %s, screen %s" % (link, args.size), flush=True)
+            found = measure(args, programs, number, mbit, workdir)
+            floor = statistics.median(found["bare_xlib"][0])
+            for name, _ in programs:
+                times, waits, sent, received = found[name]
+                median = statistics.median(times)
+                summary.append("%s, %s: %-9s median %8.1f ms (min %.1f, max %.1f), %.2fx the "
+                               "floor; waits %d, sent %d bytes, received %d bytes"
+                               % (args.size, link, name, median, min(times), max(times),
+                                  median / floor, statistics.median(waits),
+                                  statistics.median(sent), statistics.median(received)))
+                print(summary[-1], flush=True)
+    finally:
+        xvfb.kill()
+        xvfb.wait()
+        shutil.rmtree(workdir, ignore_errors=True)
+    print()
+    print("\n".join(summary))
+    print("goals: within 1.15x of the floor with no cap, within 0.25x at 20 Mbit/s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,15 @@
+// A Wayland module from another build, for the weston-no-xdg-shell case: its
+// table has another version, and nothing in it may be called.
+#include "platform/backends/wayland/wayland_module.h"
+
+extern "C" __attribute__((visibility("default"))) const OstrevaneWaylandModule*
+ostrevane_wayland_module(void) {
+    static const OstrevaneWaylandModule table = []() {
+        OstrevaneWaylandModule other = {};
+        other.version = OSTREVANE_WAYLAND_MODULE_VERSION + 1;
+        other.eventSize = sizeof(platform::BackendEvent);
+        other.surfaceSize = sizeof(platform::Surface);
+        return other;
+    }();
+    return &table;
+}
