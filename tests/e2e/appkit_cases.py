@@ -101,11 +101,17 @@ def end_helpers(env, before):
     """Ends the helpers the program started (they would stop on their own
     some seconds after it), and checks that nothing was written outside its
     HOME."""
-    for pid in helpers_of(env["HOME"]):
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except OSError:
-            pass
+    # gdnc starts a daemon of itself and leaves: looked for until none has
+    # been seen for half a second.
+    quiet_since = time.monotonic()
+    while time.monotonic() - quiet_since < 0.5:
+        for pid in helpers_of(env["HOME"]):
+            quiet_since = time.monotonic()
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        time.sleep(0.05)
     after = outside_state()
     changed = sorted(path for path in set(before) | set(after) if before.get(path) != after.get(path))
     check(changed == [], "written outside the program's HOME: %s" % changed)
