@@ -27,14 +27,18 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # A reparenting window manager and its command-line client.
       openbox wmctrl
       # The render tool's test sees it sync its file before the rename.
-      strace)
+      strace
+      # The AppKit display against GNUstep's AppKit (-DOSTREVANE_APPKIT=ON),
+      # and .icns icons for the macOS bundle.
+      libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++ icnsutils)
 # The Debian package and the Windows zip, and their checks.
 package=(dpkg-dev fakeroot file gzip lintian desktop-file-utils appstream man-db
          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 python3 xvfb xauth)
 
 # Sanitizers and fuzzers (clang), memcheck, and the X tools of the hostile tests.
 harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
-        weston sway grim wtype libdecor-0-plugin-1-cairo)
+        weston sway grim wtype libdecor-0-plugin-1-cairo
+        libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++)
 
 # The web version (scripts/web.sh): Emscripten alone, none of the native
 # libraries.

@@ -5,7 +5,8 @@
 #      the hostile-condition tests on Xvfb (tests/hostile);
 #   2. every fuzzer for a bounded time (tests/fuzz/run_fuzzers.sh);
 #   3. valgrind's memcheck over the render tool and the program's window
-#      lifecycle, headless and on Xvfb (the `memcheck` preset).
+#      lifecycle, headless and on Xvfb (the `memcheck` preset), which also
+#      runs the hostile tests of the AppKit display under GNUstep.
 # Installs what it needs when missing (asking for root through sudo when not
 # root). Every step runs even if an earlier one failed; the exit status is 1
 # if any failed. Ends with the figures of the run (fuzz executions, storm
@@ -19,7 +20,7 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 while [ $# -gt 0 ]; do
     case "$1" in
         --fuzz-seconds) fuzz_seconds=${2:-}; shift 2 ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "usage: scripts/harden.sh [--fuzz-seconds N]" >&2; exit 2 ;;
     esac
 done
@@ -57,8 +58,12 @@ fuzz_log=$(mktemp "${TMPDIR:-/tmp}/ostrevane-harden-fuzz.XXXXXX")
 trap 'rm -f "$fuzz_log"' EXIT
 step "fuzz: build and run" bash -o pipefail -c \
     "tests/fuzz/run_fuzzers.sh --seconds '$fuzz_seconds' | tee '$fuzz_log'"
-step "memcheck: configure" timeout 600 cmake --preset memcheck
+# With the AppKit display (GNUstep's), which the sanitizer build cannot
+# have (its Objective-C++ is g++'s, for GCC's run-time): its hostile runs go
+# here, before the memcheck tests whose log the record below reads.
+step "memcheck: configure" timeout 600 cmake --preset memcheck -DOSTREVANE_APPKIT=ON
 step "memcheck: build" timeout 1800 cmake --build --preset memcheck -j 2
+step "appkit: hostile" timeout 1800 ctest --test-dir build/memcheck -L hostile -R appkit
 step "memcheck: tests" timeout 1800 ctest --preset memcheck -j 2
 
 # --- The record ------------------------------------------------------------------

@@ -20,7 +20,8 @@ cmake --build --preset arm64 -j "$(nproc)"
 # The web version (dist/web/): the browser tests open it in headless
 # Chromium.
 scripts/web.sh -DOSTREVANE_WERROR=ON
-cmake --preset ci -DOSTREVANE_WINDOWS_BUILD_DIR="$PWD/build/mingw"
+# With the AppKit display, whose e2e tests run under GNUstep.
+cmake --preset ci -DOSTREVANE_WINDOWS_BUILD_DIR="$PWD/build/mingw" -DOSTREVANE_APPKIT=ON
 cmake --build --preset ci -j "$(nproc)"
 ctest --preset ci -j "$(nproc)"
 tests/packaging/lean_build_test.sh

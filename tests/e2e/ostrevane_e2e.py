@@ -38,6 +38,8 @@ Cases:
   weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
   sway-show-states, sway-scaled
                the program on Wayland compositors (see wayland_cases.py)
+  appkit-window, appkit-openbox, appkit-lost
+               the AppKit display, GNUstep's, on Xvfb (see appkit_cases.py)
 
 Missing tools make a case skip (exit code 77), except under CI=true, where
 they make it fail. With --runner (say, "qemu-aarch64 -L /usr/aarch64-linux-gnu"
@@ -704,7 +706,8 @@ def main():
                                          "web-dense", "web-fallbacks", "web-chars", "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
                                          "sway-window", "sway-show-states", "sway-scaled",
-                                         "sway-chars"])
+                                         "sway-chars", "appkit-window", "appkit-openbox",
+                                         "appkit-lost"])
     parser.add_argument("size", nargs="?", default="800x600")
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails", "remote"],
@@ -737,6 +740,9 @@ def main():
             elif args.case in ("openbox", "window-rect"):
                 import window_manager_cases
                 window_manager_cases.CASES[args.case](args, session)
+            elif args.case.startswith("appkit-"):
+                import appkit_cases
+                appkit_cases.CASES[args.case](args, session)
             elif args.case == "no-display":
                 no_display_case(args, workdir)
             elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",

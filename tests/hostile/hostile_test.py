@@ -63,6 +63,8 @@ back end:
         buffer ever comes back): the program waits without spinning, and
         exits with 1 when the compositor is killed
 
+With --appkit, the X11 cases run through GNUstep's AppKit instead.
+
 Each case prints what it did in "hostile: key=value" lines, for the record.
 Missing tools make a case skip (exit code 77), except under CI=true.
 """
@@ -80,6 +82,7 @@ import time
 import ostrevane_e2e as e2e
 from ostrevane_e2e import check, expect_lost
 import wayland_cases
+import appkit_cases
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
@@ -97,6 +100,11 @@ class Program(e2e.WindowCase):
 
     def __init__(self, args, session):
         super().__init__(args, session, session.size, timeout=60)
+
+    def start(self, argv=(), env=None, preexec=None):
+        if self.args.appkit:
+            env = dict(appkit_cases.appkit_env(self.session), **(env or {}))
+        return super().start(argv, env, preexec)
 
     def find(self):
         return super().find(ms=FIND_MS)
@@ -473,6 +481,8 @@ def main():
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")
     parser.add_argument("--sanitized", action="store_true",
                         help="the program is built with AddressSanitizer")
+    parser.add_argument("--appkit", action="store_true",
+                        help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
                                          "command-lines", "screen", "no-canvas", "refused-window",
@@ -507,7 +517,14 @@ def main():
         else:
             no_canvas(args, workdir)
 
-    return e2e.run_case("ostrevane-hostile-", body)
+    def appkit_body(workdir):
+        before = appkit_cases.outside_state()
+        try:
+            body(workdir)
+        finally:
+            appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
+
+    return e2e.run_case("ostrevane-hostile-", appkit_body if args.appkit else body)
 
 
 if __name__ == "__main__":

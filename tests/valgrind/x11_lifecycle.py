@@ -4,11 +4,13 @@ its window, is typed at, moved and resized, and is closed through
 WM_DELETE_WINDOW; memcheck.sh must find nothing and the program must end
 with exit code 0.
 
-Usage: x11_lifecycle.py MEMCHECK_SH PROGRAM X11_PROBE
+Usage: x11_lifecycle.py MEMCHECK_SH PROGRAM X11_PROBE [appkit]
+  (appkit: through GNUstep's AppKit, set up as tests/e2e/appkit_cases.py does)
 Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py, on
 PYTHONPATH as CTest sets it).
 """
 
+import os
 import signal
 import sys
 
@@ -19,10 +21,11 @@ FIND_MS = 60000
 EXIT_SECONDS = 120
 
 
-def run(memcheck, program, probe, session):
+def run(memcheck, program, probe, session, env=None):
     e2e.require_tools("Xvfb", "xdotool", "valgrind")
     session.start_xvfb()
-    process = session.spawn([memcheck, "0", program, "--ignored", "arguments"])
+    process = session.spawn([memcheck, "0", program, "--ignored", "arguments"],
+                            env=env(session) if env else None)
     found = session.run([probe, "find", e2e.TITLE, str(FIND_MS)], timeout=FIND_MS / 1000 + 10)
     e2e.check(found.returncode == 0, "no window under valgrind: " + found.stderr.strip())
     window = found.stdout.strip()
@@ -45,10 +48,19 @@ def run(memcheck, program, probe, session):
 
 def main():
     memcheck, program, probe = sys.argv[1:4]
+    appkit = sys.argv[4:] == ["appkit"]
 
     def body(workdir):
         with e2e.Session(workdir, (800, 600)) as session:
-            run(memcheck, program, probe, session)
+            if appkit:
+                import appkit_cases
+                before = appkit_cases.outside_state()
+                try:
+                    run(memcheck, program, probe, session, appkit_cases.appkit_env)
+                finally:
+                    appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
+            else:
+                run(memcheck, program, probe, session)
 
     return e2e.run_case("ostrevane-memcheck-", body)
 

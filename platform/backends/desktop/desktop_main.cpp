@@ -1,5 +1,6 @@
 // The entry point of programs for Linux desktops: open a Wayland compositor
-// or an X server, as ChooseDisplays says, then run WinMain on it.
+// or an X server (or GNUstep's AppKit), as ChooseDisplays says, then run
+// WinMain on it.
 #include <dlfcn.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -17,10 +18,13 @@
 #if OSTREVANE_HAVE_WAYLAND
 #include "platform/backends/wayland/wayland_module.h"
 #endif
+#if OSTREVANE_HAVE_APPKIT
+#include "platform/backends/appkit/appkit_module.h"
+#endif
 
 namespace {
 
-#if OSTREVANE_HAVE_WAYLAND
+#if OSTREVANE_HAVE_WAYLAND || OSTREVANE_HAVE_APPKIT
 // The directory the running program was started from, or "".
 std::string ProgramDirectory() {
     char path[PATH_MAX];
@@ -76,35 +80,42 @@ bool UsableModule(const OstrevaneWaylandModule* module) {
            module->surfaceSize == sizeof(platform::Surface);
 }
 
-// Opens a compositor through the Wayland module: installed in the
-// program's library directory, or beside the program in a build tree. The
-// module stays loaded for the life of the process, also when the compositor
-// could not be used: what it loaded (libdecor's plugin, pango's threads)
-// may outlive the back end.
-std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
+// Loads a display's module `file`: installed in the program's library
+// directory, or beside the program in a build tree. The module stays loaded
+// for the life of the process, also when its display could not be used:
+// what it loaded (libdecor's plugin, pango's threads, the Objective-C
+// run-time) may outlive the back end. On failure returns null and sets
+// `error`, naming `display`.
+void* LoadModule(const char* file, const char* display, std::string* error) {
     const std::string directory = ProgramDirectory();
     std::string tried;
-    void* loaded = nullptr;
-    for (const char* place : {OSTREVANE_WAYLAND_MODULE_DIR, "."}) {
+    for (const char* place : {OSTREVANE_MODULE_DIR_FROM_BIN, "."}) {
         if (directory.empty()) {
             break;
         }
-        const std::string path = directory + "/" + place + "/" OSTREVANE_WAYLAND_MODULE_FILE;
+        const std::string path = directory + "/" + place + "/" + file;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             continue;
         }
-        loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (loaded != nullptr) {
-            break;
+            return loaded;
         }
         const char* reason = dlerror();
         tried = reason != nullptr ? reason : path;
     }
+    *error = std::string("cannot load ") + display + " (" +
+             (tried.empty() ? std::string(file) + " not found" : tried) + ")";
+    return nullptr;
+}
+#endif
+
+#if OSTREVANE_HAVE_WAYLAND
+// Opens a compositor through the Wayland module.
+std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
+    void* loaded = LoadModule(OSTREVANE_WAYLAND_MODULE_FILE, "the Wayland display", error);
     if (loaded == nullptr) {
-        *error = "cannot load the Wayland display (" +
-                 (tried.empty() ? std::string(OSTREVANE_WAYLAND_MODULE_FILE " not found") : tried) +
-                 ")";
         return nullptr;
     }
     auto entry = reinterpret_cast<OstrevaneWaylandModuleEntry>(
@@ -125,11 +136,38 @@ std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::
 }
 #endif
 
+#if OSTREVANE_HAVE_APPKIT
+// Opens GNUstep's AppKit through the AppKit module.
+std::unique_ptr<platform::Backend> OpenAppKit(const std::string& program, std::string* error) {
+    void* loaded = LoadModule(OSTREVANE_APPKIT_MODULE_FILE, "the AppKit display", error);
+    if (loaded == nullptr) {
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<AppKitModuleEntry>(dlsym(loaded, OSTREVANE_APPKIT_MODULE_ENTRY));
+    if (entry == nullptr) {
+        *error = "cannot load the AppKit display (" OSTREVANE_APPKIT_MODULE_FILE
+                 " is from another build)";
+        return nullptr;
+    }
+    char reason[512] = {};
+    std::unique_ptr<platform::Backend> backend(entry(program.c_str(), reason, sizeof(reason)));
+    if (backend == nullptr) {
+        *error = reason;
+    }
+    return backend;
+}
+#endif
+
 std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
                                         const std::string& program, std::string* error) {
 #if OSTREVANE_HAVE_WAYLAND
     if (kind == platform::desktop::DisplayKind::kWayland) {
         return OpenWayland(program, error);
+    }
+#endif
+#if OSTREVANE_HAVE_APPKIT
+    if (kind == platform::desktop::DisplayKind::kAppKit) {
+        return OpenAppKit(program, error);
     }
 #endif
     (void)kind;
@@ -149,10 +187,12 @@ int main(int argc, char** argv) {
     }
     platform::desktop::DisplayChoice choice = platform::desktop::ChooseDisplays(
         std::getenv("OSTREVANE_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
-        std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0, [](const std::string& path) {
+        std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0,
+        [](const std::string& path) {
             struct stat info;
             return stat(path.c_str(), &info) == 0;
-        });
+        },
+        OSTREVANE_HAVE_APPKIT != 0);
     if (!choice.error.empty()) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), choice.error.c_str());
         return 1;

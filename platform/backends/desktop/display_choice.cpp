@@ -11,7 +11,8 @@ bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
 
 DisplayChoice ChooseDisplays(const char* forced, const char* waylandDisplay, const char* runtimeDir,
                              bool waylandBuilt,
-                             const std::function<bool(const std::string&)>& exists) {
+                             const std::function<bool(const std::string&)>& exists,
+                             bool appkitBuilt) {
     DisplayChoice choice;
     std::string named = Set(forced) ? forced : "";
     if (named == "x11") {
@@ -26,8 +27,17 @@ DisplayChoice ChooseDisplays(const char* forced, const char* waylandDisplay, con
         choice.order = {DisplayKind::kWayland};
         return choice;
     }
+    if (named == "appkit") {
+        if (!appkitBuilt) {
+            choice.error = "OSTREVANE_BACKEND=appkit, but this build has no AppKit display";
+            return choice;
+        }
+        choice.order = {DisplayKind::kAppKit};
+        return choice;
+    }
     if (!named.empty()) {
-        choice.error = "OSTREVANE_BACKEND is \"" + named + "\"; it must be wayland or x11";
+        choice.error = "OSTREVANE_BACKEND is \"" + named + "\"; it must be " +
+                       (appkitBuilt ? "appkit, wayland or x11" : "wayland or x11");
         return choice;
     }
     if (!waylandBuilt) {
