@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -102,6 +103,11 @@ void ResetWindowManager();
 // joined by spaces, and SW_SHOWDEFAULT, then forgets what WinMain left and
 // uninstalls the back end. Returns WinMain's result.
 int RunWinMain(int argc, char** argv, Backend* backend);
+
+// The name the program was started as (argv[0] without its directory),
+// for the one line it prints when it cannot go on; "ostrevane" when there
+// is none.
+std::string ProgramName(int argc, char** argv);
 
 }  // namespace platform
 

@@ -1,6 +1,7 @@
 // The program's start: WinMain called the way Windows calls it.
 #include <time.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ bool DisplayLost(platform::Backend* backend, bool windowTakenAway) {
 }  // namespace
 
 namespace platform {
+
+std::string ProgramName(int argc, char** argv) {
+    if (argc < 1 || argv == nullptr || argv[0] == nullptr) {
+        return "ostrevane";
+    }
+    const char* slash = std::strrchr(argv[0], '/');
+    const std::string name = slash != nullptr ? slash + 1 : argv[0];
+    return name.empty() ? "ostrevane" : name;
+}
 
 int RunWinMain(int argc, char** argv, Backend* backend) {
     // The command line after the program name, as Windows hands it over.

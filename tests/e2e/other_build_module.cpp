@@ -2,11 +2,11 @@
 // table has another version, and nothing in it may be called.
 #include "platform/backends/wayland/wayland_module.h"
 
-extern "C" __attribute__((visibility("default"))) const OstrevaneWaylandModule*
+extern "C" __attribute__((visibility("default"))) const OstrevaneDisplayModule*
 ostrevane_wayland_module(void) {
-    static const OstrevaneWaylandModule table = []() {
-        OstrevaneWaylandModule other = {};
-        other.version = OSTREVANE_WAYLAND_MODULE_VERSION + 1;
+    static const OstrevaneDisplayModule table = []() {
+        OstrevaneDisplayModule other = {};
+        other.version = OSTREVANE_DISPLAY_MODULE_VERSION + 1;
         other.eventSize = sizeof(platform::BackendEvent);
         other.surfaceSize = sizeof(platform::Surface);
         return other;

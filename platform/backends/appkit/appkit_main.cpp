@@ -1,21 +1,13 @@
 // The entry point on macOS, where AppKit is the only display: open it and
 // run WinMain on it.
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/backends/appkit/appkit_backend.h"
 
 int main(int argc, char** argv) {
-    std::string program = "ostrevane";
-    if (argc > 0 && argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0') {
-        const char* slash = std::strrchr(argv[0], '/');
-        program = slash != nullptr ? slash + 1 : argv[0];
-    }
-    if (program.empty()) {
-        program = "ostrevane";
-    }
+    const std::string program = platform::ProgramName(argc, argv);
     std::string error;
     std::unique_ptr<platform::Backend> display = platform::appkit::OpenAppKit(program, &error);
     if (display == nullptr) {

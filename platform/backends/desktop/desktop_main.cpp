@@ -15,6 +15,7 @@
 #include "platform/backends/backend.h"
 #include "platform/backends/desktop/display_choice.h"
 #include "platform/backends/x11/x11_backend.h"
+#include "platform/backends/display_module.h"
 #if OSTREVANE_HAVE_WAYLAND
 #include "platform/backends/wayland/wayland_module.h"
 #endif
@@ -37,10 +38,10 @@ std::string ProgramDirectory() {
     return slash != nullptr ? std::string(path, static_cast<std::size_t>(slash - path)) : "";
 }
 
-// The Wayland module's display, seen through its table of C functions.
+// A module's display, seen through its table of C functions.
 class ModuleDisplay : public platform::Backend {
 public:
-    ModuleDisplay(const OstrevaneWaylandModule* module, OstrevaneWaylandDisplay* display)
+    ModuleDisplay(const OstrevaneDisplayModule* module, OstrevaneDisplay* display)
         : module_(module), display_(display) {}
     ~ModuleDisplay() override { module_->close(display_); }
 
@@ -69,13 +70,13 @@ public:
     }
 
 private:
-    const OstrevaneWaylandModule* module_;
-    OstrevaneWaylandDisplay* display_;
+    const OstrevaneDisplayModule* module_;
+    OstrevaneDisplay* display_;
 };
 
 // The module's table, if it is the one this program was built for.
-bool UsableModule(const OstrevaneWaylandModule* module) {
-    return module != nullptr && module->version == OSTREVANE_WAYLAND_MODULE_VERSION &&
+bool UsableModule(const OstrevaneDisplayModule* module) {
+    return module != nullptr && module->version == OSTREVANE_DISPLAY_MODULE_VERSION &&
            module->eventSize == sizeof(platform::BackendEvent) &&
            module->surfaceSize == sizeof(platform::Surface);
 }
@@ -109,52 +110,28 @@ void* LoadModule(const char* file, const char* display, std::string* error) {
              (tried.empty() ? std::string(file) + " not found" : tried) + ")";
     return nullptr;
 }
-#endif
 
-#if OSTREVANE_HAVE_WAYLAND
-// Opens a compositor through the Wayland module.
-std::unique_ptr<platform::Backend> OpenWayland(const std::string& program, std::string* error) {
-    void* loaded = LoadModule(OSTREVANE_WAYLAND_MODULE_FILE, "the Wayland display", error);
+// Opens `display` through its module `file`, whose entry point is `entry`.
+std::unique_ptr<platform::Backend> OpenModule(const char* file, const char* entry,
+                                              const char* display, const std::string& program,
+                                              std::string* error) {
+    void* loaded = LoadModule(file, display, error);
     if (loaded == nullptr) {
         return nullptr;
     }
-    auto entry = reinterpret_cast<OstrevaneWaylandModuleEntry>(
-        dlsym(loaded, OSTREVANE_WAYLAND_MODULE_ENTRY));
-    const OstrevaneWaylandModule* module = entry != nullptr ? entry() : nullptr;
+    auto entryPoint = reinterpret_cast<OstrevaneDisplayModuleEntry>(dlsym(loaded, entry));
+    const OstrevaneDisplayModule* module = entryPoint != nullptr ? entryPoint() : nullptr;
     if (!UsableModule(module)) {
-        *error = "cannot load the Wayland display (" OSTREVANE_WAYLAND_MODULE_FILE
-                 " is from another build)";
+        *error = std::string("cannot load ") + display + " (" + file + " is from another build)";
         return nullptr;
     }
     char reason[512] = {};
-    OstrevaneWaylandDisplay* display = module->open(program.c_str(), reason, sizeof(reason));
-    if (display == nullptr) {
+    OstrevaneDisplay* opened = module->open(program.c_str(), reason, sizeof(reason));
+    if (opened == nullptr) {
         *error = reason;
         return nullptr;
     }
-    return std::make_unique<ModuleDisplay>(module, display);
-}
-#endif
-
-#if OSTREVANE_HAVE_APPKIT
-// Opens GNUstep's AppKit through the AppKit module.
-std::unique_ptr<platform::Backend> OpenAppKit(const std::string& program, std::string* error) {
-    void* loaded = LoadModule(OSTREVANE_APPKIT_MODULE_FILE, "the AppKit display", error);
-    if (loaded == nullptr) {
-        return nullptr;
-    }
-    auto entry = reinterpret_cast<AppKitModuleEntry>(dlsym(loaded, OSTREVANE_APPKIT_MODULE_ENTRY));
-    if (entry == nullptr) {
-        *error = "cannot load the AppKit display (" OSTREVANE_APPKIT_MODULE_FILE
-                 " is from another build)";
-        return nullptr;
-    }
-    char reason[512] = {};
-    std::unique_ptr<platform::Backend> backend(entry(program.c_str(), reason, sizeof(reason)));
-    if (backend == nullptr) {
-        *error = reason;
-    }
-    return backend;
+    return std::make_unique<ModuleDisplay>(module, opened);
 }
 #endif
 
@@ -162,12 +139,14 @@ std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
                                         const std::string& program, std::string* error) {
 #if OSTREVANE_HAVE_WAYLAND
     if (kind == platform::desktop::DisplayKind::kWayland) {
-        return OpenWayland(program, error);
+        return OpenModule(OSTREVANE_WAYLAND_MODULE_FILE, OSTREVANE_WAYLAND_MODULE_ENTRY,
+                          "the Wayland display", program, error);
     }
 #endif
 #if OSTREVANE_HAVE_APPKIT
     if (kind == platform::desktop::DisplayKind::kAppKit) {
-        return OpenAppKit(program, error);
+        return OpenModule(OSTREVANE_APPKIT_MODULE_FILE, OSTREVANE_APPKIT_MODULE_ENTRY,
+                          "the AppKit display", program, error);
     }
 #endif
     (void)kind;
@@ -177,14 +156,7 @@ std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string program = "ostrevane";
-    if (argc > 0 && argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0') {
-        const char* slash = std::strrchr(argv[0], '/');
-        program = slash != nullptr ? slash + 1 : argv[0];
-    }
-    if (program.empty()) {
-        program = "ostrevane";
-    }
+    const std::string program = platform::ProgramName(argc, argv);
     platform::desktop::DisplayChoice choice = platform::desktop::ChooseDisplays(
         std::getenv("OSTREVANE_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
         std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0,
