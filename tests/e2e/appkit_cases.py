@@ -26,8 +26,8 @@ import pwd
 import signal
 import time
 
-from ostrevane_e2e import (TITLE, WindowCase, check, expect_quick_failure, render_expected,
-                           require_tools, wait_exit)
+from ostrevane_e2e import (TITLE, WindowCase, check, expect_quick_failure, processes_with,
+                           render_expected, require_tools, wait_exit)
 from window_manager_cases import start_openbox, wmctrl
 
 HELPERS = ("gdnc", "gpbs")
@@ -77,26 +77,6 @@ def outside_state():
     return state
 
 
-def helpers_of(home):
-    """Pids of GNUstep helpers started with `home` as their HOME."""
-    found = []
-    marker = ("HOME=" + home).encode()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/comm" % entry) as f:
-                name = f.read().strip()
-            if name not in HELPERS:
-                continue
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if marker in f.read().split(b"\0"):
-                    found.append(int(entry))
-        except OSError:
-            pass
-    return found
-
-
 def end_helpers(env, before):
     """Ends the helpers the program started (they would stop on their own
     some seconds after it), and checks that nothing was written outside its
@@ -105,7 +85,7 @@ def end_helpers(env, before):
     # been seen for half a second.
     quiet_since = time.monotonic()
     while time.monotonic() - quiet_since < 0.5:
-        for pid in helpers_of(env["HOME"]):
+        for pid in processes_with("HOME=" + env["HOME"], HELPERS):
             quiet_since = time.monotonic()
             try:
                 os.kill(pid, signal.SIGKILL)

@@ -298,6 +298,27 @@ def wait_exit(process, timeout):
         return None
 
 
+def processes_with(variable, names=None):
+    """Pids of the other processes whose environment holds `variable`
+    ("NAME=value"), of those named in `names` only when given."""
+    wanted = variable.encode()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            if names is not None:
+                with open("/proc/%s/comm" % entry) as f:
+                    if f.read().strip() not in names:
+                        continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if wanted in f.read().split(b"\0"):
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
 def wait_until(what, condition, describe, timeout=5.0, interval=0.05):
     """Calls condition() until it gives a true value, and returns that value;
     after `timeout` seconds (and at least one call) fails with

@@ -72,22 +72,6 @@ focus-animation=none
 """
 
 
-def runtime_processes(runtime_dir):
-    """Processes whose environment names `runtime_dir` as XDG_RUNTIME_DIR."""
-    wanted = b"XDG_RUNTIME_DIR=" + runtime_dir.encode()
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if wanted in f.read().split(b"\0"):
-                    found.append(int(entry))
-        except OSError:
-            pass
-    return found
-
-
 class Compositor(e2e.Closing):
     """A compositor in a process group and runtime folder of its own, and
     the programs started on it."""
@@ -234,10 +218,10 @@ class Compositor(e2e.Closing):
         # Anything left of this compositor (Xwayland, shell helpers) is a
         # fault of the test's clean-up: kill it, then say so.
         deadline = time.monotonic() + 2
-        leftover = runtime_processes(self.runtime_dir)
+        leftover = e2e.processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
         while leftover and time.monotonic() < deadline:
             time.sleep(0.05)
-            leftover = runtime_processes(self.runtime_dir)
+            leftover = e2e.processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
         for pid in leftover:
             try:
                 os.kill(pid, signal.SIGKILL)
