@@ -15,24 +15,26 @@ DisplayChoice ChooseDisplays(const char* forced, const char* waylandDisplay, con
                              bool appkitBuilt) {
     DisplayChoice choice;
     std::string named = Set(forced) ? forced : "";
-    if (named == "x11") {
-        choice.order = {DisplayKind::kX11};
-        return choice;
-    }
-    if (named == "wayland") {
-        if (!waylandBuilt) {
-            choice.error = "OSTREVANE_BACKEND=wayland, but this build has no Wayland display";
-            return choice;
+    // The displays OSTREVANE_BACKEND may name, and whether this build has
+    // each.
+    const struct {
+        const char* name;
+        const char* title;
+        DisplayKind kind;
+        bool built;
+    } kNamed[] = {{"x11", "X11", DisplayKind::kX11, true},
+                  {"wayland", "Wayland", DisplayKind::kWayland, waylandBuilt},
+                  {"appkit", "AppKit", DisplayKind::kAppKit, appkitBuilt}};
+    for (const auto& display : kNamed) {
+        if (named != display.name) {
+            continue;
         }
-        choice.order = {DisplayKind::kWayland};
-        return choice;
-    }
-    if (named == "appkit") {
-        if (!appkitBuilt) {
-            choice.error = "OSTREVANE_BACKEND=appkit, but this build has no AppKit display";
-            return choice;
+        if (display.built) {
+            choice.order = {display.kind};
+        } else {
+            choice.error = "OSTREVANE_BACKEND=" + named + ", but this build has no " +
+                           display.title + " display";
         }
-        choice.order = {DisplayKind::kAppKit};
         return choice;
     }
     if (!named.empty()) {
