@@ -72,20 +72,7 @@ public:
         return HandleOf(index);
     }
 
-    Slot* Find(const void* handle) {
-        const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-        const std::size_t index = (value >> kKindBits) & kIndexMask;
-        if (index == 0 || index >= slots_.size()) {
-            return nullptr;
-        }
-        Slot& slot = slots_[index];
-        if (slot.object == nullptr ||
-            static_cast<std::uintptr_t>(slot.kind) != (value & kKindMask) ||
-            slot.generation != (value >> kGenerationShift)) {
-            return nullptr;
-        }
-        return &slot;
-    }
+    Slot* Find(const void* handle) { return table::FindSlot(slots_.data(), slots_.size(), handle); }
 
     void Remove(const void* handle) {
         Slot* slot = Find(handle);

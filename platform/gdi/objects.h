@@ -115,23 +115,31 @@ extern std::size_t size;
 Object* LookupMakingTable(const void* handle, Kind kind);
 }  // namespace table
 
+namespace table {
+// The live slot behind `handle` among `count` slots, or null: a stale,
+// forged or freed handle names none.
+inline Slot* FindSlot(Slot* slots, std::size_t count, const void* handle) {
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
+    const std::size_t index = (value >> kKindBits) & kIndexMask;
+    if (index == 0 || index >= count) {
+        return nullptr;
+    }
+    Slot& slot = slots[index];
+    if (slot.object == nullptr || static_cast<std::uintptr_t>(slot.kind) != (value & kKindMask) ||
+        slot.generation != (value >> kGenerationShift)) {
+        return nullptr;
+    }
+    return &slot;
+}
+}  // namespace table
+
 // The live object of the given kind behind `handle`, or null.
 inline Object* Lookup(const void* handle, Kind kind) {
     if (table::slots == nullptr) {
         return table::LookupMakingTable(handle, kind);
     }
-    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(handle);
-    const std::size_t index = (value >> table::kKindBits) & table::kIndexMask;
-    if (index == 0 || index >= table::size) {
-        return nullptr;
-    }
-    const table::Slot& slot = table::slots[index];
-    if (slot.object == nullptr || slot.kind != kind ||
-        static_cast<std::uintptr_t>(kind) != (value & table::kKindMask) ||
-        slot.generation != (value >> table::kGenerationShift)) {
-        return nullptr;
-    }
-    return slot.object.get();
+    table::Slot* slot = table::FindSlot(table::slots, table::size, handle);
+    return slot != nullptr && slot->kind == kind ? slot->object.get() : nullptr;
 }
 Kind KindOf(const void* handle);
 
