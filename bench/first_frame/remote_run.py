@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """First whole frame of ostrevane on a display elsewhere, beside the bare Xlib
-baseline (one XPutImage), both through latency_proxy.py to a local Xvfb: a
-fixed delay each way (10 ms, a 20 ms round trip), once with no bandwidth cap
+baseline (one XPutImage), both through tests/support/latency_proxy.py to a
+local Xvfb: a fixed delay each way (10 ms, a 20 ms round trip), once with no bandwidth cap
 and once at 20 Mbit/s each way. The programs take turns within one
 first_frame_probe run; the probe watches the server directly, so a frame is
 timed until the server has drawn it (every pixel of the window damaged),
@@ -23,7 +23,6 @@ Goals: at a 20 ms round trip the ratio within 1.15x; at 20 Mbit/s within
 import argparse
 import json
 import os
-import select
 import shutil
 import statistics
 import subprocess
@@ -31,60 +30,35 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
 import latency_proxy  # noqa: E402
+from ostrevane_support import Failure, Processes, Skip, start_proxy, start_xvfb  # noqa: E402
 
 
-def start_xvfb(size, workdir):
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size + "x24", "-nolisten", "tcp",
-         "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-        stderr=open(os.path.join(workdir, "xvfb.log"), "w"))
-    os.close(write_end)
-    number = b""
-    while not number.endswith(b"\n"):
-        ready, _, _ = select.select([read_end], [], [], 15)
-        chunk = os.read(read_end, 16) if ready else b""
-        if not chunk:
-            xvfb.kill()
-            raise SystemExit("remote_run: Xvfb did not start")
-        number += chunk
-    os.close(read_end)
-    return xvfb, int(number)
-
-
-def start_proxy(xvfb_number, delay_ms, mbit, log):
-    """The proxy and the display number that reaches Xvfb through it."""
-    proxy = subprocess.Popen(
-        [sys.executable, os.path.join(HERE, "latency_proxy.py"), "--socket",
-         "/tmp/.X11-unix/X%d" % xvfb_number, "--delay-ms", str(delay_ms), "--mbit", str(mbit),
-         "--log", log], stdout=subprocess.PIPE, text=True)
-    ready, _, _ = select.select([proxy.stdout], [], [], 15)
-    line = proxy.stdout.readline() if ready else ""
-    if not line.startswith("display "):
-        proxy.kill()
-        raise SystemExit("remote_run: the proxy did not start")
-    return proxy, int(line.split()[1])
-
-
-def measure(args, programs, xvfb_number, mbit, workdir):
+def measure(args, programs, display, mbit, workdir):
     """Per program name: (times ms, waits, bytes sent, bytes received)."""
     log = os.path.join(workdir, "proxy-%g.log" % mbit)
-    proxy, number = start_proxy(xvfb_number, args.delay_ms, mbit, log)
-    remote = "127.0.0.1:%d" % number
+    with Processes() as processes:
+        proxy, remote = start_proxy(processes, display, args.delay_ms, mbit, log)
+        result = run_probe(args, programs, display, remote)
+        proxy.terminate()
+        proxy.wait()
+    return read_runs(programs, result, log, args.delay_ms)
+
+
+def run_probe(args, programs, display, remote):
     command = [args.probe, str(args.runs)]
     for name, program in programs:
         command += ["--", "/usr/bin/env", "DISPLAY=" + remote, "OSTREVANE_BACKEND=x11",
                     "OSTREVANE_BENCH_NAME=" + name, program]
-    env = dict(os.environ, DISPLAY=":%d" % xvfb_number)
-    try:
-        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=1800)
-    finally:
-        proxy.terminate()
-        proxy.wait(timeout=10)
+    result = subprocess.run(command, env=dict(os.environ, DISPLAY=display), capture_output=True,
+                            text=True, timeout=1800)
     if result.returncode != 0:
         raise SystemExit("remote_run: " + result.stderr.strip())
+    return result
+
+
+def read_runs(programs, result, log, delay_ms):
     connections = []
     with open(log) as f:
         for line in f:
@@ -104,7 +78,7 @@ def measure(args, programs, xvfb_number, mbit, workdir):
         chunks = [chunk for chunk in mine[0]["chunks"] if chunk[0] <= frame]
         times, waits, sent, received = found[name]
         times.append(float(words[2]))
-        waits.append(latency_proxy.waits(chunks, args.delay_ms / 1000.0))
+        waits.append(latency_proxy.waits(chunks, delay_ms / 1000.0))
         sent.append(sum(n for _, d, n in chunks if d == "c"))
         received.append(sum(n for _, d, n in chunks if d == "s"))
     return found
@@ -132,14 +106,17 @@ def main():
         raise SystemExit("remote_run: Xvfb is not installed (apt-get install xvfb)")
 
     workdir = tempfile.mkdtemp(prefix="remote_run.")
-    xvfb, number = start_xvfb(args.size, workdir)
     summary = []
-    try:
+    with Processes() as processes:
+        try:
+            _, display = start_xvfb(processes, tuple(int(v) for v in args.size.split("x")))
+        except (Failure, Skip) as error:
+            raise SystemExit("remote_run: %s" % error)
         for mbit in args.mbit:
             link = "%g ms round trip, %s" % (2 * args.delay_ms,
                                               "%g Mbit/s" % mbit if mbit else "no bandwidth cap")
             print("== %s, screen %s" % (link, args.size), flush=True)
-            found = measure(args, programs, number, mbit, workdir)
+            found = measure(args, programs, display, mbit, workdir)
             floor = statistics.median(found["bare_xlib"][0])
             for name, _ in programs:
                 times, waits, sent, received = found[name]
@@ -150,10 +127,7 @@ def main():
                                   median / floor, statistics.median(waits),
                                   statistics.median(sent), statistics.median(received)))
                 print(summary[-1], flush=True)
-    finally:
-        xvfb.kill()
-        xvfb.wait()
-        shutil.rmtree(workdir, ignore_errors=True)
+    shutil.rmtree(workdir, ignore_errors=True)
     print()
     print("\n".join(summary))
     print("goals: within 1.15x of the floor with no cap, within 0.25x at 20 Mbit/s")

@@ -41,16 +41,7 @@ done
 command -v Xvfb >/dev/null || { echo "run.sh: Xvfb is not installed (apt-get install xvfb)" >&2; exit 1; }
 
 workdir=$(mktemp -d)
-xvfb_pid=""
-stop_xvfb() {
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-        xvfb_pid=""
-    fi
-}
 cleanup() {
-    stop_xvfb
     rm -rf "$workdir"
     if [ -n "${before_dir:-}" ]; then
         rm -rf "$before_dir"
@@ -62,20 +53,11 @@ summary=""
 for size in "${sizes[@]}"; do
     width=${size%x*}
     height=${size#*x}
-    # Xvfb picks a free display itself and writes its number to the pipe.
-    rm -f "$workdir/display"
-    mkfifo "$workdir/display"
-    Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp -noreset \
-        3>"$workdir/display" 2>"$workdir/xvfb.log" &
-    xvfb_pid=$!
-    if ! read -r -t 15 number <"$workdir/display"; then
-        echo "run.sh: Xvfb did not start" >&2
-        exit 1
-    fi
     echo "== screen ${width}x${height}"
-    DISPLAY=":$number" timeout 900 "$probe" "$runs" -- "$program" -- "$baseline" \
-        -- "$baseline" --shm ${before:+-- "$before"} | tee "$workdir/runs.txt"
-    stop_xvfb
+    # On an Xvfb of its own (tests/support).
+    python3 tests/support/ostrevane_support.py xvfb "$size" -- timeout 900 "$probe" "$runs" \
+        -- "$program" -- "$baseline" -- "$baseline" --shm ${before:+-- "$before"} |
+        tee "$workdir/runs.txt"
 
     summary+=$(awk -v w="$width" -v h="$height" '
         $1 == "program" && $2 ~ /bare_xlib_window:--shm$/ { shm = $4; next }

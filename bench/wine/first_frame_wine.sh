@@ -12,8 +12,11 @@
 #                        (default build/release)
 #   --windows-build DIR  the mingw preset's build (default build/mingw)
 #   --min-ratio R        fail unless Wine's median is at least R times the native one
+# A Wine prefix made already (WINEPREFIX, with its registry) is used as it
+# is; otherwise the run makes one of its own.
 set -u
 cd "$(dirname "$0")/../.." || exit 1
+arguments=("$@")
 runs=9 screen=1024x768 build=build/release windows_build=build/mingw min_ratio=""
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -43,49 +46,49 @@ done
 # The probe spawns without a PATH search.
 wine=$(command -v wine)
 
+# On an Xvfb of its own (tests/support): the script runs again there.
+if [ -z "${FIRST_FRAME_WINE_SCREEN:-}" ]; then
+    FIRST_FRAME_WINE_SCREEN=$screen exec python3 tests/support/ostrevane_support.py xvfb "$screen" \
+        -- "$0" "${arguments[@]}"
+fi
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-bench.XXXXXX")
-xvfb_pid=""
-export WINEPREFIX="$work/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+own_prefix=""
+if [ ! -f "${WINEPREFIX:-/nonexistent}/system.reg" ]; then
+    own_prefix=yes
+    export WINEPREFIX="$work/wine-prefix"
+fi
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 cleanup() {
-    timeout 30 wineserver -k >/dev/null 2>&1
-    timeout 30 wineserver -w >/dev/null 2>&1
-    # The server's socket folder, named after the prefix's device and inode.
-    if [ -d "$WINEPREFIX" ]; then
+    timeout 60 wineserver -k >/dev/null 2>&1
+    timeout 60 wineserver -w >/dev/null 2>&1
+    # The server's socket folder of a prefix of our own, named after its
+    # device and inode.
+    if [ -n "$own_prefix" ] && [ -d "$WINEPREFIX" ]; then
         local server dir
         server="server-$(stat -c %D "$WINEPREFIX")-$(printf '%x' "$(stat -c %i "$WINEPREFIX")")"
         for dir in /tmp/wine-*/"$server" "${TMPDIR:-/tmp}"/wine-*/"$server"; do
             [ -d "$dir" ] && rm -rf "$dir" && rmdir "$(dirname "$dir")" 2>/dev/null
         done
     fi
-    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Bounded even if this script is killed before its trap can stop it.
-timeout -k 5 1800 Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    grep -q '^[0-9]' "$work/display" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q '^[0-9]' "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-
-# Wine's prefix, server and desktop, made and started before any timing; the
-# server stays up between runs, so no timed run starts it (and with it, no
-# Wine server ever holds the probe's output open).
-echo "preparing Wine (its own prefix, on $DISPLAY)..."
-timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; tail "$work/wineboot.log" >&2; exit 1; }
-timeout 30 wineserver -p >/dev/null 2>&1
+# Wine's server and desktop (and its prefix, unless given one), made and
+# started before any timing; the server stays up between runs, so no timed
+# run starts it (and with it, no Wine server ever holds the probe's output
+# open).
+echo "preparing Wine (${own_prefix:+its own prefix, }on $DISPLAY)..."
+timeout 300 wineboot ${own_prefix:+-i} >"$work/wineboot.log" 2>&1 ||
+    { echo "wineboot failed" >&2; tail "$work/wineboot.log" >&2; exit 1; }
+timeout 60 wineserver -p >/dev/null 2>&1
 
 # probe RUNS OUTPUT: both programs, taking turns; output to a file, never a
 # pipe.
 probe() {
-    (cd "$work" && timeout -k 5 $((60 + 30 * $1)) "$probe" "$1" -- "$native" -- "$wine" "$windows" \
+    (cd "$work" && timeout -k 5 $((120 + 60 * $1)) "$probe" "$1" -- "$native" -- "$wine" "$windows" \
         >"$2" 2>"$work/probe.err" </dev/null) || {
         echo "the probe failed:" >&2
         cat "$work/probe.err" >&2

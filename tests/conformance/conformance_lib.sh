@@ -1,17 +1,18 @@
 # shellcheck shell=bash
 # Shared by the conformance test scripts (sourced, not run): skipping or
-# failing when something is missing, a private X server, and Wine runs that
-# always end.
+# failing when something is missing, and Wine runs that always end.
 #
 # Every script that sources this gets a work directory in $work and an EXIT
-# trap that stops the X server and the Wine server it started and removes
-# $work.
+# trap that stops the Wine server it started and removes $work.
 
 # CTest's code for "skipped" (SKIP_RETURN_CODE in CMakeLists.txt).
 readonly SKIPPED=77
+# The bound of every wait (tests/support/deadline.h).
+DEADLINE=$(sed -n 's/^#define OSTREVANE_TEST_DEADLINE_SECONDS //p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../support/deadline.h")
+readonly DEADLINE
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-conformance.XXXXXX")
-xvfb_pid=""
 wine_started=""
 
 cleanup() {
@@ -19,10 +20,6 @@ cleanup() {
         timeout 30 wineserver -k >/dev/null 2>&1
         # -k only asks; wait for it to be gone so the next test may start one.
         timeout 30 wineserver -w >/dev/null 2>&1
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
     fi
     rm -rf "$work"
 }
@@ -62,30 +59,6 @@ need_windows_files() {
     for file in "$@"; do
         [ -f "$file" ] || unavailable "no $file: build the mingw preset and configure with -DOSTREVANE_WINDOWS_BUILD_DIR=build/mingw"
     done
-}
-
-# Starts Xvfb with one screen of the given size (WxH) on a free display and
-# exports DISPLAY. Xvfb itself picks the display and says which when it is
-# ready to take clients (-displayfd), so there is no guessing and no sleep.
-start_xvfb() {
-    local size=$1
-    need_tools Xvfb
-    # Bounded even if this script is killed before its trap can stop it.
-    timeout -k 5 900 Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp \
-        3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    local waited=0
-    while ! grep -q '^[0-9]' "$work/display" 2>/dev/null; do
-        if ! kill -0 "$xvfb_pid" 2>/dev/null || [ $waited -ge 100 ]; then
-            echo "FAIL: Xvfb did not start:"
-            cat "$work/xvfb.log"
-            exit 1
-        fi
-        sleep 0.1
-        waited=$((waited + 1))
-    done
-    DISPLAY=":$(head -n1 "$work/display")"
-    export DISPLAY
 }
 
 # Wine's own chatter stays out of the test's output, and no installer for

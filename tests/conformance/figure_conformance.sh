@@ -39,14 +39,13 @@ run_other() {
     fi
     local seconds=$1 out=$2 err=$3
     shift 3
-    # Emulation is slower than Wine: three times the time.
-    timeout -k 5 $((seconds * 3)) "${runner[@]}" "$@" >"$out" 2>"$err" </dev/null
+    timeout -k 5 "$seconds" "${runner[@]}" "$@" >"$out" 2>"$err" </dev/null
 }
 
 # The line lists (--lines) of both render tools, for the options given.
 lines_agree() {
-    if ! timeout 20 "$native" "$@" --lines >"$work/native.lines" 2>"$work/native.err" ||
-        ! run_other 20 "$work/other.lines" "$work/other.err" "$windows" "$@" --lines; then
+    if ! timeout "$DEADLINE" "$native" "$@" --lines >"$work/native.lines" 2>"$work/native.err" ||
+        ! run_other "$DEADLINE" "$work/other.lines" "$work/other.err" "$windows" "$@" --lines; then
         echo "FAIL: $case: --lines failed:"
         cat "$work/native.err" "$work/other.err"
         return 1
@@ -68,25 +67,16 @@ for case in "$@"; do
     name=${case//:/_scale_}
     # Relative output names: Wine hands the Windows program the argument as
     # typed, and relative paths mean the same on both sides.
-    if ! (cd "$work" && timeout 20 "$native" "${options[@]}" --output "native_$name.png" \
+    if ! (cd "$work" && timeout "$DEADLINE" "$native" "${options[@]}" --output "native_$name.png" \
               >"native_$name.log" 2>&1); then
         echo "FAIL: $case: the native render tool failed:"
         cat "$work/native_$name.log"
         failures=$((failures + 1))
         continue
     fi
-    (cd "$work" && run_other 20 "${tag}_$name.log" "${tag}_$name.err" "$windows" "${options[@]}" \
-        --output "${tag}_$name.png")
+    (cd "$work" && run_other "$DEADLINE" "${tag}_$name.log" "${tag}_$name.err" "$windows" \
+        "${options[@]}" --output "${tag}_$name.png")
     status=$?
-    if [ $status -ne 0 ]; then
-        # Wine itself has been seen to fail a start now and then on a loaded
-        # machine; one more start tells that apart from a fault of the tool.
-        echo "note: $case: $other exited $status; starting it once more"
-        cat "$work/${tag}_$name.log" "$work/${tag}_$name.err"
-        (cd "$work" && run_other 40 "${tag}_$name.log" "${tag}_$name.err" "$windows" "${options[@]}" \
-            --output "${tag}_$name.png")
-        status=$?
-    fi
     if [ $status -ne 0 ]; then
         echo "FAIL: $case: $other exited $status:"
         cat "$work/${tag}_$name.log" "$work/${tag}_$name.err"
@@ -133,7 +123,7 @@ if [ -z "${runner[*]:-}" ]; then
             "$native" --output "$work/output_$cases.png" || exit 1
             eval "$setup"
             # shellcheck disable=SC2086
-            run_wine 40 "$out" "$err" "$windows" $args
+            run_wine "$DEADLINE" "$out" "$err" "$windows" $args
             status=$?
             [ "$status" -eq "$expected" ] || { echo "FAIL output $name: exited $status: $(cat "$err")"; exit 1; }
             ln -s "../output_$cases.png" native.png

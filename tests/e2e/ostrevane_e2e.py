@@ -1,360 +1,87 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the ostrevane program on a real X server (Xvfb).
+"""End-to-end tests: the program on every display it runs on, each behaviour
+written once.
 
-Each case starts its own Xvfb on a display number that Xvfb picks itself
-(-displayfd), bounds every step with a timeout, and kills every process it
-started, whatever happens.
+A driver starts one display and does there what a user does: it launches
+the program (or a test program built on our layer), types at it, reads the
+WM_CHARs a reporting program prints, looks at the client area's pixels,
+resizes, covers and uncovers the window, closes it as a user would, and
+kills the display. The drivers:
 
-Cases:
-  window WxH [PxQ]
-               on a WxH screen (with a PxQ RandR primary output, which is
-               then the program's screen), the window appears with its
-               caption; its client area shows the top-left part of
-               `ostrevane-render --size` of the program's screen, and white
-               beyond it, before and after typing keys, moving and resizing
-               it; closing it through WM_DELETE_WINDOW ends the program with
-               exit code 0. After the first frame, the pixels go through
-               MIT-SHM (repainting most of the window, the program writes
-               far less to the X connection than it repaints); with
-               --shm no-extension (an Xvfb without MIT-SHM)
-               or --shm attach-fails (the program in an IPC namespace of
-               its own, whose segments the server cannot attach) or --shm
-               remote (the program on a TCP display through
-               bench/first_frame/latency_proxy.py, 10 ms each way at
-               20 Mbit/s) they go through the socket, and the window shows
-               the same
-  screen-change WxH PxQ
-               the program started on a WxH screen sees its screen become a
-               PxQ RandR primary output: once the window has been shrunk and
-               grown again, it shows the canvas cut to PxQ and white beyond
-  no-display   without a display the program says so in one line on stderr
-               and exits with code 1 at once
-  display-lost when the X server dies the program says so and exits with
-               code 1 within a second
-  web WxH, web-dense WxH, web-fallbacks, web-chars
-               the web version in headless Chromium (web_cases.py)
-  openbox, window-rect
-               under a reparenting window manager (window_manager_cases.py)
-  weston-window, weston-lost, weston-no-xdg-shell, xwayland-lost, sway-window,
-  sway-show-states, sway-scaled
-               the program on Wayland compositors (see wayland_cases.py)
-  appkit-window, appkit-openbox, appkit-lost
-               the AppKit display, GNUstep's, on Xvfb (see appkit_cases.py)
+  xvfb      Xvfb without a window manager       (x11_drivers.py)
+  openbox   Xvfb with openbox                   (x11_drivers.py)
+  remote    Xvfb through the latency proxy, a display elsewhere: pixels go
+            through the socket, not MIT-SHM     (x11_drivers.py)
+  qemu-ARCH another architecture's build under qemu-user, on Xvfb (--cross
+            ARCH BUILD_DIR RUNNER, one for each built architecture)
+  wine      the Windows build under Wine, on Xvfb (x11_drivers.py)
+  weston    weston, headless                    (wayland_cases.py)
+  sway      sway, headless, as an unprivileged user (wayland_cases.py)
+  web       the web build in headless Chromium  (web_cases.py)
+  appkit    GNUstep's AppKit on Xvfb            (appkit_cases.py)
 
-Missing tools make a case skip (exit code 77), except under CI=true, where
-they make it fail. With --runner (say, "qemu-aarch64 -L /usr/aarch64-linux-gnu"
-for an arm64 build) the program and the render tool run under that prefix; a
-program not built is then skipped.
+The cases below use that interface alone; TABLE says which drivers run each
+of them. What concerns one display only (MIT-SHM, RandR, window manager
+frames, xdg-decoration, sway's scale, the page's fallbacks and axe-core...)
+sits beside its driver, in its OWN_CASES.
+
+  ostrevane_e2e.py PATHS... DRIVER CASE [WxH]   runs one case on one driver
+  ostrevane_e2e.py PATHS... --list             the tests, one per line:
+                                               NAME LABEL,... DRIVER CASE WxH
+
+Every wait is for a state (a window shown, a picture drawn, a process
+ended) and is bounded by the one DEADLINE of tests/support. A case's missing
+tools make it skip (exit code 77), except under CI=true, where they make
+it fail. Every process a case starts is killed at its end.
 """
 
 import argparse
+import functools
 import os
-import select
 import shlex
 import shutil
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
-import zlib
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrevane_support import (DEADLINE, SKIP, Failure, Processes, Skip, check,  # noqa: E402
+                               first_difference, read_png, require_tools, start_xvfb,
+                               unavailable, wait_exit, wait_for_match, wait_until)
+
 TITLE = "Ostrevane"
+# Keys and the WM_CHARs a Western Windows gives for them: e-acute, the euro
+# sign and sharp s in Windows-1252, '?' for omega, which it lacks; a dead
+# acute composed with e.
+TYPED = "\u00e9\u20ac\u00df\u03a9"
+TYPED_CHARS = [0xE9, 0x80, 0xDF, 0x3F]
+DEAD_CHARS = [0xE9]
+# A key typed after each of those: once its WM_CHAR is there, so are all
+# before it.
+SENTINEL = "z"
+# What a user types at the figure: none of it may change a pixel.
+TEXT = "Hello, Ostrevane! q Q x 0123456789 -=[];'#,./"
+KEYS = ("Escape", "Return", "space", "BackSpace", "Delete", "Tab", "Up", "Down", "Left", "Right",
+        "Home", "End", "Prior", "Next", "Insert", "F1", "F2", "F5", "F10", "F11", "F12", "ctrl+c",
+        "ctrl+w", "ctrl+q", "shift+Tab", "super+q")
 
 
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def require_tools(*names):
-    missing = [name for name in names if shutil.which(name) is None]
-    if missing:
-        message = "missing tools: " + ", ".join(missing)
-        if os.environ.get("CI") == "true":
-            raise Failure(message + " (CI must install them: scripts/deps.sh test)")
-        raise Skip(message)
-
-
-# --- Images ----------------------------------------------------------------
-
-
-def read_png(path):
-    """(width, height, rows of RGB bytes) of a non-interlaced PNG: RGB or RGBA
-    at 8 bits, or indexed at 1, 2, 4 or 8 bits with its palette."""
-    with open(path, "rb") as f:
-        data = f.read()
-    check(data[:8] == b"\x89PNG\r\n\x1a\n", path + " is not a PNG")
-    pos = 8
-    idat = b""
-    width = height = colour = depth = None
-    palette = None
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        check(len(body) == length, path + " is cut short")
-        pos += 12 + length
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            check(interlace == 0 and ((depth == 8 and colour in (2, 6)) or
-                                      (depth in (1, 2, 4, 8) and colour == 3)),
-                  path + ": only 8-bit RGB/RGBA and indexed non-interlaced PNGs are read")
-        elif kind == b"PLTE":
-            check(length % 3 == 0 and 0 < length <= 768, path + ": bad palette")
-            palette = [body[i:i + 3] for i in range(0, length, 3)]
-        elif kind == b"IDAT":
-            idat += body
-        elif kind == b"IEND":
-            break
-    check(width is not None, path + " has no header")
-    check(colour != 3 or palette is not None, path + ": indexed without a palette")
-    # Filters work on bytes, `unit` bytes per pixel (at least one).
-    bits = {2: 24, 6: 32, 3: depth}[colour]
-    unit = max(1, bits // 8)
-    stride = (width * bits + 7) // 8
-    raw = zlib.decompress(idat)
-    check(len(raw) >= height * (stride + 1), path + ": image data is short")
-    rows = []
-    previous = bytearray(stride)
-    for y in range(height):
-        start = y * (stride + 1)
-        kind = raw[start]
-        line = bytearray(raw[start + 1:start + 1 + stride])
-        if kind == 2:
-            line = bytearray((v + u) & 0xFF for v, u in zip(line, previous))
-        elif kind != 0:
-            for i in range(stride):
-                a = line[i - unit] if i >= unit else 0
-                b = previous[i]
-                if kind == 1:
-                    line[i] = (line[i] + a) & 0xFF
-                elif kind == 3:
-                    line[i] = (line[i] + ((a + b) >> 1)) & 0xFF
-                elif kind == 4:
-                    c = previous[i - unit] if i >= unit else 0
-                    p = a + b - c
-                    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                    predictor = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
-                    line[i] = (line[i] + predictor) & 0xFF
-        previous = line
-        if colour == 6:
-            rows.append(bytes(b for i, b in enumerate(line) if i % 4 != 3))
-        elif colour == 2:
-            rows.append(bytes(line))
-        else:
-            rows.append(unpack_indexed(line, width, depth, palette, path))
-    return width, height, rows
-
-
-def unpack_indexed(line, width, depth, palette, path):
-    """RGB bytes of one row of palette indices packed `depth` bits each,
-    leftmost pixel in the high bits."""
-    if depth == 8:
-        indices = line[:width]
-    else:
-        per_byte = 8 // depth
-        mask = (1 << depth) - 1
-        indices = [(line[x // per_byte] >> (8 - depth * (x % per_byte + 1))) & mask
-                   for x in range(width)]
-    check(max(indices, default=0) < len(palette), path + ": index past the palette")
-    return b"".join(palette[i] for i in indices)
-
-
-def read_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    fields = data.split(maxsplit=4)
-    check(fields[0] == b"P6" and fields[3] == b"255", path + " is not a binary PPM")
-    width, height = int(fields[1]), int(fields[2])
-    pixels = fields[4]
-    check(len(pixels) >= width * height * 3, path + " is short")
-    rows = [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
-    return width, height, rows
-
-
-def first_difference(actual, expected):
-    """None if the captured client area shows the expected canvas at its top
-    left (white beyond it), else a description of the first wrong pixel."""
-    width, height, rows = actual
-    ew, eh, erows = expected
-    inside = min(width, ew) * 3
-    for y in range(height):
-        want = erows[y][:inside] if y < eh else b""
-        want += b"\xff" * (width * 3 - len(want))
-        if rows[y] != want:
-            x = next(i for i in range(width * 3) if rows[y][i] != want[i]) // 3
-            return "pixel (%d, %d) of %dx%d is %s, expected %s" % (
-                x, y, width, height, tuple(rows[y][x * 3:x * 3 + 3]),
-                tuple(want[x * 3:x * 3 + 3]))
-    return None
-
-
-# --- Processes ---------------------------------------------------------------
-
-
-class Closing:
-    """`with` support for what has a close(): the block's end closes it."""
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
-
-class Session(Closing):
-    """An Xvfb and the processes started on it; close() kills them all."""
-
-    def __init__(self, workdir, size, xvfb_args=()):
-        self.workdir = workdir
-        self.processes = []
-        self.xvfb = None
-        self.display = None
-        self.size = size
-        self.xvfb_args = list(xvfb_args)
-
-    def start_xvfb(self):
-        read_end, write_end = os.pipe()
-        width, height = self.size
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
-             "-nolisten", "tcp", "-noreset"] + self.xvfb_args,
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 15
-        try:
-            while not number.endswith(b"\n"):
-                remaining = deadline - time.monotonic()
-                check(remaining > 0, "Xvfb did not start within 15 s")
-                ready, _, _ = select.select([read_end], [], [], remaining)
-                check(ready, "Xvfb did not start within 15 s")
-                chunk = os.read(read_end, 16)
-                check(chunk, "Xvfb exited at start (code %s)" % self.xvfb.poll())
-                number += chunk
-        finally:
-            os.close(read_end)
-        self.display = ":" + number.decode().strip()
-        return self.display
-
-    def start_proxy(self, delay_ms, mbit):
-        """A slow link to this Xvfb (bench/first_frame/latency_proxy.py): a
-        TCP display that delays each direction and caps its bandwidth, as a
-        display elsewhere would. Returns its DISPLAY."""
-        proxy = subprocess.Popen(
-            [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                          "bench", "first_frame", "latency_proxy.py"),
-             "--socket", "/tmp/.X11-unix/X" + self.display[1:], "--delay-ms", str(delay_ms),
-             "--mbit", str(mbit)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.processes.append(proxy)
-        ready, _, _ = select.select([proxy.stdout], [], [], 15)
-        line = proxy.stdout.readline() if ready else ""
-        check(line.startswith("display "), "the latency proxy did not start")
-        return "127.0.0.1:" + line.split()[1]
-
-    def env(self):
-        env = dict(os.environ)
-        env["DISPLAY"] = self.display
-        # These cases are about X, even on a desktop with a Wayland session.
-        env["OSTREVANE_BACKEND"] = "x11"
-        return env
-
-    def spawn(self, argv, env=None):
-        process = subprocess.Popen(argv, env=env if env is not None else self.env(),
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.processes.append(process)
-        return process
-
-    def run(self, argv, timeout=10, env=None):
-        result = subprocess.run(argv, env=env if env is not None else self.env(),
-                                capture_output=True, text=True, timeout=timeout)
-        return result
-
-    def close(self):
-        for process in self.processes + ([self.xvfb] if self.xvfb else []):
-            if process.poll() is None:
-                process.kill()
-            try:
-                process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                pass
-
-
-def wait_exit(process, timeout):
-    try:
-        return process.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return None
-
-
-def processes_with(variable, names=None):
-    """Pids of the other processes whose environment holds `variable`
-    ("NAME=value"), of those named in `names` only when given."""
-    wanted = variable.encode()
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
-            continue
-        try:
-            if names is not None:
-                with open("/proc/%s/comm" % entry) as f:
-                    if f.read().strip() not in names:
-                        continue
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if wanted in f.read().split(b"\0"):
-                    found.append(int(entry))
-        except OSError:
-            pass
-    return found
-
-
-def wait_until(what, condition, describe, timeout=5.0, interval=0.05):
-    """Calls condition() until it gives a true value, and returns that value;
-    after `timeout` seconds (and at least one call) fails with
-    "what: describe()" (describe may also be a string)."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise Failure("%s: %s" % (what, describe() if callable(describe) else describe))
-        time.sleep(interval)
-
-
-def wait_for_match(what, difference, timeout=5.0, interval=0.1):
-    """Calls difference() until it gives None, as first_difference does when
-    the picture is the expected one; after `timeout` seconds fails with the
-    last difference."""
-    last = [None]
-
-    def matches():
-        last[0] = difference()
-        return last[0] is None
-
-    wait_until(what, matches, lambda: last[0], timeout, interval)
-
-
-def expect_exit(process, timeout, code, what, allow_stderr=None):
-    """Waits up to `timeout` s for the process to end with `code`; each line
-    of its stderr must pass allow_stderr, when given (lambda line: False:
-    none may be there). Returns stderr and the time the exit took."""
+def expect_exit(process, code, what, stderr_path=None, timeout=DEADLINE, allow_stderr=None):
+    """Waits for the process to end with `code`; each line of its stderr (the
+    file stderr_path, or its pipe) must pass allow_stderr, when given
+    (lambda line: False: none may be there). Returns stderr and the time the
+    exit took."""
     started = time.monotonic()
     got = wait_exit(process, timeout)
     elapsed = time.monotonic() - started
     check(got is not None, "%s: still running %.1f s later" % (what, timeout))
-    stderr = process.stderr.read().decode(errors="replace")
+    if stderr_path is not None:
+        with open(stderr_path, "rb") as f:
+            stderr = f.read().decode(errors="replace")
+    else:
+        stderr = process.stderr.read().decode(errors="replace") if process.stderr else ""
     check(got == code, "%s: exit code %s (stderr: %r)" % (what, got, stderr))
     if allow_stderr is not None:
         check(all(allow_stderr(line) for line in stderr.splitlines()),
@@ -362,333 +89,436 @@ def expect_exit(process, timeout, code, what, allow_stderr=None):
     return stderr, elapsed
 
 
-def expect_lost(process, name, what, timeout=1.0):
-    """The program ends within `timeout` with exit code 1 and one line on
-    stderr naming the display or compositor `name`. Returns the time it
-    took."""
-    stderr, elapsed = expect_exit(process, timeout, 1, what)
+def expect_lost(process, name, what, stderr_path=None, timeout=1.0):
+    """The program ends within `timeout` of its display's loss with exit code
+    1 and one line on stderr naming the display `name`. Returns the time
+    it took. (Only a fault waits the DEADLINE; `timeout` is the promise.)"""
+    stderr, elapsed = expect_exit(process, 1, what, stderr_path)
     lines = stderr.splitlines()
     check(len(lines) == 1 and name in lines[0],
           "%s: stderr does not name %s in one line: %r" % (what, name, stderr))
+    check(elapsed < timeout, "%s: took %.2f s to end" % (what, elapsed))
     print("ok - %s: exit 1 after %.3f s: %s" % (what, elapsed, lines[0]))
     return elapsed
 
 
-def crop(image, x, y, width, height):
-    iw, ih, rows = image
-    check(x >= 0 and y >= 0 and x + width <= iw and y + height <= ih,
-          "%dx%d at (%d, %d) is not inside the %dx%d image" % (width, height, x, y, iw, ih))
-    return width, height, [row[x * 3:(x + width) * 3] for row in rows[y:y + height]]
-
-
-# --- Cases -------------------------------------------------------------------
-
-
-def render_expected(args, workdir, size):
-    """The canvas the program draws on a screen of the given size."""
-    expected_png = os.path.join(workdir, "expected-%dx%d.png" % size)
-    # The hostile and memcheck cases have no --runner: they run the native build.
-    render = subprocess.run(getattr(args, "runner", []) + [args.render, "--size", "%dx%d" % size,
-                                                           "--output", expected_png],
-                            capture_output=True, text=True, timeout=120)
-    check(render.returncode == 0, "ostrevane-render failed: " + render.stderr.strip())
-    expected = read_png(expected_png)
+def render_expected(args, workdir, size, runner=None, render=None, cwd=None):
+    """The canvas the program draws on a screen of the given size, by the
+    render tool of the same build (under `runner`)."""
+    name = "expected-%dx%d.png" % size
+    result = subprocess.run(
+        list(getattr(args, "runner", []) if runner is None else runner) +
+        [render or args.render, "--size", "%dx%d" % size, "--output",
+         name if cwd else os.path.join(workdir, name)],
+        capture_output=True, text=True, timeout=DEADLINE, cwd=cwd)
+    check(result.returncode == 0, "ostrevane-render failed: " + result.stderr.strip())
+    expected = read_png(os.path.join(cwd or workdir, name))
     check(expected[:2] == size, "render size mismatch")
     return expected
 
 
-class WindowCase:
-    """The program's window on an Xvfb session, and the tools to look at it.
-    `timeout` bounds each tool run (larger for slow builds and screens)."""
+def parse_size(text):
+    return tuple(int(v) for v in text.split("x"))
 
-    def __init__(self, args, session, metrics, timeout=10):
+
+class Session(Processes):
+    """An Xvfb and the processes started on it, for the harnesses that
+    drive the program on X themselves (hostile conditions, memcheck)."""
+
+    def __init__(self, workdir, size, xvfb_args=()):
+        super().__init__()
+        self.workdir, self.size, self.xvfb_args = workdir, size, xvfb_args
+
+    def start_xvfb(self):
+        self.xvfb, self.display = start_xvfb(self, self.size, self.xvfb_args)
+        return self.display
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.display, OSTREVANE_BACKEND="x11")
+
+    def spawn(self, argv, env=None, **popen):
+        return super().spawn(argv, env=env or self.env(), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, **popen)
+
+    def run(self, argv, timeout=DEADLINE, env=None):
+        return subprocess.run(argv, env=env or self.env(), capture_output=True, text=True,
+                              timeout=timeout)
+
+
+# --- Drivers -------------------------------------------------------------------
+
+
+class Driver:
+    """One display and the program on it. A driver starts its display on the
+    first launch (and again after kill_display); everything it started ends
+    with close(). Subclasses provide the display's half of the interface."""
+
+    name = None
+    labels = ()
+    # No window manager stands between the test and the window's place.
+    free = False
+    # The screen sizes the picture case runs at, when not TABLE's.
+    sizes = None
+    # Keys the display keeps for itself (a window manager's close binding).
+    kept_keys = ()
+    OWN_CASES = {}
+
+    def __init__(self, args, workdir, size):
         self.args = args
-        self.session = session
-        self.metrics = metrics  # the program's screen: the primary output
-        self.timeout = timeout
-        self.window = None
+        self.workdir = workdir
+        self.size = size
+        self.metrics = size  # the program's screen
+        self.processes = Processes()
         self.process = None
+        self.running = False
+        self.launches = 0
 
-    def start(self, argv=(), env=None, preexec=None):
-        """Starts the program (with `env` added to the session's)."""
-        environment = dict(self.session.env(), **(env or {}))
-        self.process = subprocess.Popen(getattr(self.args, "runner", []) + [self.args.program]
-                                        + list(argv), env=environment, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, preexec_fn=preexec)
-        self.session.processes.append(self.process)
-        return self.process
+    def __enter__(self):
+        return self
 
-    def find(self, title=TITLE, ms=10000):
-        """Waits up to `ms` for the window captioned `title`."""
-        result = self.session.run([self.args.probe, "find", title, str(ms)],
-                                  timeout=ms / 1000 + 10)
-        check(result.returncode == 0, "no window: %s (program exit %s)" % (
-            result.stderr.strip(), self.process and self.process.poll()))
-        self.window = result.stdout.strip()
-        return self.window
+    def __exit__(self, *exception):
+        self.close()
 
-    def place(self, x, y, width, height, timeout=10.0):
-        """Moves and resizes the window and waits until the server shows it
-        there."""
-        self.xdotool("windowmove", self.window, str(x), str(y))
-        self.xdotool("windowsize", self.window, str(width), str(height))
-        self.wait_geometry("placing", (x, y, width, height), timeout)
+    def close(self):
+        self.processes.close()
 
-    def close(self, what, allow_stderr=lambda line: False, timeout=5):
-        """Closes the window as a window manager does (WM_DELETE_WINDOW):
-        the program must end with exit code 0 and nothing on stderr."""
-        self.probe("close", self.window)
-        expect_exit(self.process, timeout, 0, what + ", after WM_DELETE_WINDOW", allow_stderr)
+    # --- what each display provides ---
+    def start(self):
+        raise NotImplementedError
 
-    def probe(self, *argv, timeout=None):
-        result = self.session.run([self.args.probe] + list(argv), timeout=timeout or self.timeout)
-        check(result.returncode == 0,
-              "x11_probe %s failed: %s" % (" ".join(argv), result.stderr.strip()))
-        return result.stdout
+    def spawn(self, argv, env, stdout, stderr):
+        raise NotImplementedError
 
-    def info(self):
-        fields = {}
-        for line in self.probe("info", self.window).splitlines():
-            key, _, value = line.partition("=")
-            fields[key] = value
-        return fields
+    def wait_window(self, title):
+        raise NotImplementedError
 
-    def geometry(self):
-        return tuple(int(v) for v in self.info()["geometry"].split())
+    def kill_display(self, how=signal.SIGKILL):
+        raise NotImplementedError
 
-    def xdotool(self, *argv):
-        result = self.session.run(["xdotool"] + list(argv), timeout=self.timeout)
-        check(result.returncode == 0,
-              "xdotool %s failed: %s" % (" ".join(argv), result.stderr.strip()))
+    def lost_name(self):
+        raise NotImplementedError
 
     def capture(self):
-        path = os.path.join(self.session.workdir, "capture.ppm")
-        self.probe("capture", self.window, path)
-        return read_ppm(path)
+        raise NotImplementedError
 
-    def expect_picture(self, what, expected, timeout=5.0):
-        """Waits until the client area shows the expected picture."""
-        wait_for_match(what, lambda: first_difference(self.capture(), expected), timeout)
+    def difference(self, expected):
+        """None if the client area shows `expected` at its top left."""
+        return first_difference(self.capture(), expected)
 
-    def expect_repaint_after_cover(self, expected):
-        """Covers the client area with another window, uncovers it with no
-        resize in between, and waits for the canvas to be painted again:
-        only the Expose events the uncovering sends can bring it back."""
-        self.probe("cover", self.window, "300")
-        self.expect_picture("after being covered and uncovered", expected)
+    def client_size(self):
+        return self.capture()[:2]
 
-    def wait_geometry(self, what, want, timeout=5.0):
-        got = [None]
+    def type(self, text="", keys=()):
+        raise Skip("%s cannot type" % self.name)
 
-        def there():
-            got[0] = self.geometry()
-            return all(w is None or w == g for w, g in zip(want, got[0])) and got[0]
+    def type_dead_acute_e(self):
+        self.type(keys=("dead_acute", "e"))
 
-        return wait_until(what, there, lambda: "window geometry %s, expected %s" % (got[0], want),
-                          timeout)
+    def sync(self, expected):
+        """Waits until the program has handled everything sent to it so
+        far, with the client area showing `expected`."""
+        raise NotImplementedError
 
-    @staticmethod
-    def written(program):
-        """Bytes the program has written so far, or None if unknown."""
-        try:
-            with open("/proc/%d/io" % program.pid) as f:
-                fields = dict(line.split(": ") for line in f.read().splitlines())
-            return int(fields["wchar"])
-        except (OSError, KeyError, ValueError):
-            return None
+    def move(self, x, y):
+        """Moves the window and waits until it is there; False where the
+        display places windows itself."""
+        return False
 
-    def check_transport(self, program, before, client_bytes):
-        """The client pixels went the way the server allows: through shared
-        memory, or through the socket. What the program wrote while it
-        repainted `client_bytes` of them tells which."""
-        after = self.written(program)
-        if before is None or after is None:
-            print("ok - # cannot read what the program wrote; transport not checked")
-            return
-        written = after - before
-        # Through the socket the canvas goes as fills and rectangles where
-        # they cost less than its image, still some bytes for every line.
-        if self.args.shm == "expect":
-            check(written < client_bytes // 64,
-                  "%d bytes written for %d bytes of client pixels: MIT-SHM was not used"
-                  % (written, client_bytes))
-            print("ok - pixels through MIT-SHM (%d bytes written)" % written)
+    def resize(self, width, height):
+        """Resizes the client area and waits until it has that size (or the
+        size the display gives it for that); returns the size."""
+        raise Skip("%s cannot resize the window" % self.name)
+
+    def uncover(self, part=None):
+        """Covers the client area (or the part x, y, w, h of it) with
+        another window and takes that away again."""
+        raise Skip("%s keeps what the window drew" % self.name)
+
+    def close_window(self):
+        raise NotImplementedError
+
+    def burst(self):
+        """A backlog of configures and key presses for the window, sent
+        without waiting for the program to take them."""
+        raise Skip("%s cannot queue events for the window" % self.name)
+
+    def check_identity(self, fields=None):
+        """What the display says of the window beside its picture."""
+
+    # --- shared ---
+    def program_path(self, kind):
+        path = {"program": self.args.program, "reporter": self.args.reporter,
+                "states": self.args.states}[kind]
+        if not path or not os.path.exists(path):
+            unavailable("no %s (not built)" % (path or kind))
+        return path
+
+    def launch(self, kind="program", argv=(), env=None, title=None):
+        """Starts the program (or `kind`: reporter, states) and waits until
+        its window is shown."""
+        if not self.running:
+            self.start()
+            self.running = True
+        self.launches += 1
+        self.out_path = os.path.join(self.workdir, "out-%d" % self.launches)
+        self.err_path = os.path.join(self.workdir, "err-%d" % self.launches)
+        self.out_offset = 0
+        self.output = []
+        self.title = title or {"program": TITLE, "reporter": "Typed characters",
+                               "states": "Show states"}[kind]
+        env = dict(env or {})
+        if kind == "reporter":
+            # Captioned by its argument; in a UTF-8 locale, as on most desktops.
+            argv = [self.title]
+            env["LC_ALL"] = "C.UTF-8"
+        # Output into files, never pipes: what the program leaves running
+        # (Wine's server, GNUstep's helpers) could hold a pipe open.
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            self.process = self.spawn([self.program_path(kind)] + list(argv), env, out, err)
+        self.wait_window(self.title)
+        return self.process
+
+    def expect_running(self, what):
+        check(self.process.poll() is None, "%s: the program ended (code %s): %s"
+              % (what, self.process.returncode, self.stderr()))
+
+    def stderr(self):
+        if getattr(self, "err_path", None) is None:
+            return ""
+        with open(self.err_path, "rb") as f:
+            return f.read().decode(errors="replace").strip()
+
+    def output_lines(self):
+        """The lines the program has printed since it started."""
+        with open(self.out_path, "rb") as f:
+            f.seek(self.out_offset)
+            data = f.read()
+        end = data.rfind(b"\n") + 1
+        self.out_offset += end
+        self.output += data[:end].decode(errors="replace").splitlines()
+        return self.output
+
+    def chars(self):
+        return [int(line.split()[1], 16) for line in self.output_lines()
+                if line.startswith("char ")]
+
+    def expect_picture(self, what, expected, timeout=DEADLINE):
+        wait_for_match(what, lambda: self.difference(expected), timeout)
+
+    def expected(self, size=None):
+        return render_expected(self.args, self.workdir, size or self.metrics)
+
+    def expect_closed(self, what):
+        expect_exit(self.process, 0, what, self.err_path, allow_stderr=lambda line: False)
+
+
+# --- Cases ---------------------------------------------------------------------
+
+
+def picture_case(d):
+    """The window, captioned and ignoring its command line, shows exactly the
+    render tool's canvas of its screen at the top left of its client area
+    (white beyond it)."""
+    expected = d.expected()
+    d.launch(argv=["--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""])
+    d.check_identity()
+    d.expect_picture("first frame", expected)
+    w, h = d.client_size()
+    check(0 < w <= d.metrics[0] and 0 < h <= d.metrics[1],
+          "default client area %dx%d does not fit the %dx%d screen" % ((w, h) + d.metrics))
+    print("ok - %s %dx%d: the %dx%d client area shows the canvas" % ((d.name,) + d.size + (w, h)))
+
+
+def keys_case(d, text=TEXT, keys=KEYS):
+    """Typed text, special keys and shortcuts change no pixel and do not end
+    the program."""
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first frame", expected)
+    d.type(text, [key for key in keys if key not in d.kept_keys])
+    d.sync(expected)
+    d.expect_running("after typed keys")
+    d.expect_picture("after typing", expected, timeout=0)
+    print("ok - %s: typed keys change nothing" % d.name)
+
+
+def chars_case(d):
+    """Typed characters reach a window of our layer as Windows-1252 WM_CHARs;
+    a dead key composes with the next; the program's LC_CTYPE stays "C" in
+    a UTF-8 locale."""
+    d.launch("reporter")
+    for what, send, want in (("typed " + TYPED, lambda: d.type(TYPED), TYPED_CHARS),
+                             ("dead acute, e", d.type_dead_acute_e, DEAD_CHARS)):
+        before = len(d.chars())
+        send()
+        d.type(SENTINEL)
+        wait_until(what, lambda: ord(SENTINEL) in d.chars()[before:],
+                   lambda: "WM_CHARs %s" % ["%02x" % c for c in d.chars()[before:]])
+        got = ["%02x" % c for c in d.chars()[before:]]
+        check(got == ["%02x" % c for c in want + [ord(SENTINEL)]],
+              "%s: WM_CHARs %s" % (what, " ".join(got)))
+        print("ok - %s, %s: WM_CHARs %s" % (d.name, what, " ".join(got[:-1])))
+    d.close_window()
+    d.expect_closed("the reporter")
+    ctype = [line.split()[1] for line in d.output_lines() if line.startswith("ctype ")]
+    check(ctype == ["C"], "its LC_CTYPE is %s after typing" % ctype)
+
+
+def resize_case(d):
+    """Moved (where the display lets the test move it), shrunk and grown, and
+    where no window manager stands in the way at the screen's own size, the
+    window keeps the picture where it was in the client area."""
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first frame", expected)
+    width, height = d.metrics
+    if d.move(37, 23):
+        d.expect_picture("moved", expected)
+    for size in ((211, 97), (width - 100, height - 100)):
+        got = d.resize(*size)
+        d.expect_picture("resized to %dx%d" % tuple(got), expected)
+    if d.free:
+        d.move(0, 0)
+        d.resize(width, height)
+        d.expect_picture("at the screen's size", expected)
+    d.expect_running("after resizing")
+    print("ok - %s: moving and resizing keep the picture in place" % d.name)
+
+
+def uncover_case(d):
+    """A covered part of the client area is painted again once uncovered:
+    the whole, and a part away from the left edge."""
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first frame", expected)
+    w, h = d.client_size()
+    for part in (None, (w // 3, h // 4, w // 3, h // 2)):
+        d.uncover(part)
+        d.expect_picture("uncovered %s" % (part or "whole",), expected)
+    print("ok - %s: what was covered is shown again" % d.name)
+
+
+def close_case(d):
+    """Closing the window as a user does ends the program with exit code 0
+    and nothing on stderr."""
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first frame", expected)
+    d.close_window()
+    d.expect_closed("after closing the window")
+    print("ok - %s: closing the window ends the program with exit code 0" % d.name)
+
+
+def lost_case(d, backlog=False, repeat=1, how=signal.SIGKILL):
+    """The display lost under the program (killed, or shut down with `how`)
+    ends it within a second with exit code 1 and one line naming the
+    display: drawn and waiting, or with a backlog of configures and keys
+    queued for it; `repeat` times, each on a display of its own."""
+    expected = d.expected()
+    for _ in range(repeat):
+        d.launch()
+        d.expect_picture("first frame", expected)
+        if backlog:
+            d.burst()
+        name = d.lost_name()
+        d.kill_display(how)
+        expect_lost(d.process, name, "%s lost%s" % (d.name, " with a backlog" if backlog else ""),
+                    d.err_path)
+
+
+X11 = ("xvfb", "openbox", "remote", "qemu", "appkit")
+WINDOW = X11 + ("appkit-openbox", "wine", "sway", "web")
+# Each shared case, the drivers it applies to, and the screen sizes it runs
+# at. A new case is a function and a row.
+TABLE = {
+    "picture": (picture_case, WINDOW + ("weston",), ("800x600", "1023x767")),
+    "keys": (keys_case, WINDOW, ("800x600",)),
+    "chars": (chars_case, ("xvfb", "openbox", "remote", "appkit", "sway", "web"), ("800x600",)),
+    "resize": (resize_case, WINDOW, ("800x600",)),
+    "uncover": (uncover_case, X11 + ("wine",), ("800x600",)),
+    "close": (close_case, WINDOW, ("800x600",)),
+    "lost": (lost_case, X11 + ("weston", "sway"), ("640x480",)),
+    "lost-backlog": (functools.partial(lost_case, backlog=True), X11 + ("sway",), ("640x480",)),
+}
+
+
+def drivers():
+    """Every driver by name, and its module's own cases."""
+    import appkit_cases
+    import wayland_cases
+    import web_cases
+    import x11_drivers
+    found = {}
+    for module in (x11_drivers, wayland_cases, web_cases, appkit_cases):
+        for driver in module.DRIVERS:
+            found[driver.name] = driver
+    return found
+
+
+def tests(args):
+    """(name, labels, driver, case, size) for every test."""
+    known = drivers()
+    names = []
+    for name, driver in known.items():
+        if name == "qemu":
+            names += [("qemu-" + arch, driver) for arch, _, _ in args.cross]
         else:
-            check(written >= client_bytes // 64,
-                  "only %d bytes written for %d bytes of client pixels without MIT-SHM"
-                  % (written, client_bytes))
-            print("ok - pixels through the socket (%d bytes written)" % written)
-
-    def run(self):
-        width, height = self.session.size
-        expected = render_expected(self.args, self.session.workdir, self.metrics)
-
-        self.session.start_xvfb()
-        if self.metrics != self.session.size:
-            self.probe("primary", str(self.metrics[0]), str(self.metrics[1]))
-        env = None
-        if self.args.shm == "remote":
-            env = dict(self.session.env(), DISPLAY=self.session.start_proxy(10, 20))
-        # The command line is ignored, whatever it holds.
-        program = self.process = self.session.spawn(
-            program_prefix(self.args.shm) + self.args.runner +
-            [self.args.program, "--size", "1x1", "-h", "arg with spaces", "\u00e9\u00e8", ""],
-            env=env)
-        self.find()
-
-        fields = self.info()
-        check(fields["wm_name"] == TITLE, "WM_NAME is %r" % fields["wm_name"])
-        check(fields["net_wm_name"] == TITLE, "_NET_WM_NAME is %r" % fields["net_wm_name"])
-        check_client_identity(fields, program)
-        x, y, w, h = self.geometry()
-        check(0 < w <= self.metrics[0] and 0 < h <= self.metrics[1],
-              "default client area %dx%d does not fit the %dx%d screen" % ((w, h) + self.metrics))
-        self.expect_picture("first frame", expected)
-        print("ok - window %s %dx%d at (%d, %d) shows the canvas" % (self.window, w, h, x, y))
-        self.expect_repaint_after_cover(expected)
-        print("ok - covered by another window and uncovered, it shows the canvas again")
-        written = self.written(program)
-
-        # Typed keys change nothing.
-        self.xdotool("windowfocus", "--sync", self.window)
-        self.xdotool("type", "--delay", "2", "hello, world q")
-        self.xdotool("key", "Escape", "Return", "space", "BackSpace", "Delete", "ctrl+c", "ctrl+w",
-                     "alt+F4", "F1", "Tab")
-        time.sleep(0.3)
-        check(program.poll() is None, "the program ended after typed keys")
-        self.expect_picture("after typing", expected, timeout=0)
-        print("ok - typed keys change nothing")
-
-        # Moves and resizes keep the picture where it is in the client area.
-        self.xdotool("windowmove", self.window, "37", "23")
-        self.wait_geometry("move", (37, 23, None, None))
-        self.expect_picture("after a move", expected)
-        self.xdotool("windowsize", self.window, "211", "97")
-        self.wait_geometry("shrink", (37, 23, 211, 97))
-        self.expect_picture("after shrinking", expected)
-        self.xdotool("windowsize", self.window, str(width - 50), str(height - 30))
-        self.wait_geometry("grow", (37, 23, width - 50, height - 30))
-        self.expect_picture("after growing", expected)
-        self.xdotool("windowmove", self.window, "0", "0")
-        self.xdotool("windowsize", self.window, str(width), str(height))
-        self.wait_geometry("full screen", (0, 0, width, height))
-        self.expect_picture("at full screen size", expected)
-        check(program.poll() is None, "the program ended while moved and resized")
-        print("ok - moving and resizing keep the picture in place")
-        # Growing from 211x97 repainted at least the rest of the larger size.
-        self.check_transport(program, written, ((width - 50) * (height - 30) - 211 * 97) * 4)
-
-        # The close button: WM_DELETE_WINDOW ends the program with code 0.
-        self.close("the program")
-        print("ok - closing the window ends the program with exit code 0")
+            names.append((name, driver))
+    for name, driver in names:
+        cases = [(case, fn, sizes) for case, (fn, applies, sizes) in TABLE.items()
+                 if driver.name in applies]
+        cases += [(case, fn, sizes) for case, (fn, sizes) in driver.OWN_CASES.items()]
+        for case, fn, sizes in cases:
+            if case == "picture" and driver.sizes:
+                sizes = driver.sizes
+            for size in sizes:
+                test = "e2e_%s_%s" % (name, case)
+                if len(sizes) > 1 or case == "picture":
+                    test += "_" + size
+                labels = ("e2e",) + driver.labels + ((name[5:],) if name != driver.name else ())
+                yield test.replace("-", "_"), ";".join(labels), name, case, size, fn
 
 
-def check_client_identity(fields, program):
-    """_NET_WM_PID and WM_CLIENT_MACHINE name the program's process and host,
-    so that a desktop can offer to end it when it hangs."""
-    check(fields.get("net_wm_pid") == str(program.pid),
-          "_NET_WM_PID is %s, the program's pid %d" % (fields.get("net_wm_pid"), program.pid))
-    check(fields.get("wm_client_machine") == socket.gethostname(),
-          "WM_CLIENT_MACHINE is %r, the host %r" % (fields.get("wm_client_machine"),
-                                                    socket.gethostname()))
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--render", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--reporter", help="window_rect_reporter")
+    parser.add_argument("--states", help="tests/e2e/show_states")
+    parser.add_argument("--other-module", help="a Wayland module of another build")
+    parser.add_argument("--web", help="the built web version (dist/web)")
+    parser.add_argument("--web-build", help="the web build (build/web), for its reporter")
+    parser.add_argument("--axe", help="axe-core's axe.min.js")
+    parser.add_argument("--windows-build", help="the Windows build (mingw preset), for wine")
+    parser.add_argument("--cross", nargs=3, action="append", default=[],
+                        metavar=("ARCH", "BUILD_DIR", "RUNNER"),
+                        help="another architecture's build and what runs it (qemu-ARCH)")
+    parser.add_argument("--list", action="store_true", help="list the tests and end")
+    parser.add_argument("driver", nargs="?")
+    parser.add_argument("case", nargs="?")
+    parser.add_argument("size", nargs="?", default="800x600")
+    args = parser.parse_args()
+    args.runner = []
+    # The driver modules import this harness by name: let them find this
+    # run's one, whose Failure and Skip the runner catches.
+    sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
+    table = {(name, case): fn for _, _, name, case, _, fn in tests(args)}
+    if args.list:
+        for test, labels, name, case, size, _ in tests(args):
+            print(test, labels.replace(";", ","), name, case, size)
+        return 0
+    if (args.driver, args.case) not in table:
+        parser.error("no case %r on driver %r; --list names them" % (args.case, args.driver))
+    driver = drivers()[args.driver.split("-")[0] if args.driver.startswith("qemu-")
+                       else args.driver]
+    return run_case("ostrevane-e2e-", lambda workdir: run_on(
+        driver, args, workdir, parse_size(args.size), table[(args.driver, args.case)]))
 
 
-def screen_change_case(args, session, metrics):
-    """The screen size the program keeps is read again after RandR changes:
-    the window procedure copies as much of the canvas as the screen is
-    large."""
-    case = WindowCase(args, session, session.size)
-    expected = render_expected(args, session.workdir, session.size)
-    session.start_xvfb()
-    program = case.start()
-    case.find()
-    case.expect_picture("first frame", expected)
-    case.probe("primary", str(metrics[0]), str(metrics[1]))
-    # Shrinking and growing repaints all but the top-left corner.
-    x, y, _, _ = case.geometry()
-    case.xdotool("windowsize", case.window, "50", "40")
-    case.wait_geometry("shrink", (None, None, 50, 40))
-    grown = (session.size[0] - 20, session.size[1] - 20)
-    case.xdotool("windowsize", case.window, str(grown[0]), str(grown[1]))
-    case.wait_geometry("grow", (None, None) + grown)
-    cut = (metrics[0], metrics[1],
-           [row[:metrics[0] * 3] for row in expected[2][:metrics[1]]])
-    case.expect_picture("after the screen became %dx%d" % metrics, cut)
-    check(program.poll() is None, "the program ended when the screen changed")
-    case.close("after the screen change")
-    print("ok - after the screen became %dx%d the window shows the canvas cut to it" % metrics)
-
-
-def program_prefix(shm):
-    """What the program is started under: for attach-fails, an IPC namespace
-    of its own, so that the X server cannot attach its shared memory."""
-    if shm != "attach-fails":
-        return []
-    require_tools("unshare")
-    for prefix in (["unshare", "--ipc"], ["unshare", "--user", "--map-root-user", "--ipc"]):
-        if subprocess.run(prefix + ["true"], capture_output=True, timeout=10).returncode == 0:
-            return prefix
-    message = "cannot make an IPC namespace (unshare --ipc)"
-    if os.environ.get("CI") == "true":
-        raise Failure(message)
-    raise Skip(message)
-
-
-def expect_quick_failure(args, env, named, what):
-    """The program, run with `env`, exits with 1 at once and one line on
-    stderr that holds every string of `named`."""
-    started = time.monotonic()
-    result = subprocess.run([args.program], env=env, capture_output=True, text=True, timeout=10)
-    elapsed = time.monotonic() - started
-    lines = result.stderr.splitlines()
-    check(result.returncode == 1, "%s: exit code %d" % (what, result.returncode))
-    check(elapsed < 1.0, "%s: took %.2f s to give up" % (what, elapsed))
-    check(len(lines) == 1, "%s: stderr is not one line: %r" % (what, result.stderr))
-    for name in named:
-        check(name in lines[0], "%s: message does not name %s: %r" % (what, name, lines[0]))
-    check(result.stdout == "", "%s: unexpected stdout: %r" % (what, result.stdout))
-    print("ok - %s: %s (%.3f s)" % (what, lines[0], elapsed))
-
-
-def no_display_case(args, workdir):
-    # A display number nobody serves: no socket, no lock file.
-    number = next(n for n in range(173, 1000)
-                  if not os.path.exists("/tmp/.X11-unix/X%d" % n)
-                  and not os.path.exists("/tmp/.X%d-lock" % n))
-    # A runtime folder without a compositor's socket.
-    runtime = os.path.join(workdir, "runtime")
-    os.mkdir(runtime, 0o700)
-    base = {key: value for key, value in os.environ.items()
-            if key not in ("DISPLAY", "WAYLAND_DISPLAY", "OSTREVANE_BACKEND")}
-    base["XDG_RUNTIME_DIR"] = runtime
-    for display in (":%d" % number, None):
-        env = dict(base)
-        if display is not None:
-            env["DISPLAY"] = display
-        expect_quick_failure(args, env, ['"%s"' % (display or ""), "display"],
-                             "DISPLAY=%s" % display)
-    # A named compositor that is not there: both displays tried, both named.
-    env = dict(base, DISPLAY=":%d" % number, WAYLAND_DISPLAY="ostrevane-nobody")
-    expect_quick_failure(args, env, ['"ostrevane-nobody"', '":%d"' % number],
-                         "WAYLAND_DISPLAY and DISPLAY unserved")
-    # Forced: only the named one is tried.
-    env = dict(base, DISPLAY=":%d" % number, WAYLAND_DISPLAY="ostrevane-nobody",
-               OSTREVANE_BACKEND="wayland")
-    expect_quick_failure(args, env, ['"ostrevane-nobody"'], "OSTREVANE_BACKEND=wayland")
-    env["OSTREVANE_BACKEND"] = "x11"
-    expect_quick_failure(args, env, ['":%d"' % number], "OSTREVANE_BACKEND=x11")
-    env["OSTREVANE_BACKEND"] = "mir"
-    expect_quick_failure(args, env, ["OSTREVANE_BACKEND", '"mir"'], "OSTREVANE_BACKEND=mir")
-
-
-def display_lost_case(args, session):
-    session.start_xvfb()
-    case = WindowCase(args, session, session.size)
-    case.start()
-    case.find()
-    session.xvfb.kill()
-    session.xvfb.wait(timeout=5)
-    expect_lost(case.process, session.display, "losing " + session.display)
+def run_on(driver, args, workdir, size, case):
+    with driver(args, workdir, size) as d:
+        case(d)
 
 
 def run_case(prefix, body):
@@ -706,78 +536,6 @@ def run_case(prefix, body):
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
     return 0
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--render", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--web", help="the built web version (dist/web), for the web cases")
-    parser.add_argument("--web-build", help="the web build (build/web), for web-chars")
-    parser.add_argument("--axe", help="axe-core's axe.min.js, for the web cases")
-    parser.add_argument("--reporter", help="window_rect_reporter, for the window-rect case")
-    parser.add_argument("--states", help="tests/e2e/show_states, for sway-show-states")
-    parser.add_argument("--other-module", help="a Wayland module of another build, for "
-                        "weston-no-xdg-shell")
-    parser.add_argument("--runner", type=shlex.split, default=[],
-                        help="the command line the program and the render tool run under")
-    parser.add_argument("case", choices=["window", "screen-change", "no-display",
-                                         "display-lost", "openbox", "window-rect", "web",
-                                         "web-dense", "web-fallbacks", "web-chars", "weston-window",
-                                         "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
-                                         "sway-window", "sway-show-states", "sway-scaled",
-                                         "sway-chars", "appkit-window", "appkit-openbox",
-                                         "appkit-lost"])
-    parser.add_argument("size", nargs="?", default="800x600")
-    parser.add_argument("primary", nargs="?")
-    parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails", "remote"],
-                        default="expect")
-    args = parser.parse_args()
-    width, height = (int(v) for v in args.size.split("x"))
-    metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
-
-    # The case modules beside this harness import it by name: let them find
-    # this run's one, whose Failure and Skip the runner catches.
-    sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])
-
-    def body(workdir):
-        if args.runner:
-            require_tools(args.runner[0])
-            if not os.path.exists(args.program):
-                raise Skip("no %s (not built)" % args.program)
-        xvfb_args = ["-extension", "MIT-SHM"] if args.shm == "no-extension" else []
-        session = Session(workdir, (width, height), xvfb_args)
-        try:
-            if args.case == "window":
-                require_tools("Xvfb", "xdotool")
-                WindowCase(args, session, metrics).run()
-            elif args.case == "screen-change":
-                require_tools("Xvfb", "xdotool")
-                screen_change_case(args, session, metrics)
-            elif args.case.startswith("web"):
-                import web_cases
-                web_cases.run(args, workdir, (width, height))
-            elif args.case in ("openbox", "window-rect"):
-                import window_manager_cases
-                window_manager_cases.CASES[args.case](args, session)
-            elif args.case.startswith("appkit-"):
-                import appkit_cases
-                appkit_cases.CASES[args.case](args, session)
-            elif args.case == "no-display":
-                no_display_case(args, workdir)
-            elif args.case in ("weston-window", "weston-lost", "weston-no-xdg-shell",
-                               "xwayland-lost", "sway-window", "sway-show-states",
-                               "sway-scaled", "sway-chars"):
-                import wayland_cases
-                wayland_cases.run(args, workdir, args.case, (width, height))
-            else:
-                require_tools("Xvfb")
-                display_lost_case(args, session)
-        finally:
-            session.close()
-
-    return run_case("ostrevane-e2e-", body)
 
 
 if __name__ == "__main__":

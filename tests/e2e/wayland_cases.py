@@ -1,44 +1,39 @@
-"""End-to-end cases of the ostrevane program on real Wayland compositors,
-with no X server: weston (headless, pixman) and sway (headless, as an
-unprivileged user). ostrevane_e2e.py dispatches to them.
+"""The Wayland drivers of the end-to-end tests, with no X server: weston
+(headless, pixman) and sway (headless, run as an unprivileged user, which
+the test makes; it runs as root in CI).
 
 Each compositor gets a runtime folder of its own (mode 0700), a socket name
 of its own and a process group of its own; the whole group is killed at the
 end, and the case fails if any process of that runtime folder outlives it
-(Xwayland, shell helpers).
+(Xwayland, shell helpers). The program finds Wayland on its own (no
+DISPLAY, no OSTREVANE_BACKEND). weston draws no decorations: libdecor's
+frame and caption must be above the client area; weston leaves the window
+its default size, 3/4 of the output. sway tiles it, frames it itself and
+types at it through wtype's virtual keyboard.
 
-Cases:
-  weston-window WxH  the program chooses Wayland on its own (DISPLAY
-                     unset); its window, captioned "Ostrevane" and framed by
-                     libdecor (weston has no server-side decorations), shows
-                     the top-left part of `ostrevane-render --size WxH` in a
-                     client area 3/4 of the output
-  weston-lost        killing weston ends the program with exit code 1 and
-                     one line naming the compositor, within a second
-  weston-no-xdg-shell
+Their own cases:
+  weston lost-term   weston shut down in order (SIGTERM): one line naming
+                     the compositor, exit code 1, within a second
+  weston no-xdg-shell
                      weston's fullscreen shell (no xdg_wm_base), and a copy
                      of the program without its Wayland module or with one
                      of another build (--other-module): one line and exit
-                     code 1 without X; with an X server, the window
-                     opens there
-  xwayland-lost      the X11 display through weston's Xwayland: weston shut
+                     code 1 without X; with an X server, the window opens
+                     there
+  weston xwayland-lost
+                     the X11 display through weston's Xwayland: weston shut
                      down or killed ends the program with exit code 1 and one
-                     line naming the X display, even though the window is
+                     line naming the X display, though the window is
                      destroyed before the connection closes
-  sway-scaled WxH    on a WxH output at scale 2, the client area shows the
-                     canvas of the logical size (W/2 x H/2) with every pixel
-                     doubled by sway
-  sway-show-states   tests/e2e/show_states (--states) on sway, typed at:
-                     hidden and shown again, maximised, restored, minimised
-  sway-chars         tests/e2e/window_rect_reporter (--reporter) on sway:
-                     the WM_CHARs of typed characters, the last one too, of
-                     a dead key, and of a held key at sway's repeat rate and
-                     delay
-  sway-window WxH    sway tiles the window: the client area shows the
-                     canvas at the size sway gives it, also after typed
-                     keys (wtype); floated and resized
-                     with swaymsg it still does; `swaymsg kill` ends the
-                     program with exit code 0
+  sway scaled        on a 1600x1200 output at scale 2 the client area shows
+                     the canvas of the logical 800x600, each pixel doubled
+  sway show-states   tests/e2e/show_states typed at: hidden and shown again,
+                     maximised, restored, minimised, without a protocol error
+  sway key-repeat    a held key repeats after sway's repeat_delay at its
+                     repeat_rate, and not at all at rate 0; a key released
+                     while another repeats stops nothing, a modifier pressed
+                     and released neither, and once the repeating key is
+                     released nothing repeats
 """
 
 import json
@@ -51,10 +46,11 @@ import tempfile
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png, require_tools,
-                           wait_for_match, wait_until)
+from ostrevane_e2e import TITLE, check, expect_exit, expect_lost
+from ostrevane_support import (DEADLINE, Failure, Skip, crop, first_difference, processes_with,
+                               read_png, require_tools, uniform, wait_for_match,
+                               wait_until)
 
-TITLE = e2e.TITLE
 # The unprivileged account sway runs as (sway refuses root).
 SWAY_USER = "ostrevane-e2e"
 # weston's desktop: one flat colour, no panel, no animations.
@@ -72,7 +68,7 @@ focus-animation=none
 """
 
 
-class Compositor(e2e.Closing):
+class Compositor:
     """A compositor in a process group and runtime folder of its own, and
     the programs started on it."""
 
@@ -86,6 +82,12 @@ class Compositor(e2e.Closing):
         self.socket = "ostrevane-%d-%d" % (os.getpid(), int(time.monotonic() * 1000) % 100000)
         self.process = None
         self.programs = []
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
 
     def env(self, extra=None):
         env = {key: value for key, value in os.environ.items()
@@ -127,7 +129,7 @@ class Compositor(e2e.Closing):
             env["LSAN_OPTIONS"] = ":".join(parts)
         assignments = ["%s=%s" % item for item in sorted(env.items())
                        if item[0] in ("XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "SWAYSOCK", "PATH",
-                                      "HOME", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
+                                      "HOME", "LANG", "LC_ALL", "ASAN_OPTIONS", "LSAN_OPTIONS",
                                       "UBSAN_OPTIONS")
                        or item[0].startswith("WLR_")]
         return ["runuser", "-u", self.user.pw_name, "--", "env", "-i"] + assignments + argv
@@ -144,7 +146,7 @@ class Compositor(e2e.Closing):
                   % (argv[0], self.process.returncode, self.log_tail()))
             return self.find_socket()
 
-        self.socket = wait_until(argv[0], socket, "made no socket within 15 s", 15)
+        self.socket = wait_until(argv[0], socket, "made no socket")
 
     def find_socket(self):
         """The compositor's socket: the name asked for, or the one it chose
@@ -164,18 +166,18 @@ class Compositor(e2e.Closing):
         except OSError:
             return ""
 
-    def run(self, argv, timeout=10, extra_env=None, cwd=None):
+    def run(self, argv, timeout=DEADLINE, extra_env=None, cwd=None):
         env = self.env(extra_env)
         return subprocess.run(self.command(argv, env), env=env, capture_output=True, text=True,
                               timeout=timeout, cwd=cwd or self.runtime_dir)
 
-    def spawn_program(self, program, extra_env=None):
+    def spawn_program(self, program, extra_env=None, stdout=subprocess.PIPE,
+                      stderr=subprocess.PIPE):
         """Starts `program` (a path, or a command line) on the compositor."""
         env = self.env(extra_env)
         argv = [program] if isinstance(program, str) else list(program)
-        process = subprocess.Popen(self.command(argv, env), env=env,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   start_new_session=True)
+        process = subprocess.Popen(self.command(argv, env), env=env, stdout=stdout,
+                                   stderr=stderr, start_new_session=True)
         self.programs.append(process)
         return process
 
@@ -192,7 +194,7 @@ class Compositor(e2e.Closing):
             except ProcessLookupError:
                 pass
         if self.process is not None and how == signal.SIGKILL:
-            self.process.wait(timeout=5)
+            self.process.wait(timeout=DEADLINE)
 
     def compositor_pid(self):
         """The compositor itself (under runuser, its child)."""
@@ -206,32 +208,28 @@ class Compositor(e2e.Closing):
         for process in self.programs:
             if process.poll() is None:
                 os.killpg(process.pid, signal.SIGKILL)
-            process.wait(timeout=5)
+            process.wait(timeout=DEADLINE)
         if self.process is not None:
             try:
                 os.killpg(self.process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-            self.process.wait(timeout=5)
+            self.process.wait(timeout=DEADLINE)
         if getattr(self, "log", None) is not None:
             self.log.close()
         # Anything left of this compositor (Xwayland, shell helpers) is a
         # fault of the test's clean-up: kill it, then say so.
-        deadline = time.monotonic() + 2
-        leftover = e2e.processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
+        deadline = time.monotonic() + DEADLINE
+        leftover = processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
         while leftover and time.monotonic() < deadline:
             time.sleep(0.05)
-            leftover = e2e.processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
+            leftover = processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
         for pid in leftover:
             try:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
         check(not leftover, "processes outlived the compositor: %s" % leftover)
-
-
-def wait_exit_checked(process, timeout, want_code, what):
-    return e2e.expect_exit(process, timeout, want_code, "after " + what)
 
 
 # --- weston ------------------------------------------------------------------
@@ -254,11 +252,11 @@ def start_weston(workdir, size, options=()):
     return compositor
 
 
-def weston_window_title(compositor, timeout=10):
+def weston_window_title(compositor, timeout=DEADLINE, title=TITLE):
     """Waits for the program's toplevel in weston's scene graph."""
-    wait_until("no toplevel '%s' in weston's scene graph" % TITLE,
-               lambda: "top-level window '%s'" % TITLE in compositor.run(
-                   ["timeout", "2", "weston-debug", "scene-graph"], timeout=5).stdout,
+    wait_until("no toplevel '%s' in weston's scene graph" % title,
+               lambda: "top-level window '%s'" % title in compositor.run(
+                   ["weston-debug", "scene-graph"], timeout=timeout).stdout,
                "not within %d s" % timeout, timeout, 0.1)
 
 
@@ -293,144 +291,115 @@ def find_client_area(shot, expected, size):
     return None
 
 
-def weston_window_case(args, workdir, size):
-    expected = e2e.render_expected(args, workdir, size)
-    compositor = start_weston(workdir, size)
-    try:
-        # No DISPLAY and no OSTREVANE_BACKEND: the program finds Wayland
-        # itself. The command line is ignored, whatever it holds.
-        program = compositor.spawn_program(args.runner + [args.program])
-        weston_window_title(compositor)
-        # weston leaves the size to the client: 3/4 of the output.
-        want = (size[0] * 3 // 4, size[1] * 3 // 4)
+class Weston(e2e.Driver):
+    name = "weston"
+    labels = ("wayland",)
+    options = ()
 
-        def client_area():
-            nonlocal shot
-            shot = weston_screenshot(compositor, workdir)
-            check(shot[:2] == size, "screenshot is %dx%d" % shot[:2])
-            return find_client_area(shot, expected, want)
+    def __init__(self, args, workdir, size):
+        super().__init__(args, workdir, size)
+        self.runner = []
+        self.compositor = None
 
-        shot = None
-        x, y = wait_until("weston %dx%d" % size, client_area, "no %dx%d client area showing the "
-                          "canvas in the screenshot" % want, 5, 0.1)
-        w, h = want
+    def start(self):
+        self.compositor = start_weston(self.workdir, self.size, self.options)
+        self.processes.adopt(self.compositor)
+
+    def spawn(self, argv, env, stdout, stderr):
+        return self.compositor.spawn_program(self.runner + argv, env, stdout, stderr)
+
+    def wait_window(self, title):
+        weston_window_title(self.compositor, title=title)
+
+    def client_size(self):
+        return (self.size[0] * 3 // 4, self.size[1] * 3 // 4)
+
+    def difference(self, expected):
+        self.shot = weston_screenshot(self.compositor, self.workdir)
+        check(self.shot[:2] == self.size, "screenshot is %dx%d" % self.shot[:2])
+        self.at = find_client_area(self.shot, expected, self.client_size())
+        return None if self.at else ("no %dx%d client area showing the canvas in the screenshot"
+                                     % self.client_size())
+
+    def check_identity(self, fields=None):
         # weston draws no decorations: libdecor's frame and caption must be
         # there, above the client area, where the desktop would show.
+        self.expect_picture("first frame", self.expected())
+        (x, y), (w, _) = self.at, self.client_size()
         check(y >= 20, "no room for a caption above the client area at y=%d" % y)
-        caption = shot[2][y - 10][x * 3:(x + w) * 3]
-        background = bytes(WESTON_BACKGROUND)
-        desktop = sum(caption[i:i + 3] == background for i in range(0, len(caption), 3))
+        caption = self.shot[2][y - 10][x * 3:(x + w) * 3]
+        desktop = sum(caption[i:i + 3] == bytes(WESTON_BACKGROUND)
+                      for i in range(0, len(caption), 3))
         check(desktop == 0, "no caption bar above the client area (%d of %d pixels are desktop)"
               % (desktop, w))
-        check(program.poll() is None, "the program ended on its own")
-        print("ok - weston %dx%d: client area %dx%d at (%d, %d), under a caption bar, shows "
-              "the canvas pixel for pixel" % (size + (w, h, x, y)))
-    finally:
-        compositor.close()
-    check(program.returncode is not None, "the program outlived the test")
+
+    def lost_name(self):
+        return self.compositor.socket
+
+    def kill_display(self, how=signal.SIGKILL):
+        self.compositor.kill(how)
+        self.running = False
 
 
-def weston_lost_case(args, workdir):
-    # Killed outright, and shut down in order (SIGTERM).
-    for how in (signal.SIGKILL, signal.SIGTERM):
-        compositor = start_weston(workdir, (640, 480))
-        try:
-            program = compositor.spawn_program(args.program)
-            weston_window_title(compositor)
-            compositor.kill(how)
-            stderr, elapsed = wait_exit_checked(program, 1.0, 1, "weston got %s" % how.name)
-            lines = stderr.splitlines()
-            check(len(lines) == 1 and compositor.socket in lines[0],
-                  "stderr does not say which compositor was lost: %r" % stderr)
-            print("ok - weston got %s: %s (%.3f s)" % (how.name, lines[0], elapsed))
-        finally:
-            compositor.close()
-
-
-def weston_no_xdg_shell_case(args, workdir):
+def weston_no_xdg_shell_case(d):
     """weston's fullscreen shell offers no xdg_wm_base: the program says so
     and, with an X server reachable, opens its window there instead."""
-    require_tools("Xvfb")
-    compositor = start_weston(workdir, (640, 480), ["--shell=fullscreen-shell.so"])
-    session = e2e.Session(workdir, (640, 480))
-    try:
-        env = compositor.env()
-        started = time.monotonic()
-        result = subprocess.run([args.program], env=env, capture_output=True, text=True,
-                                timeout=10)
-        elapsed = time.monotonic() - started
-        lines = result.stderr.splitlines()
-        check(result.returncode == 1 and elapsed < 1.0,
-              "no xdg_wm_base, no X: exit code %d after %.2f s" % (result.returncode, elapsed))
-        check(len(lines) == 1 and "xdg_wm_base" in lines[0] and compositor.socket in lines[0],
-              "no xdg_wm_base, no X: stderr is not one line naming both: %r" % result.stderr)
-        print("ok - no xdg_wm_base, no X: %s" % lines[0])
-
-        # A copy of the program without its Wayland module beside it (an
-        # incomplete install) cannot use the compositor either.
-        alone = os.path.join(workdir, "alone")
-        os.makedirs(alone, exist_ok=True)
-        lone = os.path.join(alone, os.path.basename(args.program))
-        shutil.copy(args.program, lone)
-        result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
-        lines = result.stderr.splitlines()
-        check(result.returncode == 1 and len(lines) == 1 and "ostrevane-wayland.so" in lines[0],
-              "no module, no X: exit code %d, stderr %r" % (result.returncode, result.stderr))
-        print("ok - no Wayland module, no X: %s" % lines[0])
-        # Nor can it with a module of another build, which it must not call.
-        if args.other_module is not None:
-            module = os.path.join(alone, "ostrevane-wayland.so")
-            shutil.copy(args.other_module, module)
-            result = subprocess.run([lone], env=env, capture_output=True, text=True, timeout=10)
-            os.unlink(module)
-            check(result.returncode == 1 and "from another build" in result.stderr,
-                  "module of another build: exit code %d, stderr %r"
-                  % (result.returncode, result.stderr))
-            print("ok - a Wayland module of another build, no X: %s" % result.stderr.strip())
-
-        session.start_xvfb()
-        env["DISPLAY"] = session.display
-        for program_path, why in ((args.program, "no xdg_wm_base"), (lone, "no Wayland module")):
-            program = subprocess.Popen([program_path], env=env, stdout=subprocess.PIPE,
-                                       stderr=subprocess.PIPE)
-            session.processes.append(program)
-            found = session.run([args.probe, "find", TITLE, "10000"], timeout=15)
-            check(found.returncode == 0, "%s: no window on X: %s" % (why, found.stderr.strip()))
-            session.run([args.probe, "close", found.stdout.strip()])
-            code = e2e.wait_exit(program, 5)
-            check(code == 0, "%s: exit code %s after closing the X window" % (why, code))
-            print("ok - %s: the window opens on X11 %s and closes with 0"
-                  % (why, session.display))
-    finally:
-        session.close()
-        compositor.close()
+    import x11_drivers
+    d.options = ["--shell=fullscreen-shell.so"]
+    d.start()
+    env = d.compositor.env()
+    program = d.args.program
+    # A copy of the program without its Wayland module beside it (an
+    # incomplete install), and with one of another build, which it must
+    # not call.
+    alone = os.path.join(d.workdir, "alone")
+    os.makedirs(alone)
+    lone = os.path.join(alone, os.path.basename(program))
+    shutil.copy(program, lone)
+    x11_drivers.expect_quick_failure(program, env, ["xdg_wm_base", d.compositor.socket],
+                                     "no xdg_wm_base, no X")
+    x11_drivers.expect_quick_failure(lone, env, ["ostrevane-wayland.so"], "no Wayland module, no X")
+    if d.args.other_module is not None:
+        module = os.path.join(alone, "ostrevane-wayland.so")
+        shutil.copy(d.args.other_module, module)
+        x11_drivers.expect_quick_failure(lone, env, ["from another build"],
+                                         "a Wayland module of another build, no X")
+        os.unlink(module)
+    with x11_drivers.Xvfb(d.args, d.workdir, (640, 480)) as x:
+        x.program_env = lambda: dict(env, DISPLAY=x.display)
+        for path, why in ((program, "no xdg_wm_base"), (lone, "no Wayland module")):
+            x.program_path = lambda kind: path
+            x.launch()
+            x.close_window()
+            x.expect_closed(why + ", the window on X11")
+            print("ok - %s: the window opens on X11 %s and closes with 0" % (why, x.display))
 
 
-def xwayland_lost_case(args, workdir):
+def xwayland_lost_case(d):
     """The X11 display through weston's Xwayland: when weston shuts down,
     Xwayland destroys the window before the connection closes, and the
     program must still end with 1, not 0."""
     require_tools("Xwayland")
+    d.options = ["--xwayland"]
     for how in (signal.SIGTERM, signal.SIGKILL):
-        compositor = start_weston(workdir, (640, 480), ["--xwayland"])
-        try:
-            wait_until("weston announced no X display",
-                       lambda: "listening on display :" in compositor.log_tail(None),
-                       compositor.log_tail, 10)
-            log = compositor.log_tail(None)
-            display = log[log.index("listening on display :") + 21:].split()[0]
-            program = compositor.spawn_program(args.program,
-                                               {"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
-            weston_window_title(compositor)
-            compositor.kill(how)
-            stderr, elapsed = wait_exit_checked(program, 1.5, 1, "weston got %s" % how.name)
-            lines = stderr.splitlines()
-            check(len(lines) == 1 and '"%s"' % display in lines[0],
-                  "stderr does not say which display was lost: %r" % stderr)
-            print("ok - Xwayland %s of weston, weston got %s: %s (%.3f s)"
-                  % (display, how.name, lines[0], elapsed))
-        finally:
-            compositor.close()
+        d.start()
+        log = wait_until("weston announced no X display", lambda: (
+            lambda text: "listening on display :" in text and text)(d.compositor.log_tail(None)),
+            d.compositor.log_tail)
+        display = log[log.index("listening on display :") + 21:].split()[0]
+        d.running = True
+        d.launch(env={"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
+        d.kill_display(how)
+        expect_lost(d.process, '"%s"' % display, "Xwayland %s, weston got %s" % (display, how.name),
+                    d.err_path, timeout=1.5)
+        d.compositor.close()
+
+
+Weston.OWN_CASES = {
+    "lost-term": (lambda d: e2e.lost_case(d, how=signal.SIGTERM), ("640x480",)),
+    "no-xdg-shell": (weston_no_xdg_shell_case, ("640x480",)),
+    "xwayland-lost": (xwayland_lost_case, ("640x480",)),
+}
 
 
 # --- sway --------------------------------------------------------------------
@@ -445,13 +414,17 @@ def sway_user():
         pass
     result = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
                              "/usr/sbin/nologin", SWAY_USER], capture_output=True, text=True,
-                            timeout=30)
+                            timeout=DEADLINE)
     # 9: made meanwhile by a test running beside this one.
     check(result.returncode in (0, 9), "useradd failed: " + result.stderr.strip())
     return pwd.getpwnam(SWAY_USER)
 
 
-class Sway(e2e.Closing):
+class Sway:
+    """sway, and a virtual keyboard (wtype, idle) that keeps the seat's
+    keyboard there from the start: a program binds it as it starts, and no
+    typed key can come before it has."""
+
     def __init__(self, workdir, size):
         require_tools("sway", "swaymsg", "grim", "wtype", "runuser", "useradd")
         if os.geteuid() != 0:
@@ -469,19 +442,28 @@ class Sway(e2e.Closing):
         self.extra = {"WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
                       "WLR_LIBINPUT_NO_DEVICES": "1", "HOME": self.compositor.runtime_dir}
         try:
-            self.start(config)
+            self.compositor.start(["sway", "-c", config], self.extra)
+            # sway names its IPC socket after its user and process.
+            names = wait_until("sway made no IPC socket", lambda: [
+                name for name in os.listdir(self.compositor.runtime_dir)
+                if name.startswith("sway-ipc.") and name.endswith(".sock")],
+                self.compositor.log_tail)
+            self.extra["SWAYSOCK"] = os.path.join(self.compositor.runtime_dir, names[0])
+            keeper = self.compositor.spawn_program(["wtype", "-s", "86400000"], self.extra,
+                                                   subprocess.DEVNULL, subprocess.DEVNULL)
+            wait_until("the idle virtual keyboard", lambda: keeper.poll() is not None or any(
+                "keyboard" in device.get("type", "") for device in json.loads(
+                    self.msg("-t", "get_inputs", "-r"))), "no keyboard in sway's inputs")
+            check(keeper.poll() is None, "wtype ended at start")
         except BaseException:
             self.compositor.close()
             raise
 
-    def start(self, config):
-        self.compositor.start(["sway", "-c", config], self.extra)
-        # sway names its IPC socket after its user and process.
-        names = wait_until("sway made no IPC socket within 10 s", lambda: [
-            name for name in os.listdir(self.compositor.runtime_dir)
-            if name.startswith("sway-ipc.") and name.endswith(".sock")],
-            self.compositor.log_tail, 10)
-        self.extra["SWAYSOCK"] = os.path.join(self.compositor.runtime_dir, names[0])
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
 
     def msg(self, *argv, all_must_succeed=True):
         """swaymsg; some commands of a batch may be refused (a tiled window
@@ -503,27 +485,26 @@ class Sway(e2e.Closing):
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
 
-    def wait_window(self, program, title=TITLE, timeout=10):
+    def wait_window(self, program, title=TITLE, timeout=DEADLINE):
         """The program's node in sway's tree, once it is there; fails if the
         program ends first."""
         def shown():
-            if program.poll() is not None:
-                raise Failure("the program ended (code %d) with no window in sway's tree: %s" % (
-                    program.returncode, program.stderr.read().decode(errors="replace").strip()))
+            check(program.poll() is None, "the program ended (code %s) with no window in sway's "
+                  "tree" % program.returncode)
             return self.window(title)
 
         return wait_until("sway's tree", shown, "no window '%s'" % title, timeout)
 
+    def wtype(self, *argv):
+        result = self.compositor.run(["wtype"] + list(argv), extra_env=self.extra)
+        check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
+
     def type_keys(self):
-        """Text, special keys and shortcuts through wtype's virtual keyboard
-        (it gives the window the keyboard focus, with its own keymap)."""
-        for argv in (["wtype", "-s", "300", "hello, world q \u00e9\u20ac"],
-                     ["wtype", "-s", "300", "-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab",
-                      "-k", "F1", "-M", "ctrl", "-k", "c", "-k", "w", "-m", "ctrl",
-                      "-M", "alt", "-k", "F4", "-m", "alt"]):
-            result = self.compositor.run(argv, extra_env=self.extra)
-            check(result.returncode == 0, "%s failed: %s" % (" ".join(argv[:2]),
-                                                              result.stderr.strip()))
+        """Text, special keys and shortcuts through wtype's virtual keyboard."""
+        self.wtype("hello, world q \u00e9\u20ac")
+        self.wtype("-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab", "-k", "F1",
+                   "-M", "ctrl", "-k", "c", "-k", "w", "-m", "ctrl", "-M", "alt", "-k", "F4",
+                   "-m", "alt")
 
     def screenshot(self):
         path = os.path.join(self.compositor.runtime_dir, "shot.png")
@@ -533,201 +514,193 @@ class Sway(e2e.Closing):
         check(result.returncode == 0, "grim failed: " + result.stderr.strip())
         return read_png(path)
 
-    def expect_picture(self, what, expected, size_ok=None, timeout=5.0):
+    def client_area(self, title=TITLE):
+        node = self.window(title)
+        check(node is not None, "the window is gone from sway's tree")
+        rect, inner = node["rect"], node["window_rect"]
+        return rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"]
+
+    def difference(self, expected, size_ok=None, title=TITLE):
+        x, y, w, h = self.client_area(title)
+        if size_ok is not None and not size_ok(w, h):
+            return "client area %dx%d" % (w, h)
+        return first_difference(crop(self.screenshot(), x, y, w, h), expected)
+
+    def expect_picture(self, what, expected, size_ok=None, timeout=DEADLINE):
         """Waits until the window (of a size that size_ok(w, h) accepts,
-        if given) shows the canvas."""
-        size = [None]
-
-        def difference():
-            node = self.window()
-            check(node is not None, "%s: the window is gone from sway's tree" % what)
-            rect, inner = node["rect"], node["window_rect"]
-            x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-            w, h = size[0] = inner["width"], inner["height"]
-            if size_ok is not None and not size_ok(w, h):
-                return "client area %dx%d" % (w, h)
-            return first_difference(crop(self.screenshot(), x, y, w, h), expected)
-
-        wait_for_match(what, difference, timeout)
-        return size[0]
+        if given) shows the canvas; returns its size."""
+        wait_for_match(what, lambda: self.difference(expected, size_ok), timeout)
+        return self.client_area()[2:]
 
     def close(self):
         self.compositor.close()
 
 
-def sway_window_case(args, workdir, size):
-    expected = e2e.render_expected(args, workdir, size)
-    sway = Sway(workdir, size)
-    try:
-        program = sway.compositor.spawn_program(args.program)
-        sway.wait_window(program)
-        w, h = sway.expect_picture("tiled", expected)
-        print("ok - sway %dx%d: tiled window %dx%d shows the canvas" % (size + (w, h)))
+class SwayDriver(e2e.Driver):
+    name = "sway"
+    labels = ("wayland",)
+    output = None
 
-        # Typed keys (a virtual keyboard with a keymap of its own) change
-        # nothing.
-        sway.type_keys()
-        time.sleep(0.3)
-        check(program.poll() is None, "the program ended after typed keys")
-        sway.expect_picture("after typing", expected, timeout=0)
-        print("ok - sway: typed keys change nothing")
+    def start(self):
+        self.sway = Sway(self.workdir, self.output or self.size)
+        self.processes.adopt(self.sway)
+        self.compositor = self.sway.compositor
 
-        # Floated and resized: the client area follows sway's size (the
-        # size asked for holds sway's border and title bar too).
-        criteria = '[title="^%s$"]' % TITLE
-        sway.msg(criteria, "floating", "enable")
-        for asked in ((301, 203), (size[0] - 40, size[1] - 60)):
-            sway.msg(criteria, "resize", "set", "width", "%d px" % asked[0], "height",
-                     "%d px" % asked[1])
-            w, h = sway.expect_picture("resized to %dx%d" % asked, expected,
-                                       lambda w, h: asked[0] - 40 < w <= asked[0]
-                                       and asked[1] - 60 < h <= asked[1])
-            print("ok - sway: resized to %dx%d, the %dx%d client area shows the canvas"
-                  % (asked + (w, h)))
-        check(program.poll() is None, "the program ended while resized")
+    def spawn(self, argv, env, stdout, stderr):
+        return self.compositor.spawn_program(argv, env, stdout, stderr)
 
-        sway.msg(criteria, "kill")
-        stderr, elapsed = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
-        check(stderr == "", "unexpected stderr: %r" % stderr)
-        print("ok - swaymsg kill ends the program with exit code 0 (%.3f s)" % elapsed)
-    finally:
-        sway.close()
+    def wait_window(self, title):
+        self.sway.wait_window(self.process, title)
 
+    def criteria(self):
+        return '[title="^%s$"]' % self.title
 
-def sway_show_states_case(args, workdir):
-    """tests/e2e/show_states on sway: hidden and shown again, maximised,
-    restored, minimised; the window survives each change (no protocol
-    error), shows its white client area, and closes with exit code 0."""
-    check(args.states is not None, "--states is needed")
-    title = "Show states"
-    sway = Sway(workdir, (800, 600))
-    try:
-        program = sway.compositor.spawn_program(args.states)
-        sway.wait_window(program, title)
-        time.sleep(0.3)
-        for key in "hmrnhmrh":
-            # The seat has a keyboard only while wtype runs: it waits for
-            # the program to take it before pressing the key.
-            result = sway.compositor.run(["wtype", "-s", "300", key], extra_env=sway.extra)
-            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
-            sway.wait_window(program, title, 5)
-            time.sleep(0.3)
-        node = sway.window(title)
-        rect, inner = node["rect"], node["window_rect"]
-        x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-        width, height, rows = crop(sway.screenshot(), x, y, inner["width"], inner["height"])
-        check(all(row == b"\xff" * (width * 3) for row in rows),
-              "the %dx%d client area is not all white" % (width, height))
-        print("ok - sway: hidden and shown, maximised, restored, minimised: the %dx%d client "
-              "area is white, no protocol error" % (width, height))
-        sway.msg('[title="^%s$"]' % title, "kill")
-        stderr, elapsed = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
-        check(stderr == "", "unexpected stderr: %r" % stderr)
-        print("ok - swaymsg kill ends it with exit code 0")
-    finally:
-        sway.close()
+    def difference(self, expected):
+        return self.sway.difference(expected, title=self.title)
+
+    def client_size(self):
+        return self.sway.client_area(self.title)[2:]
+
+    def type(self, text="", keys=()):
+        argv = [text] if text else []
+        for key in keys:
+            *mods, key = key.split("+")
+            mods = [{"ctrl": "ctrl", "super": "logo", "shift": "shift", "alt": "alt"}[m]
+                    for m in mods]
+            argv += [a for m in mods for a in ("-M", m)] + ["-k", key] + [
+                a for m in mods for a in ("-m", m)]
+        self.sway.wtype(*argv)
+
+    def resize(self, width, height):
+        """Floated and resized: the client area follows sway's size (the size
+        asked for holds sway's border and title bar too)."""
+        self.sway.msg(self.criteria(), "floating", "enable")
+        self.sway.msg(self.criteria(), "resize", "set", "width", "%d px" % width, "height",
+                      "%d px" % height)
+        return wait_until("resized to %dx%d" % (width, height), lambda: (
+            lambda w, h: width - 40 < w <= width and height - 60 < h <= height and (w, h))(
+                *self.client_size()), lambda: "client area %dx%d" % self.client_size())
+
+    def sync(self, expected):
+        # A configure after the keys: once drawn at its size, the program
+        # has taken everything before it.
+        self.resize(301, 203)
+        self.expect_picture("after the keys", expected)
+
+    def close_window(self):
+        self.sway.msg(self.criteria(), "kill")
+
+    def burst(self):
+        self.sway.msg(self.criteria(), "floating", "enable")
+        self.sway.wtype("-d", "0", "a" * 200)
+        self.sway.msg("; ".join("%s resize set %d px %d px" % (self.criteria(), 100 + i * 7 % 500,
+                                                               80 + i * 11 % 400)
+                                for i in range(50)))
+
+    def lost_name(self):
+        return self.compositor.socket
+
+    def kill_display(self, how=signal.SIGKILL):
+        self.compositor.kill(how)
+        self.running = False
 
 
-def sway_chars_case(args, workdir):
-    """é, €, ß and Ω typed with wtype become the WM_CHARs e9 80 df 3f (Ω is
-    not in Windows-1252), a dead acute and e one e9; a held key repeats after sway's repeat_delay at
-    its repeat_rate, and not at all with repeat_rate 0."""
-    from window_manager_cases import wait_until
-    check(args.reporter is not None, "--reporter is needed")
-    title = "Typed characters"
-    sway = Sway(workdir, (800, 600))
-    try:
-        program = sway.compositor.spawn_program([args.reporter, title])
-        wait_until("the window", lambda: sway.window(title) is not None,
-                   lambda: "no window '%s' in sway's tree" % title, timeout=10)
-        os.set_blocking(program.stdout.fileno(), False)
-        chars = []
+def sway_scaled_case(d):
+    """On an output of 1600x1200 pixels at scale 2 the program draws for the
+    logical size, at scale 1, and sway doubles every pixel: each canvas
+    pixel is a 2x2 block of the screenshot."""
+    d.output, d.metrics = (1600, 1200), (800, 600)
+    expected = d.expected()
+    d.start()
+    d.running = True
+    d.sway.msg("output", "HEADLESS-1", "scale", "2")
+    d.launch()
+    size = [None]
 
-        def typed(*argv):
-            del chars[:]
-            result = sway.compositor.run(["wtype", "-s", "300"] + list(argv), extra_env=sway.extra)
-            check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
-            time.sleep(0.3)
-            output = program.stdout.read() or b""
-            chars.extend(line.split()[1].decode() for line in output.splitlines()
-                         if line.startswith(b"char "))
-            return chars
-        # A dead key and the key it composes with type one character.
-        for argv, want in ((["\u00e9\u20ac\u00df\u03a9"], ["e9", "80", "df", "3f"]),
-                           (["-k", "dead_acute", "-k", "e"], ["e9"])):
-            check(typed(*argv) == want, "typed %s, got the WM_CHARs %s" % (argv, chars))
-            print("ok - sway: %s typed are the WM_CHARs %s" % (" ".join(argv), " ".join(want)))
-        # Held 1.5 s: the first character, then one every 25 ms after 200 ms
-        # (53 in all); 0 repeats none.
-        for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
-            sway.msg("input", "type:keyboard", "repeat_delay", "200")
-            sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
-            count = len(typed("-P", "a", "-s", "1500", "-p", "a"))
-            check(fewest <= count <= most and set(chars) == {"61"},
-                  "'a' held 1.5 s at repeat_rate %d: %s" % (rate, chars))
-            print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d 'a's" % (rate, count))
-        sway.msg('[title="^%s$"]' % title, "kill")
-        wait_exit_checked(program, 5.0, 0, "swaymsg kill")
-    finally:
-        sway.close()
+    def difference():
+        x, y, w, h = d.sway.client_area()
+        size[0] = (w, h)
+        width, height, rows = d.sway.screenshot()
+        check((width, height) == d.output, "screenshot is %dx%d" % (width, height))
+        difference = None
+        for phase in (0, 1):
+            sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
+                                                           6 * (x + i) + 3 * phase + 3]
+                                for i in range(w)) for j in range(h)]
+            difference = difference or first_difference((w, h, sampled), expected)
+        return difference
 
-def sway_scaled_case(args, workdir, size):
-    """On an output of `size` pixels at scale 2 the program draws for the
-    logical size (half of it each way), at scale 1, and sway doubles every
-    pixel: each canvas pixel is a 2x2 block of the screenshot."""
-    logical = (size[0] // 2, size[1] // 2)
-    expected = e2e.render_expected(args, workdir, logical)
-    sway = Sway(workdir, size)
-    try:
-        sway.msg("output", "HEADLESS-1", "scale", "2")
-        program = sway.compositor.spawn_program(args.program)
-
-        def difference():
-            nonlocal w, h
-            check(program.poll() is None, "the program ended at start")
-            node = sway.window()
-            if node is None:
-                return "no window"
-            rect, inner = node["rect"], node["window_rect"]
-            x, y = rect["x"] + inner["x"], rect["y"] + inner["y"]
-            w, h = inner["width"], inner["height"]
-            width, height, rows = sway.screenshot()
-            check((width, height) == size, "screenshot is %dx%d" % (width, height))
-            difference = None
-            for phase in (0, 1):
-                sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
-                                                               6 * (x + i) + 3 * phase + 3]
-                                    for i in range(w)) for j in range(h)]
-                difference = difference or first_difference((w, h, sampled), expected)
-            return difference
-
-        w = h = None
-        wait_for_match("scale 2", difference, 10)
-        print("ok - sway %dx%d at scale 2: the %dx%d client area shows the %dx%d canvas, each "
-              "pixel doubled" % (size + (w, h) + logical))
-        sway.msg('[title="^%s$"]' % TITLE, "kill")
-        stderr, _ = wait_exit_checked(program, 5.0, 0, "swaymsg kill")
-        check(stderr == "", "unexpected stderr: %r" % stderr)
-    finally:
-        sway.close()
+    wait_for_match("scale 2", difference)
+    print("ok - sway 1600x1200 at scale 2: the %dx%d client area shows the 800x600 canvas, each "
+          "pixel doubled" % size[0])
+    d.close_window()
+    d.expect_closed("swaymsg kill")
 
 
-def run(args, workdir, case, size):
-    if case == "weston-window":
-        weston_window_case(args, workdir, size)
-    elif case == "weston-lost":
-        weston_lost_case(args, workdir)
-    elif case == "weston-no-xdg-shell":
-        weston_no_xdg_shell_case(args, workdir)
-    elif case == "xwayland-lost":
-        xwayland_lost_case(args, workdir)
-    elif case == "sway-scaled":
-        sway_scaled_case(args, workdir, size)
-    elif case == "sway-show-states":
-        sway_show_states_case(args, workdir)
-    elif case == "sway-chars":
-        sway_chars_case(args, workdir)
-    elif case == "sway-window":
-        sway_window_case(args, workdir, size)
-    else:
-        raise Failure("unknown case " + case)
+def sway_show_states_case(d):
+    """tests/e2e/show_states: hidden and shown again, maximised, restored,
+    minimised; the window survives each change (no protocol error), shows
+    its white client area, and closes with exit code 0."""
+    d.launch("states")
+    for key in "hmrnhmrh":
+        d.type(keys=(key,))
+        d.sway.wait_window(d.process, d.title)
+    x, y, w, h = d.sway.client_area(d.title)
+    d.expect_picture("after the show states", uniform(w, h, (255, 255, 255)))
+    print("ok - sway: hidden and shown, maximised, restored, minimised: the %dx%d client area is "
+          "white, no protocol error" % (w, h))
+    d.close_window()
+    d.expect_closed("swaymsg kill")
+
+
+def sway_key_repeat_case(d):
+    """Held keys, counted as the WM_CHARs of window_rect_reporter."""
+    d.launch("reporter")
+    d.sway.msg("input", "type:keyboard", "repeat_delay", "200")
+
+    def held(*argv):
+        before = len(d.chars())
+        d.sway.wtype(*argv)
+        d.type(e2e.SENTINEL)
+        wait_until(" ".join(argv), lambda: ord(e2e.SENTINEL) in d.chars()[before:],
+                   lambda: "WM_CHARs %s" % d.chars()[before:])
+        got = d.chars()[before:-1]
+        return {c: got.count(c) for c in set(got)}, got
+
+    # Held 1.5 s at 40 a second after 200 ms: the first, then about 52 more;
+    # at rate 0 none.
+    for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
+        d.sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
+        counts, got = held("-P", "a", "-s", "1500", "-p", "a")
+        check(set(counts) == {0x61} and fewest <= counts[0x61] <= most,
+              "'a' held 1.5 s at repeat_rate %d: %s" % (rate, counts))
+        print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d" % (rate, counts[0x61]))
+    d.sway.msg("input", "type:keyboard", "repeat_rate", "40")
+    # 'b' pressed while 'a' is held repeats in its place; releasing 'a'
+    # then stops nothing.
+    counts, got = held("-P", "a", "-P", "b", "-s", "100", "-p", "a", "-s", "1400", "-p", "b")
+    check(counts.get(0x61) == 1 and 30 <= counts.get(0x62, 0) <= 60,
+          "'b' held over 'a', 'a' released: %s" % counts)
+    print("ok - sway: 'a' released while 'b' repeats: %d 'b's" % counts[0x62])
+    # A modifier pressed and released while 'a' repeats stops nothing.
+    counts, got = held("-P", "a", "-s", "300", "-P", "Control_L", "-s", "100", "-p", "Control_L",
+                       "-s", "1100", "-p", "a")
+    check(set(counts) <= {0x61, 0x01} and 35 <= len(got) <= 60,
+          "'a' held, Control pressed and released: %s" % counts)
+    print("ok - sway: Control pressed and released while 'a' repeats: %d" % len(got))
+    # Once the repeating key is released, nothing repeats: neither it nor
+    # the key held before it.
+    counts, got = held("-P", "a", "-s", "50", "-P", "b", "-s", "50", "-p", "b", "-s", "1200",
+                       "-p", "a")
+    check(len(got) <= 4 and set(counts) <= {0x61, 0x62},
+          "'b' pressed and released over a held 'a': %s" % counts)
+    print("ok - sway: the repeating key released over a held one: nothing repeats (%s)" % got)
+    d.close_window()
+    d.expect_closed("swaymsg kill")
+
+
+SwayDriver.OWN_CASES = {"scaled": (sway_scaled_case, ("1600x1200",)),
+                        "show-states": (sway_show_states_case, ("800x600",)),
+                        "key-repeat": (sway_key_repeat_case, ("800x600",))}
+
+DRIVERS = (Weston, SwayDriver)

@@ -1,30 +1,27 @@
-"""Browser cases of the end-to-end tests: the web version (scripts/web.sh,
+"""The web driver of the end-to-end tests: the web version (scripts/web.sh,
 dist/web/) served on 127.0.0.1 and driven in headless Chromium through
-chromedriver (Selenium) and the DevTools protocol.
+chromedriver (Selenium) and the DevTools protocol, the browser's viewport
+(Emulation.setDeviceMetricsOverride, scale factor 1) being the screen. The
+page frames the window: the canvas is the client area, 3/4 of the viewport
+by default; a screenshot of the page shows the same pixels and no other
+pure red one. Keys reach the program while the client area has the focus;
+the title bar and the corner are dragged to move and resize; the close
+button closes; the reporter (window_rect_reporter built for the web) prints
+its WM_CHARs on the console.
 
-  web WxH      with a WxH viewport (Emulation.setDeviceMetricsOverride, scale
-               factor 1) the page shows the window's frame with its caption;
-               the canvas is the client area, 3/4 of the viewport, and holds
-               the top-left part of `ostrevane-render --size WxH`, pixel for
-               pixel, as does a screenshot of the page, which has no other
-               pure red pixel; the same after typing, dragging the title bar,
-               dragging the corner smaller and larger, and resizing the
-               viewport; keys reach the program while the client area has
-               the focus, which Shift+Tab moves to the close button and Tab
-               brings back; the close button ends the program and the page
-               reports exit code 0; axe-core finds nothing wrong with the
-               page, running or ended; the browser logs no error
-  web-dense WxH
-               with a WxH viewport at two device pixels per CSS pixel the
-               program still sees a WxH screen; the canvas holds the same
-               pixels, and the screenshot shows each as a 2x2 block;
-               Shift+Tab, Enter ends the program with exit code 0
-  web-chars    é, €, ß and Ω typed at window_rect_reporter's page become the
-               WM_CHARs e9 80 df 3f (Windows-1252, '?' for what it lacks)
-  web-fallbacks
-               a page whose program script or WebAssembly module is missing,
-               and a browser without WebAssembly, each say so in one line
-               instead of a blank page
+Its own cases:
+  web page       axe-core finds nothing wrong with the page, running or
+                 ended; the empty status line is a live region; Shift+Tab
+                 moves the focus to the close button, where keys do not reach
+                 the program, Tab or a click brings it back; a smaller
+                 browser is a smaller screen, the figure stays as drawn
+  web dense      at two device pixels per CSS pixel the program still sees a
+                 WxH screen; the canvas holds the same pixels, and the
+                 screenshot shows each as a 2x2 block; Shift+Tab, Enter ends
+                 the program with exit code 0
+  web fallbacks  a page whose program script or WebAssembly module is
+                 missing, and a browser without WebAssembly, each say so in
+                 one line instead of a blank page
 """
 
 import base64
@@ -35,8 +32,10 @@ import re
 import shutil
 import threading
 
-from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png,
-                           render_expected, require_tools, wait_for_match, wait_until)
+import ostrevane_e2e as e2e
+from ostrevane_e2e import check
+from ostrevane_support import (DEADLINE, count_red, crop, first_difference, read_png,
+                               require_tools, unavailable, wait_until)
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -90,10 +89,7 @@ def load_selenium():
     try:
         from selenium import webdriver  # noqa: F401
     except ImportError:
-        message = "python3-selenium is not installed"
-        if os.environ.get("CI") == "true":
-            raise Failure(message + " (CI must install it: scripts/deps.sh test)")
-        raise Skip(message)
+        unavailable("python3-selenium is not installed")
     require_tools("chromium", "chromedriver")
 
 
@@ -115,6 +111,12 @@ class StaticServer:
         self.thread.start()
         self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
     def close(self):
         self.httpd.shutdown()
         self.httpd.server_close()
@@ -135,8 +137,8 @@ class Browser:
         self.log_path = os.path.join(workdir, "chromedriver.log")
         service = Service(executable_path=shutil.which("chromedriver"), log_path=self.log_path)
         self.driver = webdriver.Chrome(service=service, options=options)
-        self.driver.set_page_load_timeout(30)
-        self.driver.set_script_timeout(30)
+        self.driver.set_page_load_timeout(DEADLINE)
+        self.driver.set_script_timeout(DEADLINE)
 
     def set_viewport(self, width, height, scale=1):
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
@@ -145,7 +147,7 @@ class Browser:
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
 
-    def wait_for(self, what, condition, timeout=15.0):
+    def wait_for(self, what, condition, timeout=DEADLINE):
         return wait_until(what, condition, "not within %.0f s" % timeout, timeout)
 
     def state(self):
@@ -173,6 +175,12 @@ class Browser:
         return [entry["message"] for entry in self.driver.get_log("browser")
                 if entry.get("level") == "SEVERE"]
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
     def close(self):
         try:
             self.driver.quit()
@@ -182,7 +190,7 @@ class Browser:
 
 def require_file(path, how):
     if not path or not os.path.isfile(path):
-        raise (Failure if os.environ.get("CI") == "true" else Skip)("no %s: %s" % (path, how))
+        unavailable("no %s: %s" % (path, how))
 
 
 def canvas_image(browser):
@@ -194,37 +202,116 @@ def canvas_image(browser):
     return width, height, rows
 
 
-def count_red(image):
-    _, _, rows = image
-    return sum(row[i:i + 3] == b"\xff\x00\x00" for row in rows for i in range(0, len(row), 3))
+# What the page's keys are called in Selenium; each in TYPING types one
+# WM_CHAR (a control character), the others none.
+SELENIUM_KEYS = {"Escape": "ESCAPE", "Return": "ENTER", "space": "SPACE", "BackSpace": "BACKSPACE",
+                 "Delete": "DELETE", "Tab": "TAB", "Up": "ARROW_UP", "Down": "ARROW_DOWN",
+                 "Left": "ARROW_LEFT", "Right": "ARROW_RIGHT", "Home": "HOME", "End": "END",
+                 "Prior": "PAGE_UP", "Next": "PAGE_DOWN", "Insert": "INSERT", "F1": "F1",
+                 "F2": "F2", "F5": "F5", "F10": "F10", "F11": "F11", "F12": "F12"}
+TYPING = ("Escape", "Return", "space", "BackSpace", "Delete", "Tab")
+COUNTS = "return Module.ostrevanePage.eventCounts();"
 
 
-class WebCase:
-    def __init__(self, args, workdir, size):
-        self.args = args
-        self.workdir = workdir
-        self.size = size
-        self.browser = None
+class PageProgram:
+    """The program in the page, as a process: it has ended once the page
+    says so, with the exit code the page shows."""
 
-    def expect_canvas(self, what, expected, size, timeout=5.0):
-        """Waits until the canvas is `size` and shows the expected picture at
-        its top left, white beyond it."""
-        image = None
+    pid = 0
 
-        def difference():
-            nonlocal image
-            image = canvas_image(self.browser)
-            if image[:2] != size:
-                return "canvas is %dx%d, expected %dx%d" % (image[:2] + size)
-            return first_difference(image, expected)
+    def __init__(self, browser):
+        self.browser = browser
+        self.returncode = None
 
-        wait_for_match(what, difference, timeout)
-        return image
+    def poll(self):
+        state, _, code = self.browser.state()
+        if state == "ended" and self.returncode is None:
+            self.returncode = int(code)
+        return self.returncode
+
+    def wait(self, timeout=None):
+        self.browser.wait_for("the page did not report the end of the program",
+                              lambda: self.poll() is not None, timeout or DEADLINE)
+        return self.returncode
+
+
+class Web(e2e.Driver):
+    name = "web"
+    labels = ("web",)
+    sizes = ("1366x768", "1023x767")
+    # Shift+Tab is the page's (as Alt+F4 is a desktop's); the browser keeps
+    # Ctrl+W and Ctrl+Q.
+    kept_keys = ("shift+Tab", "ctrl+w", "ctrl+q", "super+q")
+    scale = 1
+
+    def start(self):
+        load_selenium()
+        check(self.args.web, "--web names the built web version (dist/web)")
+        missing = [name for name in PAGE_FILES
+                   if not os.path.isfile(os.path.join(self.args.web, name))]
+        if missing:
+            unavailable("%s lacks %s: build it with scripts/web.sh" % (self.args.web,
+                                                                      ", ".join(missing)))
+        self.browser = self.processes.adopt(Browser(self.workdir))
+        self.browser.set_viewport(self.size[0], self.size[1], self.scale)
+
+    def program_path(self, kind):
+        if kind == "program":
+            return self.args.web
+        # The reporter's page: the program's page around its script.
+        reporter = os.path.join(self.args.web_build or "", "window_rect_reporter")
+        require_file(reporter + ".wasm", "scripts/web.sh builds it")
+        root = os.path.join(self.workdir, "reporter")
+        os.makedirs(root, exist_ok=True)
+        for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
+            shutil.copy(os.path.join(self.args.web, name), root)
+        shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
+        shutil.copy(reporter + ".wasm", root)
+        return root
+
+    def spawn(self, argv, env, stdout, stderr):
+        server = self.processes.adopt(StaticServer(argv[0]))
+        self.browser.driver.get(server.url)
+        self.browser.wait_for("the page did not start the program",
+                              lambda: self.browser.state()[0] != "loading")
+        self.running_page()
+        return PageProgram(self.browser)
+
+    def running_page(self):
+        state, status, _ = self.browser.state()
+        check(state == "running", "the page is %r (%r), not running" % (state, status))
+
+    def wait_window(self, title):
+        self.browser.wait_for("no window captioned %r" % title,
+                              lambda: (self.browser.js(READ_LAYOUT) or {}).get("caption") == title)
 
     def layout(self):
         layout = self.browser.js(READ_LAYOUT)
         check(layout is not None, "the page shows no window")
         return layout
+
+    def capture(self):
+        return canvas_image(self.browser)
+
+    def client_size(self):
+        layout = self.layout()
+        return int(layout["width"]), int(layout["height"])
+
+    def check_identity(self, fields=None):
+        """The default window: 3/4 of the screen, the frame at the top left,
+        and on screen exactly the canvas's pixels."""
+        width, height = self.size
+        client = (width * 3 // 4, height * 3 // 4)
+        self.expect_picture("first frame", self.expected())
+        layout = self.layout()
+        check(layout["viewport"] == [width, height],
+              "viewport is %r, expected %dx%d" % (layout["viewport"], width, height))
+        check((layout["x"], layout["y"]) == (BORDER, BORDER + TITLE_HEIGHT),
+              "client area at (%s, %s)" % (layout["x"], layout["y"]))
+        check((layout["width"], layout["height"]) == client,
+              "canvas shown at %sx%s CSS pixels" % (layout["width"], layout["height"]))
+        check(self.capture()[:2] == client, "the canvas is %dx%d" % self.capture()[:2])
+        self.expect_screenshot("first frame", self.expected())
 
     def expect_screenshot(self, what, expected):
         """The page as shown: the client area holds the canvas's pixels, and
@@ -237,19 +324,65 @@ class WebCase:
         x, y = int(layout["x"]), int(layout["y"])
         width = min(int(layout["width"]), self.size[0] - x)
         height = min(int(layout["height"]), self.size[1] - y)
-        client = crop(shot, x, y, width, height)
-        difference = first_difference(client, expected)
+        difference = first_difference(crop(shot, x, y, width, height), expected)
         check(difference is None, "%s: on screen, %s" % (what, difference))
         want = count_red(crop(expected, 0, 0, min(width, expected[0]), min(height, expected[1])))
         got = count_red(shot)
         check(got == want, "%s: %d pure red pixels on the page, %d in the client area's part of "
               "the figure" % (what, got, want))
 
-    def drag(self, selector, dx, dy):
+    def output_lines(self):
+        self.output += re.findall(r'"((?:char|ctype|rect) [^"]*)"', "\n".join(
+            entry["message"] for entry in self.browser.driver.get_log("browser")))
+        return self.output
+
+    def actions(self):
         from selenium.webdriver.common.action_chains import ActionChains
+        return ActionChains(self.browser.driver)
+
+    def type(self, text="", keys=()):
+        from selenium.webdriver.common.keys import Keys
+        self.typed = getattr(self, "typed", 0) + len(text)
+        if text:
+            self.actions().send_keys(text).perform()
+        for key in keys:
+            *mods, key = key.split("+")
+            chain = self.actions()
+            for mod in mods:
+                chain = chain.key_down(getattr(Keys, {"ctrl": "CONTROL"}.get(mod, mod.upper())))
+            chain = chain.send_keys(getattr(Keys, SELENIUM_KEYS[key]) if key in SELENIUM_KEYS
+                                    else key)
+            for mod in reversed(mods):
+                chain = chain.key_up(getattr(Keys, {"ctrl": "CONTROL"}.get(mod, mod.upper())))
+            chain.perform()
+            self.typed += key in TYPING or (mods == ["ctrl"] and len(key) == 1)
+
+    def type_dead_acute_e(self):
+        # What a browser gets from a dead key: a "Dead" key, then the key
+        # that carries what the system composed.
+        for key, text, code in (("Dead", "", "Quote"), ("\u00e9", "\u00e9", "KeyE")):
+            for kind in ("keyDown", "keyUp"):
+                self.browser.driver.execute_cdp_cmd("Input.dispatchKeyEvent", dict(
+                    type=kind, key=key, code=code, **({"text": text} if text and kind == "keyDown"
+                                                      else {})))
+
+    def sync(self, expected):
+        # The page queues a key's event as it handles the key: all are
+        # taken once none is queued and every typing key was counted.
+        want = {"queued": 0, "taken": self.taken + self.typed}
+        self.browser.wait_for("the program did not take the typed keys (%s)" % want,
+                              lambda: self.browser.js(COUNTS) == want)
+        self.expect_picture("after the keys", expected)
+
+    def launch(self, *args, **kwargs):
+        process = super().launch(*args, **kwargs)
+        self.taken, self.typed = self.browser.js(COUNTS)["taken"], 0
+        return process
+
+    def drag(self, selector, dx, dy):
         from selenium.webdriver.common.by import By
         element = self.browser.driver.find_element(By.CSS_SELECTOR, selector)
-        actions = ActionChains(self.browser.driver, duration=20)
+        actions = self.actions().__class__(self.browser.driver, duration=20)
         actions.move_to_element(element).click_and_hold()
         steps = 4
         for _ in range(steps):
@@ -257,222 +390,153 @@ class WebCase:
         actions.move_by_offset(dx - steps * (dx // steps), dy - steps * (dy // steps))
         actions.release().perform()
 
-    def running(self):
-        state, status, _ = self.browser.state()
-        check(state == "running", "the page is %r (%r), not running" % (state, status))
-
-    def render(self):
-        return render_expected(self.args, self.workdir, self.size)
-
-    def run_dense(self):
-        """At two device pixels per CSS pixel: the program is not DPI-aware,
-        so the browser scales its canvas up, without smoothing."""
-        load_selenium()
-        expected = self.render()
-        width, height = self.size
-        client = (width * 3 // 4, height * 3 // 4)
-        server = StaticServer(self.args.web)
-        try:
-            self.browser = Browser(self.workdir)
-            self.browser.set_viewport(width, height, scale=2)
-            self.browser.driver.get(server.url)
-            self.browser.wait_for("the page did not start the program",
-                                  lambda: self.browser.state()[0] != "loading")
-            self.running()
-            self.expect_canvas("first frame", expected, client)
-            path = os.path.join(self.workdir, "screenshot.png")
-            check(self.browser.driver.save_screenshot(path), "no screenshot")
-            shot = read_png(path)
-            check(shot[:2] == (2 * width, 2 * height), "screenshot is %dx%d" % shot[:2])
-            _, _, rows = shot
-            left, top = 2 * BORDER, 2 * (BORDER + TITLE_HEIGHT)
-            for y in range(client[1]):
-                want = bytes(b for x in range(client[0])
-                             for b in expected[2][y][x * 3:x * 3 + 3] * 2)
-                for row in (rows[top + 2 * y], rows[top + 2 * y + 1]):
-                    got = row[left * 3:(left + 2 * client[0]) * 3]
-                    if got != want:
-                        x = next(i for i in range(len(want)) if got[i] != want[i]) // 6
-                        raise Failure("on screen, client pixel (%d, %d) is not a 2x2 block of "
-                                      "%s" % (x, y, tuple(expected[2][y][x * 3:x * 3 + 3])))
-            print("ok - at 2 device pixels per CSS pixel the %dx%d screen's canvas is %dx%d, "
-                  "each pixel a 2x2 block on screen" % (width, height, client[0], client[1]))
-            # Without a mouse: Shift+Tab to the close button, Enter there.
-            from selenium.webdriver.common.action_chains import ActionChains
-            from selenium.webdriver.common.keys import Keys
-            self.browser.shift_tab()
-            ActionChains(self.browser.driver).send_keys(Keys.ENTER).perform()
-            self.browser.wait_for("Shift+Tab, Enter did not end the program",
-                                  lambda: self.browser.state()[0] == "ended", timeout=5)
-            check(self.browser.state()[2] == "0", "exit code %r" % self.browser.state()[2])
-            errors = self.browser.errors()
-            check(not errors, "the browser logged errors: %r" % errors)
-            print("ok - Shift+Tab, Enter ends the program with exit code 0")
-        finally:
-            if self.browser is not None:
-                self.browser.close()
-            server.close()
-
-    def run(self):
-        load_selenium()
-        require_file(self.args.axe, "scripts/deps.sh test installs axe-core")
-        width, height = self.size
-        expected = self.render()
-        server = StaticServer(self.args.web)
-        try:
-            self.browser = Browser(self.workdir)
-            self.browser.set_viewport(width, height)
-            self.browser.driver.get(server.url)
-            self.browser.wait_for("the page did not start the program",
-                                  lambda: self.browser.state()[0] != "loading")
-            self.running()
-            self.interact(expected)
-        finally:
-            if self.browser is not None:
-                self.browser.close()
-            server.close()
-
-    def interact(self, expected):
-        width, height = self.size
-        # The default window: 3/4 of the screen, the frame at the top left.
-        client = (width * 3 // 4, height * 3 // 4)
-        image = self.expect_canvas("first frame", expected, client)
+    def move(self, x, y):
+        taken = self.browser.js(COUNTS)["taken"]
         layout = self.layout()
-        check(layout["viewport"] == [width, height],
-              "viewport is %r, expected %dx%d" % (layout["viewport"], width, height))
-        check(layout["caption"] == "Ostrevane", "caption is %r" % layout["caption"])
-        check((layout["x"], layout["y"]) == (BORDER, BORDER + TITLE_HEIGHT),
-              "client area at (%s, %s)" % (layout["x"], layout["y"]))
-        check((layout["width"], layout["height"]) == client,
-              "canvas shown at %sx%s CSS pixels" % (layout["width"], layout["height"]))
-        self.expect_screenshot("first frame", expected)
-        self.browser.expect_accessible("running", self.args.axe)
-        # Empty, the status line takes no room but stays in the accessibility
-        # tree, so that screen readers announce the message it will get.
-        check(self.browser.js("const s = document.getElementById('status'); return s.textContent"
-                              " === '' && s.offsetHeight === 0 && s.getClientRects().length > 0;"),
-              "the empty status line is not an empty live region")
-        print("ok - %dx%d viewport: the %dx%d canvas and the screen show the render tool's "
-              "pixels (%d red)" % (width, height, client[0], client[1], count_red(image)))
-
-        # Typed keys change nothing.
-        from selenium.webdriver.common.action_chains import ActionChains
-        from selenium.webdriver.common.keys import Keys
-        counts = "return Module.ostrevanePage.eventCounts();"
-        check(self.browser.focused() == "client", "focus at start: %r" % self.browser.focused())
-        taken = self.browser.js(counts)["taken"]
-        ActionChains(self.browser.driver).send_keys(
-            "hello, world q", Keys.ESCAPE, Keys.ENTER, Keys.SPACE, Keys.BACKSPACE, Keys.DELETE,
-            Keys.TAB, Keys.F1).perform()
-        ActionChains(self.browser.driver).key_down(Keys.CONTROL).send_keys("c").key_up(
-            Keys.CONTROL).perform()
-        # One event for each key that types something: 14 characters,
-        # Escape, Return, space, BackSpace, Delete, Tab and ctrl+c, not F1.
-        self.browser.wait_for("the program did not take the 21 typed keys",
-                              lambda: self.browser.js(counts) == {"queued": 0,
-                                                                  "taken": taken + 21}, timeout=5)
-        self.running()
-        self.expect_canvas("after typing", expected, client, timeout=0)
-        print("ok - the program took the typed keys, which change nothing")
-
-        # Shift+Tab is the page's: the focus goes to the close button, where
-        # keys do not reach the program; Tab brings it back. The page queues
-        # a key's event as it handles the key.
-        def sent():
-            return sum(self.browser.js(counts).values())
-        before = sent()
-        self.browser.shift_tab()
-        ActionChains(self.browser.driver).send_keys("x").perform()
-        check((self.browser.focused(), sent()) == ("close", before),
-              "after Shift+Tab and x: %r has the focus, %d keys sent" %
-              (self.browser.focused(), sent() - before))
-        ActionChains(self.browser.driver).send_keys(Keys.TAB, "y").perform()
-        check((self.browser.focused(), sent()) == ("client", before + 1),
-              "after Tab and y: %r has the focus, %d keys sent" %
-              (self.browser.focused(), sent() - before))
-        # A click on the client area, or a drag of the title bar (below),
-        # gives it the focus back.
-        from selenium.webdriver.common.by import By
-        self.browser.shift_tab()
-        self.browser.driver.find_element(By.CSS_SELECTOR, ".client").click()
-        check(self.browser.focused() == "client", "after a click %r has the focus" %
-              self.browser.focused())
-        self.browser.shift_tab()
-        print("ok - Shift+Tab moves the focus to the close button; Tab or a click brings it back")
-
-        # Moving and resizing by dragging the frame keep the picture in place.
-        counts = "return Module.ostrevanePage.eventCounts();"
-        taken = self.browser.js(counts)["taken"]
-        self.drag(".titlebar .caption", 37, 23)
+        self.drag(".titlebar .caption", x - int(layout["x"]) + BORDER,
+                  y - int(layout["y"]) + BORDER + TITLE_HEIGHT)
         self.browser.wait_for("the program did not take the move",
-                              lambda: self.browser.js(counts)["queued"] == 0 and
-                              self.browser.js(counts)["taken"] > taken, timeout=5)
+                              lambda: self.browser.js(COUNTS)["queued"] == 0 and
+                              self.browser.js(COUNTS)["taken"] > taken)
         moved = self.layout()
-        check((moved["x"], moved["y"]) == (BORDER + 37, BORDER + TITLE_HEIGHT + 23),
+        check((moved["x"], moved["y"]) == (BORDER + x, BORDER + TITLE_HEIGHT + y),
               "after a move the client area is at (%s, %s)" % (moved["x"], moved["y"]))
-        self.expect_canvas("after a move", expected, client)
         check(self.browser.focused() == "client", "after a move %r has the focus" %
               self.browser.focused())
-        self.drag(".edge.corner", 211 - client[0], 97 - client[1])
-        self.expect_canvas("after shrinking", expected, (211, 97))
-        grown = (width - 2 * BORDER - 37 - 20, height - 2 * BORDER - TITLE_HEIGHT - 23 - 20)
-        self.drag(".edge.corner", grown[0] - 211, grown[1] - 97)
-        self.expect_canvas("after growing", expected, grown)
-        self.expect_screenshot("after growing", expected)
-        self.running()
-        print("ok - dragging the title bar and the corner keeps the picture in place")
+        return True
 
-        # A smaller browser is a smaller screen: the figure stays as drawn.
-        self.drag(".edge.corner", -150, -90)
-        self.expect_canvas("after shrinking again", expected, (grown[0] - 150, grown[1] - 90))
-        self.browser.set_viewport(width - 100, height - 60)
-        self.browser.wait_for("the viewport did not shrink",
-                              lambda: self.layout()["viewport"] == [width - 100, height - 60])
-        self.drag(".edge.corner", 40, 20)
-        self.expect_canvas("after growing in the smaller browser", expected,
-                           (grown[0] - 110, grown[1] - 70))
-        self.running()
-        print("ok - resizing the browser leaves the picture as drawn")
+    def resize(self, width, height):
+        w, h = self.client_size()
+        self.drag(".edge.corner", width - w, height - h)
+        self.browser.wait_for("the canvas did not become %dx%d" % (width, height),
+                              lambda: self.capture()[:2] == (width, height))
+        return width, height
 
-        # The close button ends the program with exit code 0.
+    def close_window(self):
+        from selenium.webdriver.common.by import By
         self.browser.driver.find_element(By.CSS_SELECTOR, ".frame .close").click()
-        self.browser.wait_for("the page did not report the end of the program",
-                              lambda: self.browser.state()[0] == "ended", timeout=5)
-        _, status, code = self.browser.state()
-        check(code == "0", "exit code %r after closing (%r)" % (code, status))
+
+    def expect_closed(self, what):
+        super().expect_closed(what)
+        status = self.browser.state()[1]
         check("\n" not in status and "exit code 0" in status, "status line %r" % status)
         check(self.browser.js("return document.querySelector('.frame') === null"),
               "the window is still on the page after the program ended")
         errors = self.browser.errors()
         check(not errors, "the browser logged errors: %r" % errors)
-        print("ok - the close button ends the program: %s" % status)
-        self.browser.expect_accessible("ended", self.args.axe)
-        print("ok - axe-core finds no violation on the page, running or ended")
 
 
-def fallbacks_case(args, workdir):
+def page_case(d):
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    require_file(d.args.axe, "scripts/deps.sh test installs axe-core")
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first frame", expected)
+    d.browser.expect_accessible("running", d.args.axe)
+    # Empty, the status line takes no room but stays in the accessibility
+    # tree, so that screen readers announce the message it will get.
+    check(d.browser.js("const s = document.getElementById('status'); return s.textContent"
+                       " === '' && s.offsetHeight === 0 && s.getClientRects().length > 0;"),
+          "the empty status line is not an empty live region")
+    # Shift+Tab is the page's: the focus goes to the close button, where
+    # keys do not reach the program; Tab brings it back. The page queues a
+    # key's event as it handles the key.
+    check(d.browser.focused() == "client", "focus at start: %r" % d.browser.focused())
+
+    def sent():
+        return sum(d.browser.js(COUNTS).values())
+    before = sent()
+    d.browser.shift_tab()
+    d.actions().send_keys("x").perform()
+    check((d.browser.focused(), sent()) == ("close", before),
+          "after Shift+Tab and x: %r has the focus, %d keys sent" % (d.browser.focused(),
+                                                                     sent() - before))
+    d.actions().send_keys(Keys.TAB, "y").perform()
+    check((d.browser.focused(), sent()) == ("client", before + 1),
+          "after Tab and y: %r has the focus, %d keys sent" % (d.browser.focused(),
+                                                               sent() - before))
+    # A click on the client area, or a drag of the title bar, gives it the
+    # focus back.
+    d.browser.shift_tab()
+    d.browser.driver.find_element(By.CSS_SELECTOR, ".client").click()
+    check(d.browser.focused() == "client", "after a click %r has the focus" % d.browser.focused())
+    d.browser.shift_tab()
+    d.move(37, 23)
+    print("ok - Shift+Tab moves the focus to the close button; Tab, a click or a drag brings it "
+          "back")
+    # A smaller browser is a smaller screen: the figure stays as drawn.
+    width, height = d.size
+    grown = d.resize(width - 2 * BORDER - 37 - 20, height - 2 * BORDER - TITLE_HEIGHT - 23 - 20)
+    d.expect_screenshot("after growing", expected)
+    d.resize(grown[0] - 150, grown[1] - 90)
+    d.browser.set_viewport(width - 100, height - 60)
+    d.browser.wait_for("the viewport did not shrink",
+                       lambda: d.layout()["viewport"] == [width - 100, height - 60])
+    d.resize(grown[0] - 110, grown[1] - 70)
+    d.expect_picture("after growing in the smaller browser", expected)
+    d.running_page()
+    print("ok - resizing the browser leaves the picture as drawn")
+    d.close_window()
+    d.expect_closed("the close button")
+    d.browser.expect_accessible("ended", d.args.axe)
+    print("ok - axe-core finds no violation on the page, running or ended")
+
+
+def dense_case(d):
+    """At two device pixels per CSS pixel: the program is not DPI-aware,
+    so the browser scales its canvas up, without smoothing."""
+    from selenium.webdriver.common.keys import Keys
+    d.scale = 2
+    expected = d.expected()
+    width, height = d.size
+    client = (width * 3 // 4, height * 3 // 4)
+    d.launch()
+    d.expect_picture("first frame", expected)
+    check(d.capture()[:2] == client, "the canvas is %dx%d" % d.capture()[:2])
+    path = os.path.join(d.workdir, "screenshot.png")
+    check(d.browser.driver.save_screenshot(path), "no screenshot")
+    shot = read_png(path)
+    check(shot[:2] == (2 * width, 2 * height), "screenshot is %dx%d" % shot[:2])
+    _, _, rows = shot
+    left, top = 2 * BORDER, 2 * (BORDER + TITLE_HEIGHT)
+    for y in range(client[1]):
+        want = bytes(b for x in range(client[0]) for b in expected[2][y][x * 3:x * 3 + 3] * 2)
+        for row in (rows[top + 2 * y], rows[top + 2 * y + 1]):
+            got = row[left * 3:(left + 2 * client[0]) * 3]
+            if got != want:
+                x = next(i for i in range(len(want)) if got[i] != want[i]) // 6
+                raise e2e.Failure("on screen, client pixel (%d, %d) is not a 2x2 block of %s"
+                                  % (x, y, tuple(expected[2][y][x * 3:x * 3 + 3])))
+    print("ok - at 2 device pixels per CSS pixel the %dx%d screen's canvas is %dx%d, each pixel "
+          "a 2x2 block on screen" % (width, height, client[0], client[1]))
+    # Without a mouse: Shift+Tab to the close button, Enter there.
+    d.browser.shift_tab()
+    d.actions().send_keys(Keys.ENTER).perform()
+    d.expect_closed("Shift+Tab, Enter")
+    print("ok - Shift+Tab, Enter ends the program with exit code 0")
+
+
+def fallbacks_case(d):
     load_selenium()
+    workdir = d.workdir
     # Pages whose program script, or its WebAssembly module, cannot be loaded.
     def partial_copy(name, files):
         folder = os.path.join(workdir, name)
         os.mkdir(folder)
         for file in files:
-            shutil.copy(os.path.join(args.web, file), folder)
+            shutil.copy(os.path.join(d.args.web, file), folder)
         return folder
 
     no_script = partial_copy("no-script", ["index.html", "ostrevane-page.js", "ostrevane.css"])
     no_module = partial_copy("no-module", [name for name in PAGE_FILES
                                            if name != "ostrevane.wasm"])
     # A browser without WebAssembly: the page's scripts find no such object.
-    no_wasm = "delete window.WebAssembly;"
     cases = [("missing ostrevane.js", no_script, None, "ostrevane.js"),
              ("missing ostrevane.wasm", no_module, None, "ostrevane.wasm"),
-             ("no WebAssembly", args.web, no_wasm, "WebAssembly")]
+             ("no WebAssembly", d.args.web, "delete window.WebAssembly;", "WebAssembly")]
     for what, root, before, named in cases:
-        server = StaticServer(root)
-        browser = None
-        try:
-            browser = Browser(workdir)
+        with StaticServer(root) as server, Browser(workdir) as browser:
             if before:
                 browser.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                                {"source": before})
@@ -487,61 +551,9 @@ def fallbacks_case(args, workdir):
                                " return s.offsetHeight > 0 && s.offsetWidth > 0;")
             check(shown, "%s: the message is not visible" % what)
             print("ok - %s: %s" % (what, status))
-        finally:
-            if browser is not None:
-                browser.close()
-            server.close()
 
 
-def chars_case(args, workdir):
-    """window_rect_reporter on the page, where it prints each WM_CHAR on the
-    console."""
-    load_selenium()
-    from selenium.webdriver.common.action_chains import ActionChains
-    reporter = os.path.join(args.web_build or "", "window_rect_reporter")
-    require_file(reporter + ".wasm", "scripts/web.sh builds it")
-    root = os.path.join(workdir, "reporter")
-    os.mkdir(root)
-    for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
-        shutil.copy(os.path.join(args.web, name), root)
-    shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
-    shutil.copy(reporter + ".wasm", root)
-    server = StaticServer(root)
-    browser = None
-    try:
-        browser = Browser(workdir)
-        browser.driver.get(server.url)
-        browser.wait_for("the reporter's window did not appear", lambda: browser.js(
-            "return document.querySelector('.frame:not([hidden])') !== null"))
-        ActionChains(browser.driver).send_keys("\u00e9\u20ac\u00df\u03a9").perform()
-        received = []
+Web.OWN_CASES = {"page": (page_case, ("1366x768",)), "dense": (dense_case, ("800x600",)),
+                 "fallbacks": (fallbacks_case, ("800x600",))}
 
-        def all_received():
-            received.extend(re.findall(r'"char ([0-9a-f]+)"', "\n".join(
-                entry["message"] for entry in browser.driver.get_log("browser"))))
-            return len(received) >= 4
-        browser.wait_for("the reporter did not print four WM_CHARs", all_received, timeout=5)
-        check(received == ["e9", "80", "df", "3f"], "WM_CHARs %s" % " ".join(received))
-        print("ok - the typed \u00e9\u20ac\u00df\u03a9 are the WM_CHARs %s" % " ".join(received))
-    finally:
-        if browser is not None:
-            browser.close()
-        server.close()
-
-
-def run(args, workdir, size):
-    check(args.web, "--web names the built web version (dist/web)")
-    missing = [name for name in PAGE_FILES if not os.path.isfile(os.path.join(args.web, name))]
-    if missing:
-        message = "%s lacks %s: build it with scripts/web.sh" % (args.web, ", ".join(missing))
-        if os.environ.get("CI") == "true":
-            raise Failure(message)
-        raise Skip(message)
-    if args.case == "web":
-        WebCase(args, workdir, size).run()
-    elif args.case == "web-dense":
-        WebCase(args, workdir, size).run_dense()
-    elif args.case == "web-chars":
-        chars_case(args, workdir)
-    else:
-        fallbacks_case(args, workdir)
+DRIVERS = (Web,)

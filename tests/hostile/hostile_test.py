@@ -80,13 +80,15 @@ import sys
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import check, expect_lost
+from ostrevane_e2e import TITLE, check, expect_lost
+from ostrevane_support import uniform
 import wayland_cases
 import appkit_cases
+import x11_drivers
 
 WHITE = (255, 255, 255)
 # Where the program is built with AddressSanitizer its start-up is slower.
-FIND_MS = 30000
+FIND_MS = e2e.DEADLINE * 1000
 
 
 def record(key, value):
@@ -94,26 +96,37 @@ def record(key, value):
     sys.stdout.flush()
 
 
-class Program(e2e.WindowCase):
-    """The program on one Xvfb session, with the patience that a sanitized
-    build and the largest screens need."""
+class Program(x11_drivers.Xvfb):
+    """The program on one Xvfb session, looked at as the X11 driver of the
+    end-to-end tests looks."""
 
     def __init__(self, args, session):
-        super().__init__(args, session, session.size, timeout=60)
+        super().__init__(args, session.workdir, session.size)
+        self.session, self.display, self.running, self.title = session, session.display, True, TITLE
+        if args.appkit:
+            self.backend = "appkit"
+            self.program_env = lambda: appkit_cases.appkit_env(self)
 
     def start(self, argv=(), env=None, preexec=None):
-        if self.args.appkit:
-            env = dict(appkit_cases.appkit_env(self.session), **(env or {}))
-        return super().start(argv, env, preexec)
+        self.process = self.session.spawn([self.args.program] + list(argv),
+                                          dict(self.program_env(), **(env or {})),
+                                          preexec_fn=preexec)
+        return self.process
 
     def find(self):
-        return super().find(ms=FIND_MS)
+        self.wait_window(TITLE)
 
-    def expect(self, what, expected, timeout=10.0):
-        self.expect_picture(what, expected, timeout)
+    def expect(self, what, expected):
+        self.expect_picture(what, expected)
+
+    def place(self, x, y, width, height):
+        self.move(x, y)
+        self.resize(width, height)
 
     def close(self, what, allow_stderr=lambda line: False):
-        super().close(what, allow_stderr, timeout=10)
+        self.close_window()
+        e2e.expect_exit(self.process, 0, what + ", after WM_DELETE_WINDOW",
+                        allow_stderr=allow_stderr)
 
 
 @contextlib.contextmanager
@@ -130,10 +143,6 @@ def program_on_xvfb(args, workdir, size, **start):
 
 def render(args, workdir, width, height):
     return e2e.render_expected(args, workdir, (width, height))
-
-
-def uniform(width, height, colour):
-    return (width, height, [bytes(colour) * width] * height)
 
 
 # --- Cases ---------------------------------------------------------------------
@@ -161,12 +170,12 @@ def display_killed(args, workdir, rounds):
                         [args.storm, program.window, "100000", str(rng.randrange(1 << 30)),
                          "640", "480"], env=session.env(),
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    session.processes.append(storm)
+                    session.adopt(storm)
                     time.sleep(rng.uniform(0.1, 0.5))
                 else:
                     time.sleep(rng.uniform(0.0, 0.2))
             session.xvfb.send_signal(how)
-            session.xvfb.wait(timeout=10)
+            session.xvfb.wait(timeout=e2e.DEADLINE)
             worst = max(worst, expect_lost(program.process, session.display, "round %d (%s, %s)"
                                            % (round_number, moment, how.name)))
     record("display_killed_rounds", rounds)
@@ -261,15 +270,15 @@ def screen(args, workdir, width, height):
         x, y, w, h = program.geometry()
         check(w >= 1 and h >= 1, "client area %dx%d" % (w, h))
         if width * height <= 1 << 22:
-            program.expect("first frame", render(args, workdir, width, height), timeout=20)
+            program.expect("first frame", render(args, workdir, width, height))
         else:
             # Too large to render and capture whole: look at the top left of
             # a smaller window. The figure is drawn around the screen's
             # centre, less than 300 pixels from it, so there the canvas is
             # black.
             check(min(width, height) > 2000, "no reference for this screen size")
-            program.place(0, 0, 400, 300, timeout=60)
-            program.expect("top left of the canvas", uniform(400, 300, (0, 0, 0)), timeout=30)
+            program.place(0, 0, 400, 300)
+            program.expect("top left of the canvas", uniform(400, 300, (0, 0, 0)))
         elapsed = time.monotonic() - started
         print("ok - %dx%d screen: %dx%d window shows the canvas (%.1f s)" % (
             width, height, w, h, elapsed))
@@ -298,8 +307,8 @@ def no_canvas(args, workdir):
         _, _, w, h = program.geometry()
         # The window as it opened, seen through a small part of it: shrinking
         # keeps the top left (north-west bit gravity) without a repaint.
-        program.place(0, 0, 400, 300, timeout=60)
-        program.expect("window without a canvas", uniform(400, 300, WHITE), timeout=30)
+        program.place(0, 0, 400, 300)
+        program.expect("window without a canvas", uniform(400, 300, WHITE))
         print("ok - %dx%d screen, no canvas: the %dx%d window shows its white background" % (
             width, height, w, h))
         program.close("without a canvas",
@@ -317,7 +326,7 @@ def refused_window(args, workdir):
         session.start_xvfb()
         program = Program(args, session)
         program.start(env=env)
-        _, stderr = program.process.communicate(timeout=10)
+        _, stderr = program.process.communicate(timeout=e2e.DEADLINE)
         lines = stderr.decode(errors="replace").splitlines()
         check(program.process.returncode == 1 and len(lines) == 1 and all(
             name in lines[0] for name in (session.display, "X_CreateWindow", "BadValue")),
@@ -390,10 +399,10 @@ def wayland_storm(args, workdir, count):
         sway.msg(criteria, "floating", "enable")
         sway.msg(criteria, "resize", "set", "640 px", "480 px")
         sway.msg(criteria, "move", "position", "10", "10")
-        w, h = sway.expect_picture("after the storm", expected, timeout=10.0)
+        w, h = sway.expect_picture("after the storm", expected)
         print("ok - %d sway commands; then the %dx%d client area shows the canvas" % (count, w, h))
         sway.msg(criteria, "kill")
-        e2e.expect_exit(program, 5, 0, "after swaymsg kill", allow_stderr=lambda line: False)
+        e2e.expect_exit(program, 0, "after swaymsg kill", allow_stderr=lambda line: False)
         print("ok - swaymsg kill ends it with exit code 0")
     record("wayland_storm_commands", count)
 
@@ -436,7 +445,7 @@ def hostile_compositor(args, workdir, mode):
             expect_lost(program, compositor.socket, "protocol error")
             return
         if mode in ("close", "close-decorated", "client-side-decorations"):
-            e2e.expect_exit(program, 10, 0, "after xdg_toplevel.close", lambda line: False)
+            e2e.expect_exit(program, 0, "after xdg_toplevel.close", allow_stderr=lambda line: False)
             if mode == "client-side-decorations":
                 # Refused server-side decorations, the window got libdecor's.
                 check("subsurface" in compositor.log_tail(None),

@@ -31,11 +31,20 @@
 //   x11_probe primary WIDTH HEIGHT    shows a WIDTHxHEIGHT mode on the first
 //                                     RandR output and makes it the primary
 //                                     one, the X screen keeping its size
+//   x11_probe keysyms NAME...         binds each keysym the keyboard map
+//                                     lacks to a free keycode, for good, so
+//                                     that typing it remaps nothing while
+//                                     the program reads it
+//   x11_probe burst WINDOW COUNT      queues COUNT moves and resizes of the
+//                                     window and COUNT key presses at it
+//                                     (sent events), without waiting for
+//                                     the program to take any
 //
 // Exit status: 0 done, 1 failed (reason on stderr), 2 bad usage.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <chrono>
@@ -411,12 +420,77 @@ int Primary(Display* display, int width, int height) {
     return 0;
 }
 
+int Keysyms(Display* display, char** names, int count) {
+    int first = 0;
+    int last = 0;
+    XDisplayKeycodes(display, &first, &last);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1,
+                                      &perCode);
+    if (map == nullptr) {
+        return Fail("cannot read the keyboard map");
+    }
+    int code = last;
+    int status = 0;
+    for (int i = 0; i < count && status == 0; ++i) {
+        KeySym keysym = XStringToKeysym(names[i]);
+        if (keysym == NoSymbol) {
+            status = Fail(std::string("no keysym ") + names[i]);
+            break;
+        }
+        if (XKeysymToKeycode(display, keysym) != 0) {
+            continue;
+        }
+        // A free keycode: one with no keysym at all, from the top down.
+        auto unused = [&](int c) {
+            for (int k = 0; k < perCode; ++k) {
+                if (map[(c - first) * perCode + k] != NoSymbol) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        while (code >= first && !unused(code)) {
+            --code;
+        }
+        if (code < first) {
+            status = Fail("no free keycode left");
+            break;
+        }
+        KeySym both[2] = {keysym, keysym};
+        XChangeKeyboardMapping(display, code, 2, both, 1);
+        map[(code - first) * perCode] = keysym;
+        XSync(display, False);
+    }
+    XFree(map);
+    return status != 0 ? status : (protocolError ? Fail("the X server refused a keycode") : 0);
+}
+
+int Burst(Display* display, Window window, long count) {
+    XEvent key = {};
+    key.xkey.type = KeyPress;
+    key.xkey.display = display;
+    key.xkey.window = window;
+    key.xkey.root = DefaultRootWindow(display);
+    key.xkey.keycode = XKeysymToKeycode(display, XK_a);
+    key.xkey.same_screen = True;
+    for (long i = 0; i < count; ++i) {
+        XMoveResizeWindow(display, window, static_cast<int>(i % 50),
+                          static_cast<int>(i % 30), static_cast<unsigned>(100 + i % 200),
+                          static_cast<unsigned>(80 + i % 150));
+        XSendEvent(display, window, False, KeyPressMask, &key);
+    }
+    XSync(display, False);
+    return protocolError ? Fail("no such window") : 0;
+}
+
 int Usage() {
     std::fprintf(
         stderr,
         "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
         "capture WINDOW FILE | "
-        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT\n");
+        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT | keysyms NAME... | "
+        "burst WINDOW COUNT\n");
     return 2;
 }
 
@@ -456,6 +530,11 @@ int main(int argc, char** argv) {
     } else if (command == "primary" && argc == 4 && std::atoi(argv[2]) > 0 &&
                std::atoi(argv[3]) > 0) {
         status = Primary(display, std::atoi(argv[2]), std::atoi(argv[3]));
+    } else if (command == "keysyms") {
+        status = Keysyms(display, argv + 2, argc - 2);
+    } else if (command == "burst" && argc == 4 && ParseWindow(argv[2], &window) &&
+               std::atol(argv[3]) > 0) {
+        status = Burst(display, window, std::atol(argv[3]));
     } else {
         status = Usage();
     }
