@@ -539,10 +539,10 @@ class Sway:
 class SwayDriver(e2e.Driver):
     name = "sway"
     labels = ("wayland",)
-    output = None
+    output_size = None
 
     def start(self):
-        self.sway = Sway(self.workdir, self.output or self.size)
+        self.sway = Sway(self.workdir, self.output_size or self.size)
         self.processes.adopt(self.sway)
         self.compositor = self.sway.compositor
 
@@ -592,7 +592,7 @@ class SwayDriver(e2e.Driver):
 
     def burst(self):
         self.sway.msg(self.criteria(), "floating", "enable")
-        self.sway.wtype("-d", "0", "a" * 200)
+        self.sway.wtype("-d", "1", "a" * 200)
         self.sway.msg("; ".join("%s resize set %d px %d px" % (self.criteria(), 100 + i * 7 % 500,
                                                                80 + i * 11 % 400)
                                 for i in range(50)))
@@ -609,7 +609,7 @@ def sway_scaled_case(d):
     """On an output of 1600x1200 pixels at scale 2 the program draws for the
     logical size, at scale 1, and sway doubles every pixel: each canvas
     pixel is a 2x2 block of the screenshot."""
-    d.output, d.metrics = (1600, 1200), (800, 600)
+    d.output_size, d.metrics = (1600, 1200), (800, 600)
     expected = d.expected()
     d.start()
     d.running = True
@@ -621,7 +621,7 @@ def sway_scaled_case(d):
         x, y, w, h = d.sway.client_area()
         size[0] = (w, h)
         width, height, rows = d.sway.screenshot()
-        check((width, height) == d.output, "screenshot is %dx%d" % (width, height))
+        check((width, height) == d.output_size, "screenshot is %dx%d" % (width, height))
         difference = None
         for phase in (0, 1):
             sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
@@ -683,8 +683,8 @@ def sway_key_repeat_case(d):
           "'b' held over 'a', 'a' released: %s" % counts)
     print("ok - sway: 'a' released while 'b' repeats: %d 'b's" % counts[0x62])
     # A modifier pressed and released while 'a' repeats stops nothing.
-    counts, got = held("-P", "a", "-s", "300", "-P", "Control_L", "-s", "100", "-p", "Control_L",
-                       "-s", "1100", "-p", "a")
+    counts, got = held("-P", "a", "-s", "300", "-M", "ctrl", "-s", "100", "-m", "ctrl", "-s", "1100",
+                       "-p", "a")
     check(set(counts) <= {0x61, 0x01} and 35 <= len(got) <= 60,
           "'a' held, Control pressed and released: %s" % counts)
     print("ok - sway: Control pressed and released while 'a' repeats: %d" % len(got))

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <clocale>
 #include <cstring>
 #include <deque>
 #include <unordered_map>
@@ -440,6 +441,10 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     EndOnUncaughtException(programName, "cannot open the AppKit display");
     WatchDisplay(programName);
     PrepareProcess(programName);
+    // GNUstep sets the user's locale as it starts; the program's own stays
+    // what it was ("C"), as on every display.
+    const char* locale = std::setlocale(LC_ALL, nullptr);
+    const std::string savedLocale = locale != nullptr ? locale : "C";
     Pool pool;
     // No application icon window of GNUstep's own beside ours.
     [[NSUserDefaults standardUserDefaults]
@@ -447,6 +452,7 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     [NSApplication sharedApplication];
     PrepareApplication();
     [NSApp finishLaunching];
+    std::setlocale(LC_ALL, savedLocale.c_str());
     if (NSApp == nil || PrimaryScreen() == nil) {
         std::string logged = LastLogLine();
         *error = "cannot open the AppKit display (" +
