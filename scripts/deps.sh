@@ -28,6 +28,8 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       openbox wmctrl
       # The render tool's test sees it sync its file before the rename.
       strace
+      # A processor-bound load beside the suite: it must pass under load too.
+      stress
       # The AppKit display against GNUstep's AppKit (-DOSTREVANE_APPKIT=ON),
       # and .icns icons for the macOS bundle.
       libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++ icnsutils)

@@ -171,9 +171,13 @@ class Browser:
         violations = self.driver.execute_async_script(RUN_AXE)
         check(violations == [], "%s: axe-core finds %s" % (what, "; ".join(violations)))
 
+    def log(self):
+        """Every console entry so far (the driver hands each out once)."""
+        self.entries = getattr(self, "entries", []) + self.driver.get_log("browser")
+        return self.entries
+
     def errors(self):
-        return [entry["message"] for entry in self.driver.get_log("browser")
-                if entry.get("level") == "SEVERE"]
+        return [entry["message"] for entry in self.log() if entry.get("level") == "SEVERE"]
 
     def __enter__(self):
         return self
@@ -332,9 +336,8 @@ class Web(e2e.Driver):
               "the figure" % (what, got, want))
 
     def output_lines(self):
-        self.output += re.findall(r'"((?:char|ctype|rect) [^"]*)"', "\n".join(
-            entry["message"] for entry in self.browser.driver.get_log("browser")))
-        return self.output
+        return re.findall(r'"((?:char|ctype|rect) [^"]*)"', "\n".join(
+            entry["message"] for entry in self.browser.log()))
 
     def actions(self):
         from selenium.webdriver.common.action_chains import ActionChains
@@ -374,8 +377,10 @@ class Web(e2e.Driver):
                               lambda: self.browser.js(COUNTS) == want)
         self.expect_picture("after the keys", expected)
 
-    def launch(self, *args, **kwargs):
-        process = super().launch(*args, **kwargs)
+    def launch(self, kind="program", argv=(), env=None, title=None):
+        # The page passes no arguments: the reporter has its own caption.
+        process = super().launch(kind, argv, env, title or (
+            "window_rect_reporter" if kind == "reporter" else None))
         self.taken, self.typed = self.browser.js(COUNTS)["taken"], 0
         return process
 
