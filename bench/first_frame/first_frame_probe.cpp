@@ -7,7 +7,8 @@
 // starting with the next program). A run's
 // time goes from just before the program is spawned to the moment DAMAGE
 // has reported drawing over every pixel of the first top-level window the
-// program made: its first whole frame. (The probe watches the root window,
+// program made and mapped: its first whole frame. (Windows it makes but
+// never maps, as Wine's helpers do, never count. The probe watches the root window,
 // which DAMAGE also reports its children's drawing to; a window without a
 // background draws nothing by being mapped. Drawing reported after the
 // window is gone does not count.) The probe then sends the window
@@ -34,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -170,6 +172,12 @@ bool RunOnce(Display* display, Program& program, std::string* error) {
         return false;
     }
 
+    // The top-level windows made since the spawn, where they are, until
+    // one is mapped: that one is the program's window.
+    struct Place {
+        int x, y, width, height;
+    };
+    std::map<Window, Place> made;
     Window window = 0;
     bool gone = false;
     bool drawn = false;
@@ -186,11 +194,17 @@ bool RunOnce(Display* display, Program& program, std::string* error) {
         }
         if (event.type == CreateNotify && event.xcreatewindow.parent == root && window == 0) {
             const XCreateWindowEvent& e = event.xcreatewindow;
-            window = e.window;
-            coverage.Reset(e.x, e.y, e.width, e.height);
-        } else if (event.type == ConfigureNotify && event.xconfigure.window == window) {
+            made[e.window] = {e.x, e.y, e.width, e.height};
+        } else if (event.type == MapNotify && window == 0 && made.count(event.xmap.window) != 0) {
+            window = event.xmap.window;
+            const Place& at = made[window];
+            coverage.Reset(at.x, at.y, at.width, at.height);
+        } else if (event.type == ConfigureNotify && made.count(event.xconfigure.window) != 0) {
             const XConfigureEvent& e = event.xconfigure;
-            coverage.Reset(e.x, e.y, e.width, e.height);
+            made[e.window] = {e.x, e.y, e.width, e.height};
+            if (e.window == window) {
+                coverage.Reset(e.x, e.y, e.width, e.height);
+            }
         } else if ((event.type == DestroyNotify && event.xdestroywindow.window == window) ||
                    (event.type == UnmapNotify && event.xunmap.window == window)) {
             gone = true;
