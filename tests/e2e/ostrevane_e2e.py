@@ -130,7 +130,7 @@ class Session(Processes):
         self.workdir, self.size, self.xvfb_args = workdir, size, xvfb_args
 
     def start_xvfb(self):
-        self.xvfb, self.display = start_xvfb(self, self.size, self.xvfb_args)
+        self.xvfb, self.display = start_xvfb(super(), self.size, self.xvfb_args)
         return self.display
 
     def env(self):
@@ -151,7 +151,24 @@ class Session(Processes):
 class Driver:
     """One display and the program on it. A driver starts its display on the
     first launch (and again after kill_display); everything it started ends
-    with close(). Subclasses provide the display's half of the interface."""
+    with close(). Each display provides, as it can:
+
+      start()                  the display
+      spawn(argv, env, out, err)  a process on it (out, err: files)
+      wait_window(title)       until the window is shown
+      capture() / difference(expected)  the client area's pixels / None if
+                               it shows `expected` at its top left
+      type(text, keys)         types (keys: xdotool's names, "ctrl+c")
+      sync(expected)           until the program has taken all sent so far
+      move(x, y) / resize(w, h)  and waits until it is so (False / the size
+                               the display gave)
+      uncover(part)            covers and uncovers the client area (or the
+                               part x, y, w, h of it)
+      close_window()           as a user closes it
+      burst()                  configures and key presses sent at once
+      kill_display(how), lost_name()  the display lost, and its name
+      check_identity()         what the display says of the window
+    """
 
     name = None
     labels = ()
@@ -182,68 +199,20 @@ class Driver:
     def close(self):
         self.processes.close()
 
-    # --- what each display provides ---
-    def start(self):
-        raise NotImplementedError
-
-    def spawn(self, argv, env, stdout, stderr):
-        raise NotImplementedError
-
-    def wait_window(self, title):
-        raise NotImplementedError
-
-    def kill_display(self, how=signal.SIGKILL):
-        raise NotImplementedError
-
-    def lost_name(self):
-        raise NotImplementedError
-
-    def capture(self):
-        raise NotImplementedError
-
     def difference(self, expected):
-        """None if the client area shows `expected` at its top left."""
         return first_difference(self.capture(), expected)
 
     def client_size(self):
         return self.capture()[:2]
 
-    def type(self, text="", keys=()):
-        raise Skip("%s cannot type" % self.name)
-
     def type_dead_acute_e(self):
         self.type(keys=("dead_acute", "e"))
 
-    def sync(self, expected):
-        """Waits until the program has handled everything sent to it so
-        far, with the client area showing `expected`."""
-        raise NotImplementedError
-
     def move(self, x, y):
-        """Moves the window and waits until it is there; False where the
-        display places windows itself."""
         return False
 
-    def resize(self, width, height):
-        """Resizes the client area and waits until it has that size (or the
-        size the display gives it for that); returns the size."""
-        raise Skip("%s cannot resize the window" % self.name)
-
-    def uncover(self, part=None):
-        """Covers the client area (or the part x, y, w, h of it) with
-        another window and takes that away again."""
-        raise Skip("%s keeps what the window drew" % self.name)
-
-    def close_window(self):
-        raise NotImplementedError
-
-    def burst(self):
-        """A backlog of configures and key presses for the window, sent
-        without waiting for the program to take them."""
-        raise Skip("%s cannot queue events for the window" % self.name)
-
-    def check_identity(self, fields=None):
-        """What the display says of the window beside its picture."""
+    def check_identity(self):
+        pass
 
     # --- shared ---
     def program_path(self, kind):

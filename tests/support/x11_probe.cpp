@@ -425,8 +425,8 @@ int Keysyms(Display* display, char** names, int count) {
     int last = 0;
     XDisplayKeycodes(display, &first, &last);
     int perCode = 0;
-    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1,
-                                      &perCode);
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
     if (map == nullptr) {
         return Fail("cannot read the keyboard map");
     }
@@ -475,8 +475,8 @@ int Burst(Display* display, Window window, long count) {
     key.xkey.keycode = XKeysymToKeycode(display, XK_a);
     key.xkey.same_screen = True;
     for (long i = 0; i < count; ++i) {
-        XMoveResizeWindow(display, window, static_cast<int>(i % 50),
-                          static_cast<int>(i % 30), static_cast<unsigned>(100 + i % 200),
+        XMoveResizeWindow(display, window, static_cast<int>(i % 50), static_cast<int>(i % 30),
+                          static_cast<unsigned>(100 + i % 200),
                           static_cast<unsigned>(80 + i % 150));
         XSendEvent(display, window, False, KeyPressMask, &key);
     }
@@ -489,7 +489,8 @@ int Usage() {
         stderr,
         "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
         "capture WINDOW FILE | "
-        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT | keysyms NAME... | "
+        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT | keysyms NAME... "
+        "| "
         "burst WINDOW COUNT\n");
     return 2;
 }
