@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/conformance/pixel_diff.h"
+#include "tests/support/pixel_diff.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/conformance/pixel_diff.h"
+#include "tests/support/pixel_diff.h"
 
 #include <cstdio>
 

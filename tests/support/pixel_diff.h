@@ -1,7 +1,7 @@
 // Pixel-by-pixel comparison of two decoded images, and the report a test
 // prints when they differ.
-#ifndef OSTREVANE_TESTS_CONFORMANCE_PIXEL_DIFF_H
-#define OSTREVANE_TESTS_CONFORMANCE_PIXEL_DIFF_H
+#ifndef OSTREVANE_TESTS_SUPPORT_PIXEL_DIFF_H
+#define OSTREVANE_TESTS_SUPPORT_PIXEL_DIFF_H
 
 #include <cstdint>
 #include <string>
@@ -48,4 +48,4 @@ PixelDiff CompareWindow(const Image& client, const Image& canvas);
 std::string DescribeDiff(const PixelDiff& diff, const std::string& got_name,
                          const std::string& expected_name);
 
-#endif  // OSTREVANE_TESTS_CONFORMANCE_PIXEL_DIFF_H
+#endif  // OSTREVANE_TESTS_SUPPORT_PIXEL_DIFF_H
