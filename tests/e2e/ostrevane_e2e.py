@@ -107,7 +107,7 @@ def render_expected(args, workdir, size, runner=None, render=None, cwd=None):
     render tool of the same build (under `runner`)."""
     name = "expected-%dx%d.png" % size
     result = subprocess.run(
-        list(getattr(args, "runner", []) if runner is None else runner) +
+        list(runner or []) +
         [render or args.render, "--size", "%dx%d" % size, "--output",
          name if cwd else os.path.join(workdir, name)],
         capture_output=True, text=True, timeout=DEADLINE, cwd=cwd)
@@ -189,6 +189,7 @@ class Driver:
         self.process = None
         self.running = False
         self.launches = 0
+        self.runner = []  # what the program runs under (qemu-user, Wine, memcheck)
 
     def __enter__(self):
         return self
@@ -216,8 +217,7 @@ class Driver:
 
     # --- shared ---
     def program_path(self, kind):
-        path = {"program": self.args.program, "reporter": self.args.reporter,
-                "states": self.args.states}[kind]
+        path = getattr(self.args, kind)
         if not path or not os.path.exists(path):
             unavailable("no %s (not built)" % (path or kind))
         return path
@@ -243,7 +243,8 @@ class Driver:
         # Output into files, never pipes: what the program leaves running
         # (Wine's server, GNUstep's helpers) could hold a pipe open.
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.process = self.spawn([self.program_path(kind)] + list(argv), env, out, err)
+            self.process = self.spawn(self.runner + [self.program_path(kind)] + list(argv), env,
+                                      out, err)
         self.wait_window(self.title)
         return self.process
 
@@ -468,7 +469,6 @@ def main():
     parser.add_argument("case", nargs="?")
     parser.add_argument("size", nargs="?", default="800x600")
     args = parser.parse_args()
-    args.runner = []
     # The driver modules import this harness by name: let them find this
     # run's one, whose Failure and Skip the runner catches.
     sys.modules.setdefault("ostrevane_e2e", sys.modules[__name__])

@@ -296,17 +296,12 @@ class Weston(e2e.Driver):
     labels = ("wayland",)
     options = ()
 
-    def __init__(self, args, workdir, size):
-        super().__init__(args, workdir, size)
-        self.runner = []
-        self.compositor = None
-
     def start(self):
         self.compositor = start_weston(self.workdir, self.size, self.options)
         self.processes.adopt(self.compositor)
 
     def spawn(self, argv, env, stdout, stderr):
-        return self.compositor.spawn_program(self.runner + argv, env, stdout, stderr)
+        return self.compositor.spawn_program(argv, env, stdout, stderr)
 
     def wait_window(self, title):
         weston_window_title(self.compositor, title=title)

@@ -64,10 +64,7 @@ class Xvfb(e2e.Driver):
     # No window manager: the window can be put anywhere, at any size.
     free = True
 
-    def __init__(self, args, workdir, size):
-        super().__init__(args, workdir, size)
-        self.runner = []
-        self.window = None
+    window = None
 
     def start(self):
         require_tools("Xvfb", "xdotool")
@@ -85,7 +82,7 @@ class Xvfb(e2e.Driver):
         return self.env()
 
     def spawn(self, argv, env, stdout, stderr):
-        return self.processes.spawn(list(self.prefix) + self.runner + argv,
+        return self.processes.spawn(list(self.prefix) + argv,
                                     env=dict(self.program_env(), **env), stdout=stdout,
                                     stderr=stderr, cwd=self.workdir)
 

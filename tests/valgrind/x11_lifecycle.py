@@ -5,62 +5,40 @@ WM_DELETE_WINDOW; memcheck.sh must find nothing and the program must end
 with exit code 0.
 
 Usage: x11_lifecycle.py MEMCHECK_SH PROGRAM X11_PROBE [appkit]
-  (appkit: through GNUstep's AppKit, set up as tests/e2e/appkit_cases.py does)
-Uses the end-to-end tests' Xvfb session (tests/e2e/ostrevane_e2e.py, on
-PYTHONPATH as CTest sets it).
+  (appkit: through GNUstep's AppKit, as the end-to-end tests' appkit driver)
+Runs on the end-to-end tests' X11 driver (tests/e2e, on PYTHONPATH as CTest
+sets it), the program under memcheck.sh.
 """
 
-import os
 import signal
 import sys
+import types
 
 import ostrevane_e2e as e2e
-
-# Everything is slower under valgrind.
-FIND_MS = 60000
-EXIT_SECONDS = 120
-
-
-def run(memcheck, program, probe, session, env=None):
-    e2e.require_tools("Xvfb", "xdotool", "valgrind")
-    session.start_xvfb()
-    process = session.spawn([memcheck, "0", program, "--ignored", "arguments"],
-                            env=env(session) if env else None)
-    found = session.run([probe, "find", e2e.TITLE, str(FIND_MS)], timeout=FIND_MS / 1000 + 10)
-    e2e.check(found.returncode == 0, "no window under valgrind: " + found.stderr.strip())
-    window = found.stdout.strip()
-    for argv in (["type", "--window", window, "hello"],
-                 ["windowmove", window, "40", "30"],
-                 ["windowsize", window, "300", "200"],
-                 ["windowsize", window, "700", "500"]):
-        result = session.run(["xdotool"] + argv, timeout=30)
-        e2e.check(result.returncode == 0, "xdotool %s failed" % " ".join(argv))
-    closed = session.run([probe, "close", window], timeout=30)
-    e2e.check(closed.returncode == 0, "cannot close the window: " + closed.stderr.strip())
-    # memcheck.sh may print a long report: read it while waiting.
-    try:
-        output, errors = process.communicate(timeout=EXIT_SECONDS)
-    except e2e.subprocess.TimeoutExpired:
-        raise e2e.Failure("the program under valgrind did not end after the close")
-    sys.stdout.write(output.decode(errors="replace") + errors.decode(errors="replace"))
-    e2e.check(process.returncode == 0, "memcheck.sh failed (exit %s)" % process.returncode)
+import appkit_cases
+import x11_drivers
 
 
 def main():
     memcheck, program, probe = sys.argv[1:4]
-    appkit = sys.argv[4:] == ["appkit"]
+    driver = appkit_cases.AppKit if sys.argv[4:] == ["appkit"] else x11_drivers.Xvfb
+    args = types.SimpleNamespace(program=program, probe=probe)
 
     def body(workdir):
-        with e2e.Session(workdir, (800, 600)) as session:
-            if appkit:
-                import appkit_cases
-                before = appkit_cases.outside_state()
-                try:
-                    run(memcheck, program, probe, session, appkit_cases.appkit_env)
-                finally:
-                    appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
-            else:
-                run(memcheck, program, probe, session)
+        e2e.require_tools("valgrind")
+        with driver(args, workdir, (800, 600)) as d:
+            d.runner = [memcheck, "0"]
+            d.launch(argv=["--ignored", "arguments"])
+            d.type("hello")
+            d.move(40, 30)
+            d.resize(300, 200)
+            d.resize(700, 500)
+            d.close_window()
+            try:
+                e2e.expect_exit(d.process, 0, "memcheck.sh after the close", d.err_path)
+            finally:
+                # memcheck.sh's report.
+                print(open(d.out_path).read() + d.stderr())
 
     return e2e.run_case("ostrevane-memcheck-", body)
 
