@@ -20,7 +20,7 @@ import pwd
 import signal
 import time
 
-from ostrevane_support import DEADLINE, check, processes_with, wait_exit
+from ostrevane_support import check, processes_with, wait_exit
 import x11_drivers
 
 HELPERS = ("gdnc", "gpbs")

@@ -38,7 +38,6 @@ it fail. Every process a case starts is killed at its end.
 import argparse
 import functools
 import os
-import shlex
 import shutil
 import signal
 import subprocess
@@ -47,7 +46,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrevane_support import (DEADLINE, SKIP, Failure, Processes, Skip, check,  # noqa: E402
+from ostrevane_support import (DEADLINE, SKIP, Failure, Processes, Skip, check,  # noqa
                                first_difference, read_png, require_tools, start_xvfb,
                                unavailable, wait_exit, wait_for_match, wait_until)
 

@@ -46,8 +46,9 @@ import tempfile
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import TITLE, check, expect_exit, expect_lost
-from ostrevane_support import (DEADLINE, Failure, Skip, crop, first_difference, processes_with,
+from ostrevane_e2e import TITLE, check, expect_lost
+from ostrevane_support import (DEADLINE, Failure, Skip, crop, doubled_difference,
+                               first_difference, processes_with,
                                read_png, require_tools, uniform, wait_for_match,
                                wait_until)
 
@@ -494,13 +495,6 @@ class Sway:
         result = self.compositor.run(["wtype"] + list(argv), extra_env=self.extra)
         check(result.returncode == 0, "wtype failed: " + result.stderr.strip())
 
-    def type_keys(self):
-        """Text, special keys and shortcuts through wtype's virtual keyboard."""
-        self.wtype("hello, world q \u00e9\u20ac")
-        self.wtype("-k", "Escape", "-k", "Return", "-k", "BackSpace", "-k", "Tab", "-k", "F1",
-                   "-M", "ctrl", "-k", "c", "-k", "w", "-m", "ctrl", "-M", "alt", "-k", "F4",
-                   "-m", "alt")
-
     def screenshot(self):
         path = os.path.join(self.compositor.runtime_dir, "shot.png")
         if os.path.exists(path):
@@ -515,16 +509,13 @@ class Sway:
         rect, inner = node["rect"], node["window_rect"]
         return rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"]
 
-    def difference(self, expected, size_ok=None, title=TITLE):
+    def difference(self, expected, title=TITLE):
         x, y, w, h = self.client_area(title)
-        if size_ok is not None and not size_ok(w, h):
-            return "client area %dx%d" % (w, h)
         return first_difference(crop(self.screenshot(), x, y, w, h), expected)
 
-    def expect_picture(self, what, expected, size_ok=None, timeout=DEADLINE):
-        """Waits until the window (of a size that size_ok(w, h) accepts,
-        if given) shows the canvas; returns its size."""
-        wait_for_match(what, lambda: self.difference(expected, size_ok), timeout)
+    def expect_picture(self, what, expected):
+        """Waits until the window shows the canvas; returns its size."""
+        wait_for_match(what, lambda: self.difference(expected))
         return self.client_area()[2:]
 
     def close(self):
@@ -615,15 +606,9 @@ def sway_scaled_case(d):
     def difference():
         x, y, w, h = d.sway.client_area()
         size[0] = (w, h)
-        width, height, rows = d.sway.screenshot()
-        check((width, height) == d.output_size, "screenshot is %dx%d" % (width, height))
-        difference = None
-        for phase in (0, 1):
-            sampled = [b"".join(rows[2 * (y + j) + phase][6 * (x + i) + 3 * phase:
-                                                           6 * (x + i) + 3 * phase + 3]
-                                for i in range(w)) for j in range(h)]
-            difference = difference or first_difference((w, h, sampled), expected)
-        return difference
+        shot = d.sway.screenshot()
+        check(shot[:2] == d.output_size, "screenshot is %dx%d" % shot[:2])
+        return doubled_difference(shot, x, y, w, h, expected)
 
     wait_for_match("scale 2", difference)
     print("ok - sway 1600x1200 at scale 2: the %dx%d client area shows the 800x600 canvas, each "

@@ -34,8 +34,8 @@ import threading
 
 import ostrevane_e2e as e2e
 from ostrevane_e2e import check
-from ostrevane_support import (DEADLINE, count_red, crop, first_difference, read_png,
-                               require_tools, unavailable, wait_until)
+from ostrevane_support import (DEADLINE, count_red, crop, doubled_difference, first_difference,
+                               read_png, require_tools, unavailable, wait_until)
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -503,16 +503,9 @@ def dense_case(d):
     check(d.browser.driver.save_screenshot(path), "no screenshot")
     shot = read_png(path)
     check(shot[:2] == (2 * width, 2 * height), "screenshot is %dx%d" % shot[:2])
-    _, _, rows = shot
-    left, top = 2 * BORDER, 2 * (BORDER + TITLE_HEIGHT)
-    for y in range(client[1]):
-        want = bytes(b for x in range(client[0]) for b in expected[2][y][x * 3:x * 3 + 3] * 2)
-        for row in (rows[top + 2 * y], rows[top + 2 * y + 1]):
-            got = row[left * 3:(left + 2 * client[0]) * 3]
-            if got != want:
-                x = next(i for i in range(len(want)) if got[i] != want[i]) // 6
-                raise e2e.Failure("on screen, client pixel (%d, %d) is not a 2x2 block of %s"
-                                  % (x, y, tuple(expected[2][y][x * 3:x * 3 + 3])))
+    difference = doubled_difference(shot, BORDER, BORDER + TITLE_HEIGHT, client[0], client[1],
+                                    expected)
+    check(difference is None, "on screen, %s" % difference)
     print("ok - at 2 device pixels per CSS pixel the %dx%d screen's canvas is %dx%d, each pixel "
           "a 2x2 block on screen" % (width, height, client[0], client[1]))
     # Without a mouse: Shift+Tab to the close button, Enter there.

@@ -45,9 +45,9 @@ import subprocess
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import TITLE, check, expect_exit
-from ostrevane_support import (DEADLINE, Failure, Skip, require_tools, start_proxy, start_xvfb,
-                               read_ppm, unavailable, uniform, wait_exit, wait_until)
+from ostrevane_e2e import check
+from ostrevane_support import (DEADLINE, Skip, read_ppm, require_tools, start_proxy, start_xvfb,
+                               unavailable, wait_exit, wait_until)
 
 # Keysyms the cases type that a default keyboard map lacks; bound once, so
 # that no key is remapped while the program reads it.

@@ -325,10 +325,6 @@ def read_ppm(path):
     return width, height, rows
 
 
-def read_image(path):
-    return read_png(path) if path.endswith(".png") else read_ppm(path)
-
-
 def first_difference(actual, expected):
     """None if the captured client area shows the expected canvas at its top
     left (white beyond it), else a description of the first wrong pixel."""
@@ -343,6 +339,19 @@ def first_difference(actual, expected):
             return "pixel (%d, %d) of %dx%d is %s, expected %s" % (
                 x, y, width, height, tuple(rows[y][x * 3:x * 3 + 3]),
                 tuple(want[x * 3:x * 3 + 3]))
+    return None
+
+
+def doubled_difference(shot, x, y, width, height, expected):
+    """first_difference for a shot at scale 2: the part of width x height
+    at (x, y), in pixels of scale 1, has each pixel as a 2x2 block."""
+    rows = shot[2]
+    for dy, dx in ((0, 0), (0, 1), (1, 0), (1, 1)):
+        sampled = [b"".join(rows[2 * (y + j) + dy][6 * (x + i) + 3 * dx:6 * (x + i) + 3 * dx + 3]
+                            for i in range(width)) for j in range(height)]
+        difference = first_difference((width, height, sampled), expected)
+        if difference is not None:
+            return "%s (the pixel at %d, %d of its 2x2 block)" % (difference, dx, dy)
     return None
 
 
