@@ -8,11 +8,7 @@ written outside that HOME; the GNUstep helpers the program starts (gdnc,
 the notification centre GNUstep's themes register with; gpbs, the
 pasteboard server) are ended with the case.
 
-Their own cases:
-  appkit signals     SIGTERM and SIGINT end the program (GNUstep's own
-                     handlers for them would leave it running)
-  appkit no-display  no X server to connect to: one line naming the AppKit
-                     display and the X display, exit code 1, at once
+Their own cases follow the drivers.
 """
 
 import os
@@ -20,7 +16,7 @@ import pwd
 import signal
 import time
 
-from ostrevane_support import check, processes_with, wait_exit
+from ostrevane_support import check, processes_with, wait_exit, wait_until
 import x11_drivers
 
 HELPERS = ("gdnc", "gpbs")
@@ -74,15 +70,18 @@ def end_helpers(env, before):
     HOME."""
     # gdnc starts a daemon of itself and leaves: looked for until none has
     # been seen for half a second.
-    quiet_since = time.monotonic()
-    while time.monotonic() - quiet_since < 0.5:
+    seen = [time.monotonic()]
+
+    def quiet():
         for pid in processes_with("HOME=" + env["HOME"], HELPERS):
-            quiet_since = time.monotonic()
+            seen[0] = time.monotonic()
             try:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-        time.sleep(0.05)
+        return time.monotonic() - seen[0] >= 0.5
+
+    wait_until("GNUstep's helpers", quiet, "they kept starting again")
     after = outside_state()
     changed = sorted(path for path in set(before) | set(after) if before.get(path) != after.get(path))
     check(changed == [], "written outside the program's HOME: %s" % changed)
@@ -121,6 +120,8 @@ def signals_case(d):
 
 
 def no_display_case(d):
+    """No X server to connect to: one line naming the AppKit display and the
+    X display, exit code 1, at once."""
     d.start()
     unserved = x11_drivers.unserved_display()
     x11_drivers.expect_quick_failure(d.args.program, dict(d.program_env(), DISPLAY=unserved),

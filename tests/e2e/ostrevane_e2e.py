@@ -6,19 +6,8 @@ A driver starts one display and does there what a user does: it launches
 the program (or a test program built on our layer), types at it, reads the
 WM_CHARs a reporting program prints, looks at the client area's pixels,
 resizes, covers and uncovers the window, closes it as a user would, and
-kills the display. The drivers:
-
-  xvfb      Xvfb without a window manager       (x11_drivers.py)
-  openbox   Xvfb with openbox                   (x11_drivers.py)
-  remote    Xvfb through the latency proxy, a display elsewhere: pixels go
-            through the socket, not MIT-SHM     (x11_drivers.py)
-  qemu-ARCH another architecture's build under qemu-user, on Xvfb (--cross
-            ARCH BUILD_DIR RUNNER, one for each built architecture)
-  wine      the Windows build under Wine, on Xvfb (x11_drivers.py)
-  weston    weston, headless                    (wayland_cases.py)
-  sway      sway, headless, as an unprivileged user (wayland_cases.py)
-  web       the web build in headless Chromium  (web_cases.py)
-  appkit    GNUstep's AppKit on Xvfb            (appkit_cases.py)
+kills the display. README's Tests section lists the drivers; they are in
+x11_drivers.py, wayland_cases.py, web_cases.py and appkit_cases.py.
 
 The cases below use that interface alone; TABLE says which drivers run each
 of them. What concerns one display only (MIT-SHM, RandR, window manager

@@ -11,29 +11,7 @@ frame and caption must be above the client area; weston leaves the window
 its default size, 3/4 of the output. sway tiles it, frames it itself and
 types at it through wtype's virtual keyboard.
 
-Their own cases:
-  weston lost-term   weston shut down in order (SIGTERM): one line naming
-                     the compositor, exit code 1, within a second
-  weston no-xdg-shell
-                     weston's fullscreen shell (no xdg_wm_base), and a copy
-                     of the program without its Wayland module or with one
-                     of another build (--other-module): one line and exit
-                     code 1 without X; with an X server, the window opens
-                     there
-  weston xwayland-lost
-                     the X11 display through weston's Xwayland: weston shut
-                     down or killed ends the program with exit code 1 and one
-                     line naming the X display, though the window is
-                     destroyed before the connection closes
-  sway scaled        on a 1600x1200 output at scale 2 the client area shows
-                     the canvas of the logical 800x600, each pixel doubled
-  sway show-states   tests/e2e/show_states typed at: hidden and shown again,
-                     maximised, restored, minimised, without a protocol error
-  sway key-repeat    a held key repeats after sway's repeat_delay at its
-                     repeat_rate, and not at all at rate 0; a key released
-                     while another repeats stops nothing, a modifier pressed
-                     and released neither, and once the repeating key is
-                     released nothing repeats
+Their own cases follow each driver.
 """
 
 import json
@@ -220,17 +198,16 @@ class Compositor:
             self.log.close()
         # Anything left of this compositor (Xwayland, shell helpers) is a
         # fault of the test's clean-up: kill it, then say so.
-        deadline = time.monotonic() + DEADLINE
-        leftover = processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
-        while leftover and time.monotonic() < deadline:
-            time.sleep(0.05)
-            leftover = processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
-        for pid in leftover:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        check(not leftover, "processes outlived the compositor: %s" % leftover)
+        def leftover():
+            return processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
+        try:
+            wait_until("processes outlived the compositor", lambda: not leftover(), leftover)
+        finally:
+            for pid in leftover():
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
 
 
 # --- weston ------------------------------------------------------------------
@@ -391,6 +368,7 @@ def xwayland_lost_case(d):
         d.compositor.close()
 
 
+# weston shut down in order (SIGTERM): as when killed.
 Weston.OWN_CASES = {
     "lost-term": (lambda d: e2e.lost_case(d, how=signal.SIGTERM), ("640x480",)),
     "no-xdg-shell": (weston_no_xdg_shell_case, ("640x480",)),
@@ -634,7 +612,11 @@ def sway_show_states_case(d):
 
 
 def sway_key_repeat_case(d):
-    """Held keys, counted as the WM_CHARs of window_rect_reporter."""
+    """A held key repeats after sway's repeat_delay at its repeat_rate, and
+    not at all at rate 0; a key released while another repeats stops
+    nothing, a modifier pressed and released neither, and once the
+    repeating key is released nothing repeats (window_rect_reporter's
+    WM_CHARs counted)."""
     d.launch("reporter")
     d.sway.msg("input", "type:keyboard", "repeat_delay", "200")
 

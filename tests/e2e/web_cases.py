@@ -9,19 +9,7 @@ the title bar and the corner are dragged to move and resize; the close
 button closes; the reporter (window_rect_reporter built for the web) prints
 its WM_CHARs on the console.
 
-Its own cases:
-  web page       axe-core finds nothing wrong with the page, running or
-                 ended; the empty status line is a live region; Shift+Tab
-                 moves the focus to the close button, where keys do not reach
-                 the program, Tab or a click brings it back; a smaller
-                 browser is a smaller screen, the figure stays as drawn
-  web dense      at two device pixels per CSS pixel the program still sees a
-                 WxH screen; the canvas holds the same pixels, and the
-                 screenshot shows each as a 2x2 block; Shift+Tab, Enter ends
-                 the program with exit code 0
-  web fallbacks  a page whose program script or WebAssembly module is
-                 missing, and a browser without WebAssembly, each say so in
-                 one line instead of a blank page
+Its own cases follow the driver.
 """
 
 import base64
@@ -432,6 +420,11 @@ class Web(e2e.Driver):
 
 
 def page_case(d):
+    """axe-core finds nothing wrong with the page, running or ended; the
+    empty status line is a live region; Shift+Tab moves the focus to the
+    close button, where keys do not reach the program, Tab or a click brings
+    it back; a smaller browser is a smaller screen, the figure stays as
+    drawn."""
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     require_file(d.args.axe, "scripts/deps.sh test installs axe-core")
@@ -516,6 +509,9 @@ def dense_case(d):
 
 
 def fallbacks_case(d):
+    """A page whose program script or WebAssembly module is missing, and a
+    browser without WebAssembly, each say so in one line instead of a blank
+    page."""
     load_selenium()
     workdir = d.workdir
     # Pages whose program script, or its WebAssembly module, cannot be loaded.

@@ -5,36 +5,7 @@ latency proxy (remote), another architecture's build under qemu-user
 finds, describes, covers, captures and closes the window; xdotool types and
 moves; wmctrl acts as openbox's user.
 
-Their own cases:
-  xvfb transport     after the first frame the pixels go through MIT-SHM: a
-                     repaint of most of the window writes far less to the X
-                     connection than it repaints; typed at, uncovered in part
-                     and closed, the window does as everywhere
-  xvfb no-shm, xvfb shm-attach-fails, remote transport
-                     an Xvfb without MIT-SHM, the program in an IPC namespace
-                     of its own (the server cannot attach its segment), a
-                     display elsewhere: the pixels go through the socket, and
-                     the window shows the same
-  xvfb primary       a RandR primary output (640x480) smaller than the X
-                     screen is the program's screen
-  xvfb screen-change the screen becomes a 640x480 primary output while the
-                     program runs: once shrunk and grown again, the window
-                     shows the canvas cut to it
-  xvfb no-display    no display: one line naming each one tried, exit code 1
-                     at once (also with OSTREVANE_BACKEND forcing one)
-  openbox maximise   framed with a title bar, maximised through wmctrl, the
-                     canvas stays at the client area's origin
-  openbox window-rect
-                     GetWindowRect (window_rect_reporter) equals the client
-                     area's place on the root as the X server has it, after
-                     openbox places, moves, resizes, maximises and restores
-                     the window; a part uncovered away from the left edge
-                     shows its own columns again
-  qemu-ARCH weston, qemu-ARCH transport
-                     the build's Wayland module on weston; its pixels through
-                     MIT-SHM
-  wine alt-f4        typed keys reach the window: Alt+F4 closes it (Windows'
-                     DefWindowProc), exit code 0
+Their own cases follow each driver.
 """
 
 import os
@@ -230,13 +201,14 @@ def transport_case(d, shared=True):
 
 
 def no_shm_case(d):
+    """An Xvfb without MIT-SHM: the pixels go through the socket."""
     d.xvfb_args = ("-extension", "MIT-SHM")
     transport_case(d, shared=False)
 
 
 def shm_attach_fails_case(d):
     """The program in an IPC namespace of its own: the server cannot attach
-    its shared memory."""
+    its shared memory, and the pixels go through the socket."""
     require_tools("unshare")
     for prefix in (["unshare", "--ipc"], ["unshare", "--user", "--map-root-user", "--ipc"]):
         if subprocess.run(prefix + ["true"], capture_output=True, timeout=DEADLINE).returncode == 0:
@@ -296,6 +268,8 @@ def unserved_display():
 
 
 def no_display_case(d):
+    """No display: one line naming each one tried, exit code 1 at once (also
+    with OSTREVANE_BACKEND forcing one)."""
     display = unserved_display()
     # A runtime folder without a compositor's socket.
     runtime = os.path.join(d.workdir, "runtime")
@@ -406,6 +380,8 @@ class Openbox(Xvfb):
 
 
 def maximise_case(d):
+    """Maximised through wmctrl, the canvas stays at the client area's
+    origin."""
     expected = d.expected()
     d.launch()
     d.expect_picture("first frame", expected)
@@ -423,6 +399,10 @@ def maximise_case(d):
 
 
 def window_rect_case(d):
+    """GetWindowRect (window_rect_reporter) equals the client area's place on
+    the root as the X server has it, after openbox places, moves, resizes,
+    maximises and restores the window; a part uncovered away from the left
+    edge shows its own columns again."""
     d.launch("reporter", title="Ostrevane window rect")
 
     def last_rect():
@@ -516,6 +496,7 @@ class Qemu(Xvfb):
 
 
 def cross_weston_case(d):
+    """The build's Wayland module on weston."""
     import wayland_cases
     with wayland_cases.Weston(d.args, d.workdir, d.size) as weston:
         weston.runner, weston.program_path, weston.expected = d.runner, d.program_path, d.expected
