@@ -362,9 +362,10 @@ def xwayland_lost_case(d):
         display = log[log.index("listening on display :") + 21:].split()[0]
         d.running = True
         d.launch(env={"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
+        clock = e2e.OwnClock(d.process)
         d.kill_display(how)
         expect_lost(d.process, '"%s"' % display, "Xwayland %s, weston got %s" % (display, how.name),
-                    d.err_path, timeout=1.5)
+                    d.err_path, timeout=1.5, clock=clock)
         d.compositor.close()
 
 

@@ -159,6 +159,50 @@ def end(process, group=False):
         pass
 
 
+def queued_seconds(pid):
+    """How long the process has waited for a processor (Linux's schedstat),
+    or None once it is gone."""
+    try:
+        with open("/proc/%d/schedstat" % pid) as f:
+            return int(f.read().split()[1]) / 1e9
+    except (OSError, ValueError, IndexError):
+        return None
+
+
+class OwnClock:
+    """The time a process (the one a wrapper such as runuser runs, where
+    there is one) takes from now until it ends, less the time it waited for
+    a processor: what it took itself, on a busy machine as on an idle one.
+    Time it spent asleep or waiting for anything else counts."""
+
+    def __init__(self, process):
+        self.process, self.pid = process, process.pid
+        while True:
+            try:
+                with open("/proc/%d/task/%d/children" % (self.pid, self.pid)) as f:
+                    children = f.read().split()
+            except OSError:
+                break
+            if len(children) != 1:
+                break
+            self.pid = int(children[0])
+        self.started = time.monotonic()
+        self.queued = self.first = queued_seconds(self.pid) or 0.0
+
+    def wait(self):
+        """Waits (within the DEADLINE) until the process has ended, leaving
+        it to be reaped; returns its own time then, or None."""
+        while os.waitid(os.P_PID, self.process.pid,
+                        os.WEXITED | os.WNOWAIT | os.WNOHANG) is None:
+            self.queued = queued_seconds(self.pid) or self.queued
+            if time.monotonic() - self.started > DEADLINE:
+                return None
+            time.sleep(0.005)
+        self.queued = queued_seconds(self.pid) or self.queued
+        # A wait that began before the clock is counted when it ends.
+        return max(0.0, time.monotonic() - self.started - (self.queued - self.first))
+
+
 def processes_with(variable, names=None):
     """Pids of the other processes whose environment holds `variable`
     ("NAME=value"), of those named in `names` only when given."""
