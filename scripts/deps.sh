@@ -22,6 +22,9 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+      # Microsoft's dialect: clang-cl (clang-tools), llvm-lib and llvm-objdump
+      # (llvm), Wine's Windows headers and libc++'s headers.
+      clang-tools llvm libwine-dev libc++-dev
       # The web build and the browser that the web end-to-end tests drive.
       emscripten chromium chromium-driver python3-selenium
       # A reparenting window manager and its command-line client.
