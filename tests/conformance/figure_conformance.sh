@@ -25,6 +25,7 @@ if [ -n "$other_build" ]; then
     [ ${#runner[@]} -eq 0 ] || need_tools "${runner[0]}"
 else
     need_wine
+    windows=$(windows_file "$windows")
     need_windows_files "$windows"
     # The render tool needs no display; without one, Wine's screen is its
     # own and the same on every machine.
