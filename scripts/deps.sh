@@ -105,20 +105,41 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 # A cross build's libraries come from the same archive as the host's: dpkg
-# must accept the architecture before apt lists them.
-cross_arch=""
+# must accept the architecture before apt lists them. An architecture added
+# here is taken away again when its packages cannot be installed: left
+# behind, every later apt-get update would fetch its lists.
+cross_arch="" added_arch=""
 [ -z "${cross_triplet[$1]:-}" ] || cross_arch=$1
 if [ -n "$cross_arch" ] && ! dpkg --print-foreign-architectures | grep -qx "$cross_arch"; then
     $sudo dpkg --add-architecture "$cross_arch"
+    added_arch=$cross_arch
 fi
+forget_added_arch() {
+    local status=$?
+    if [ $status -ne 0 ] && [ -n "$added_arch" ] &&
+        ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx "$added_arch"; then
+        $sudo dpkg --remove-architecture "$added_arch"
+    fi
+}
+trap forget_added_arch EXIT
 lock=(-o DPkg::Lock::Timeout=900)
-timeout 600 $sudo apt-get "${lock[@]}" update -qq
+if ! timeout 600 $sudo apt-get "${lock[@]}" update -qq; then
+    echo "deps.sh: apt-get update could not fetch every package list (above)" >&2
+    exit 1
+fi
 # A foreign architecture's library must be the same version as the host's;
 # apt would rather remove the host's than fail, so nothing is removed here: a
 # plan that removes a package is refused.
-if [ -n "$cross_arch" ] && apt-get -s install --no-install-recommends "${missing[@]}" | grep -q '^Remv '; then
-    echo "deps.sh: installing ${missing[*]} would remove host packages; update the host's first" >&2
-    exit 1
+if [ -n "$cross_arch" ]; then
+    if ! plan=$(apt-get -s install --no-install-recommends "${missing[@]}" 2>&1); then
+        echo "$plan" | grep -E '^ |^E:' >&2
+        echo "deps.sh: the $cross_arch packages cannot be installed beside the host's (above)" >&2
+        exit 1
+    fi
+    if echo "$plan" | grep -q '^Remv '; then
+        echo "deps.sh: installing ${missing[*]} would remove host packages; update the host's first" >&2
+        exit 1
+    fi
 fi
 timeout 1800 $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 [ "$1" != test ] || install_axe_core
