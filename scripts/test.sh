@@ -16,11 +16,18 @@ scripts/deps.sh test
 cmake --preset mingw -DOSTREVANE_WERROR=ON
 cmake --build --preset mingw -j "$(nproc)"
 # The ARM cross builds (build/arm64, build/armhf): the tests labelled with
-# their architecture run them.
+# their architecture run them. An architecture whose libraries the Debian
+# archive cannot give at the moment (an index caught mid-sync, say) is left
+# out, with one line saying so: its tests skip, and its package is not made.
+cross_built=()
 for arch in arm64 armhf; do
-    scripts/deps.sh "$arch"
+    if ! scripts/deps.sh "$arch"; then
+        echo "test.sh: $arch left out: its libraries cannot be installed from the archive now" >&2
+        continue
+    fi
     cmake --preset "$arch" -DOSTREVANE_WERROR=ON
     cmake --build --preset "$arch" -j "$(nproc)"
+    cross_built+=("$arch")
 done
 # The web version (dist/web/): the browser tests open it in headless
 # Chromium.
@@ -32,5 +39,6 @@ ctest --preset ci -j "$(nproc)"
 tests/packaging/lean_build_test.sh
 scripts/package.sh
 tests/packaging/install_test.sh "$(ls dist/ostrevane_*_"$(dpkg --print-architecture)".deb)"
-scripts/package.sh arm64
-scripts/package.sh armhf
+for arch in "${cross_built[@]}"; do
+    scripts/package.sh "$arch"
+done
