@@ -61,7 +61,11 @@ back end:
         `client-side-decorations` (server-side ones refused: libdecor must
         frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
-        exits with 1 when the compositor is killed
+        exits with 1 when the compositor is killed; `keeps-buffers` (each
+        buffer held until the next is shown; tests/e2e/show_states typed
+        'c' at, so that it paints again at the same size in another colour): no buffer is
+        written while held, and the program waits and ends as under
+        never-release
 
 With --appkit, the X11 cases run through GNUstep's AppKit instead.
 
@@ -427,8 +431,8 @@ def hostile_compositor(args, workdir, mode):
         # no-buffer: files, memfds too, are held to 32 KiB, less than any
         # window's pixels (SIGXFSZ ignored: the write fails instead).
         program = compositor.spawn_program(
-            args.program if mode != "no-buffer"
-            else ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program], extra_env)
+            {"no-buffer": ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program],
+             "keeps-buffers": args.states}.get(mode, args.program), extra_env)
         if mode == "no-buffer":
             expect_lost(program, compositor.socket, "no pixel buffer")
             return
@@ -444,6 +448,12 @@ def hostile_compositor(args, workdir, mode):
                 print("ok - refused server-side decorations, the window is framed by libdecor")
             print("ok - xdg_toplevel.close ends the program with exit code 0")
             return
+        if mode == "keeps-buffers":
+            e2e.wait_until("holding buffers", lambda: "kept 3" in compositor.log_tail(None) or
+                           program.poll() is not None, compositor.log_tail, 30)
+            check("written while held" not in compositor.log_tail(None),
+                  "the program wrote into a buffer the compositor held")
+            print("ok - painted again at the same size, never into a buffer still held")
         time.sleep(2.0)
         check(program.poll() is None, "the program ended under the %s compositor: %r" % (
             mode, program.stderr.read().decode(errors="replace")
@@ -483,6 +493,7 @@ def main():
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--appkit", action="store_true",
                         help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
+    parser.add_argument("--states", help="tests/e2e/show_states, for keeps-buffers")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
                                          "command-lines", "screen", "no-canvas", "refused-window",
