@@ -31,10 +31,13 @@ Cases:
         on a screen whose canvas bitmap cannot be allocated (the program's
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
-  refused-window
+  refused-window [after-creation]
         the server refuses to make the window (tests/hostile/x11_refuse):
         within 10 s, one line naming the display, the request and the
-        server's reason, and exit code 1
+        server's reason, and exit code 1; with after-creation it refuses a
+        request made once the window exists (a property change as the
+        window is mapped), which is no refusal of the window: the program
+        shows the canvas and closes with exit code 0, nothing on stderr
 
 On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
 back end:
@@ -312,11 +315,18 @@ def no_canvas(args, workdir):
         record("no_canvas_screen", "%dx%d" % (width, height))
 
 
-def refused_window(args, workdir):
+def refused_window(args, workdir, when):
     e2e.require_tools("Xvfb")
-    env = {"LD_PRELOAD": args.refuse}
+    env = {"LD_PRELOAD": args.refuse, "X11_REFUSE": when or "creation"}
     if args.sanitized:
         env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    if when == "after-creation":
+        expected = render(args, workdir, 640, 480)
+        with program_on_xvfb(args, workdir, (640, 480), env=env) as program:
+            program.expect("with a request refused after the window was made", expected)
+            program.close("with a request refused after the window was made")
+        print("ok - an error after the window was made: the window stays, exit code 0")
+        return
     with e2e.Session(workdir, (640, 480)) as session:
         session.start_xvfb()
         program = Program(args, session)
@@ -521,7 +531,7 @@ def main():
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)
         elif args.case == "refused-window":
-            refused_window(args, workdir)
+            refused_window(args, workdir, args.value)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)
