@@ -9,6 +9,7 @@ Their own cases follow each driver.
 """
 
 import os
+import select
 import shlex
 import signal
 import socket
@@ -17,8 +18,9 @@ import time
 
 import ostrevane_e2e as e2e
 from ostrevane_e2e import check
-from ostrevane_support import (DEADLINE, OwnClock, Skip, read_ppm, require_tools, start_proxy, start_xvfb,
-                               unavailable, wait_exit, wait_until)
+from ostrevane_support import (DEADLINE, OwnClock, Processes, Skip, first_difference, read_ppm,
+                               require_tools, start_proxy, start_xvfb, unavailable, wait_exit,
+                               wait_until)
 
 # Keysyms the cases type that a default keyboard map lacks; bound once, so
 # that no key is remapped while the program reads it.
@@ -299,7 +301,73 @@ def no_display_case(d):
                              "OSTREVANE_BACKEND=" + backend)
 
 
+def lost_each_turn_case(d):
+    """The display goes away at each of the program's turns in turn (what it
+    sends when it has heard from the server: each question, each answer to
+    an event), through a proxy that ends the connection there: while it
+    opens the display, draws the first frame, asks what it asks after it,
+    and, once the picture is there, closes the window. Every loss ends the
+    program with exit code 1 and one line, never a signal."""
+    expected = d.expected()
+    d.start()
+    d.running = True
+    turn = 0
+    while True:
+        turn += 1
+        with Processes() as link:
+            proxy, display = start_proxy(link, d.display, 0, 0, lose_at_turn=turn)
+            d.program_env = lambda: d.env(display)
+            d.window = None
+            with open(os.path.join(d.workdir, "err"), "wb") as err:
+                d.process = d.spawn(d.runner + [d.program_path("program")], {},
+                                    subprocess.DEVNULL, err)
+            d.err_path = err.name
+
+            def outcome():
+                ready, _, _ = select.select([proxy.stdout], [], [], 0)
+                if ready:
+                    return proxy.stdout.readline().decode().strip() or "proxy ended"
+                if d.process.poll() is not None:
+                    return "exit %d" % d.process.returncode
+                # Once the picture is whole, the window is closed as a window
+                # manager closes it: the rest of the program's turns follow.
+                # The window may go at any moment, its display with it.
+                if d.window is None:
+                    found = d.run([d.args.probe, "find", e2e.TITLE, "0"])
+                    capture = os.path.join(d.workdir, "capture.ppm")
+                    if (found.returncode == 0 and d.run([d.args.probe, "capture", found.stdout.strip(),
+                                                         capture]).returncode == 0
+                            and first_difference(read_ppm(capture), expected) is None):
+                        d.window = found.stdout.strip()
+                        d.run([d.args.probe, "close", d.window])
+                return None
+
+            what = "losing %s at turn %d" % (display, turn)
+            result = wait_until(what, outcome, "neither lost nor ended", interval=0.02)
+            closed, lost = d.window is not None, result.startswith("lost at turn")
+            clock = OwnClock(d.process)
+            elapsed, code = clock.wait(), wait_exit(d.process)
+            stderr = d.stderr()
+            if lost and not (closed and code == 0):
+                lines = stderr.splitlines()
+                check(code == 1 and len(lines) == 1 and display in lines[0],
+                      "%s: exit %s, stderr %r" % (what, code, stderr))
+                check(elapsed < 1.0, "%s: took %.2f s to end" % (what, elapsed))
+                continue
+            # The program ran to its end before this turn came, or ended as a
+            # close ends it before it saw the loss.
+            check(code == 0 and stderr == "", "%s: exit %s, stderr %r" % (what, code, stderr))
+            if lost:
+                print("ok - %s: the close came first: exit 0, nothing on stderr" % what)
+                continue
+            check(closed and turn > 10, "%s: %s after %d turns%s" % (
+                what, result, turn - 1, "" if closed else ", its window never closed"))
+            print("ok - the display lost at each of its %d turns" % (turn - 1))
+            return
+
+
 Xvfb.OWN_CASES = {
+    "lost-each-turn": (lost_each_turn_case, ("640x480",)),
     "transport": (transport_case, ("800x600",)),
     "no-shm": (no_shm_case, ("800x600",)),
     "shm-attach-fails": (shm_attach_fails_case, ("800x600",)),
@@ -511,6 +579,7 @@ def cross_weston_case(d):
 
 
 Qemu.OWN_CASES = {"weston": (cross_weston_case, ("800x600",)),
+                  "lost-each-turn": (lost_each_turn_case, ("640x480",)),
                   "transport": (transport_case, ("800x600",))}
 
 
@@ -528,8 +597,13 @@ class Wine(Xvfb):
         super().__init__(args, workdir, size)
         require_tools("wine", "wineserver", "wineboot")
         build = args.windows_build or ""
-        self.exe = os.path.join(build, "ostrevane.exe")
-        self.render = os.path.join(build, "tools", "ostrevane-render.exe")
+        # A multi-configuration build (Visual Studio's) puts them in Release.
+        self.exe, self.render = (
+            path if os.path.isfile(path) or not os.path.isfile(os.path.join(
+                os.path.dirname(path), "Release", os.path.basename(path)))
+            else os.path.join(os.path.dirname(path), "Release", os.path.basename(path))
+            for path in (os.path.join(build, "ostrevane.exe"),
+                         os.path.join(build, "tools", "ostrevane-render.exe")))
         for path in (self.exe, self.render):
             if not os.path.isfile(path):
                 unavailable("no %s: build the mingw preset and configure with "

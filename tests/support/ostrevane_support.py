@@ -260,13 +260,15 @@ def start_xvfb(processes, size, args=(), log=None):
             os.close(write_end)
 
 
-def start_proxy(processes, display, delay_ms, mbit, log=None):
+def start_proxy(processes, display, delay_ms, mbit, log=None, lose_at_turn=0):
     """A slow link to the local X server `display` (latency_proxy.py): a TCP
     display that delays each direction and caps its bandwidth, as a display
-    elsewhere would. Returns the process and the DISPLAY through it."""
+    elsewhere would, and with `lose_at_turn` goes away at that turn of its
+    client's. Returns the process and the DISPLAY through it."""
     argv = [sys.executable, os.path.join(HERE, "latency_proxy.py"), "--socket",
             "/tmp/.X11-unix/X" + display.lstrip(":").split(".")[0], "--delay-ms", str(delay_ms),
-            "--mbit", str(mbit)] + (["--log", log] if log else [])
+            "--mbit", str(mbit), "--lose-at-turn", str(lose_at_turn)] + (
+                ["--log", log] if log else [])
     proxy = processes.spawn(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     line = read_announcement(proxy, proxy.stdout.fileno(), "the latency proxy")
     check(line.startswith("display "), "the latency proxy said %r" % line)
