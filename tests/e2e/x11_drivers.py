@@ -24,7 +24,8 @@ from ostrevane_support import (DEADLINE, OwnClock, Processes, Skip, first_differ
 
 # Keysyms the cases type that a default keyboard map lacks; bound once, so
 # that no key is remapped while the program reads it.
-KEYSYMS = {"\u00e9": "eacute", "\u20ac": "EuroSign", "\u00df": "ssharp", "\u03a9": "Greek_OMEGA"}
+KEYSYMS = {"\u00e9": "eacute", "\u20ac": "EuroSign", "\u00df": "ssharp", "\u03a9": "Greek_OMEGA",
+           "\U0001F600": "U1F600"}
 
 
 class Xvfb(e2e.Driver):
