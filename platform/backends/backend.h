@@ -8,17 +8,20 @@
 // (close requests, typed characters, moves and resizes, exposure) into
 // events. Exactly one back end is installed at a time; everything runs on
 // the one thread that runs the message loop.
+//
+// Present is the only time a back end reads a window's pixels: what it
+// needs of them later (a commit that waits for the display, a window shown
+// again) it copies during that call.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
 #define OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace platform {
-
-struct Surface;
 
 // Names a window to the back end: the value of its HWND. The back end
 // stores it and hands it back in events, and never looks inside it.
@@ -30,6 +33,21 @@ typedef std::uintptr_t WindowId;
 constexpr int kMaxSurfaceSide = 16384;
 
 enum class WindowShow { kHidden, kNormal, kMinimized, kMaximized };
+
+// A window's client pixels as Present hands them over: settled (every
+// drawing call is in them) and valid only during the call.
+struct ClientPixels {
+    // Row y is at rows + y * stride; `width` pixels of 0x00RRGGBB each (the
+    // top byte is not looked at).
+    const std::uint32_t* rows = nullptr;
+    std::size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    // The part that may hold anything but the background: outside it every
+    // pixel is 0 (black) and need not be read. Inside the pixels; empty
+    // (right <= left or bottom <= top) when all of them are black.
+    RECT ink = {0, 0, 0, 0};
+};
 
 struct BackendEvent {
     enum Type {
@@ -75,9 +93,10 @@ public:
 
     virtual void ShowNativeWindow(WindowId window, WindowShow show) = 0;
 
-    // Puts `area` (client coordinates, inside the surface) of the surface's
-    // pixels on the display. Output may be buffered until NextEvent.
-    virtual void Present(WindowId window, const Surface& surface, const RECT& area) = 0;
+    // Puts `area` of the client pixels on the display. `area` is in client
+    // coordinates, inside the pixels and never empty. The pixels may be read
+    // during this call only; output may be buffered until NextEvent.
+    virtual void Present(WindowId window, const ClientPixels& pixels, const RECT& area) = 0;
 
     // Takes the next event. With `wait`, blocks until there is one and
     // never returns kNoEvent; all output is sent before blocking.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -127,10 +128,12 @@ TEST(WaylandShmBuffersTest, EachBufferCatchesUpWithTheOther) {
     std::vector<std::uint32_t> shown(w * h, 0x111111);
     std::vector<std::uint32_t> memory[kBuffersPerWindow] = {std::vector<std::uint32_t>(w * h),
                                                             std::vector<std::uint32_t>(w * h)};
-    platform::Surface source;
-    source.pixels = shown.data();
+    platform::ClientPixels source;
+    source.rows = shown.data();
+    source.stride = w;
     source.width = w;
     source.height = h;
+    source.ink = RECT{0, 0, w, h};
     ShmBuffer buffers[kBuffersPerWindow];
     ShmBuffer* before = nullptr;
     for (const RECT& area :
@@ -166,6 +169,89 @@ TEST(WaylandShmBuffersTest, EachBufferCatchesUpWithTheOther) {
     ASSERT_NE(resized, nullptr);
     EXPECT_EQ(resized->pixels, nullptr);
 }
+
+// Present copies at once: what the window manager changes afterwards never
+// shows. While the compositor holds both buffers the window keeps a copy of
+// its own, which the next commit shows; outside the ink nothing is read.
+TEST(WaylandShmBuffersTest, PresentedPixelsAreCopiedAtOnce) {
+    using namespace platform::wayland;
+    const int w = 6;
+    const int h = 5;
+    std::vector<std::uint32_t> client(w * h, 0xBAD);  // beyond the ink: never read
+    std::vector<std::uint32_t> expected(w * h, 0xFF000000u);
+    std::vector<std::uint32_t> memory[kBuffersPerWindow] = {std::vector<std::uint32_t>(w * h),
+                                                            std::vector<std::uint32_t>(w * h)};
+    WindowBuffers window;
+    BufferMaker make = [&](ShmBuffer* buffer, int width, int height, std::string*) {
+        buffer->pixels = memory[buffer - window.slots].data();
+        buffer->width = width;
+        buffer->height = height;
+        return true;
+    };
+    platform::ClientPixels pixels;
+    pixels.rows = client.data();
+    pixels.stride = w;
+    pixels.width = w;
+    pixels.height = h;
+    pixels.ink = RECT{1, 1, 5, 4};
+    std::uint32_t colour = 0x10;
+    std::string error;
+    RECT damage = {};
+    // Presents `area` (inside the ink) in a new colour.
+    auto present = [&](const RECT& area) {
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            for (LONG x = area.left; x < area.right; ++x) {
+                client[y * w + x] = colour;
+                expected[y * w + x] = colour | 0xFF000000u;
+            }
+        }
+        ++colour;
+        EXPECT_TRUE(window.Store(pixels, area, make, &error));
+    };
+    auto shows = [&](const ShmBuffer* buffer) {
+        return std::vector<std::uint32_t>(buffer->pixels, buffer->pixels + w * h) == expected;
+    };
+    present(RECT{1, 1, 5, 4});
+    ShmBuffer* first = window.TakeForCommit(make, &damage, &error);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(shows(first));
+    present(RECT{1, 1, 2, 2});
+    ShmBuffer* second = window.TakeForCommit(make, &damage, &error);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(shows(second));
+    // Both held: presented twice, then changed without being presented.
+    present(RECT{3, 2, 4, 3});
+    present(RECT{2, 3, 3, 4});
+    const std::vector<std::uint32_t> presented = client;
+    client.assign(client.size(), 0xBAD);
+    EXPECT_EQ(window.TakeForCommit(make, &damage, &error), nullptr);
+    first->busy = false;
+    EXPECT_EQ(window.TakeForCommit(make, &damage, &error), first);
+    EXPECT_TRUE(shows(first));
+    EXPECT_TRUE(damage.left == 2 && damage.top == 2 && damage.right == 4 && damage.bottom == 4);
+    EXPECT_EQ(window.pending, nullptr);
+    // The other one, free again, catches up with what it missed.
+    client = presented;
+    second->busy = false;
+    present(RECT{4, 1, 5, 2});
+    EXPECT_EQ(window.TakeForCommit(make, &damage, &error), second);
+    EXPECT_TRUE(shows(second));
+    // Nothing new: no commit. A buffer that cannot be made says why.
+    EXPECT_EQ(window.TakeForCommit(make, &damage, &error), nullptr);
+    EXPECT_TRUE(error.empty());
+    WindowBuffers other;
+    pixels.width = 3;
+    EXPECT_FALSE(other.Store(
+        pixels, RECT{0, 0, 1, 1},
+        [](ShmBuffer*, int, int, std::string* why) {
+            *why = "no memory";
+            return false;
+        },
+        &error));
+    EXPECT_EQ(error, "no memory");
+}
+
 #endif
 
 #if OSTREVANE_HAVE_APPKIT

@@ -225,36 +225,33 @@ public:
         }
     }
 
-    void Present(WindowId id, const Surface& surface, const RECT& area) override {
+    void Present(WindowId id, const ClientPixels& source, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || surface.pixels == nullptr || surface.width <= 0 ||
-            surface.height <= 0) {
-            return;
-        }
-        RECT clipped = ClipToSurface(surface, area);
-        if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
+        if (found == windows_.end()) {
             return;
         }
         Pool pool;
+        RECT copied = area;
         OstrevaneClientView* view = found->second.view;
         NSBitmapImageRep* pixels = view->pixels;
-        if (pixels == nil || [pixels pixelsWide] != surface.width ||
-            [pixels pixelsHigh] != surface.height) {
-            pixels = NewImage(surface.width, surface.height);
+        if (pixels == nil || [pixels pixelsWide] != source.width ||
+            [pixels pixelsHigh] != source.height) {
+            pixels = NewImage(source.width, source.height);
             if (pixels == nil) {
                 return;
             }
             [view->pixels release];
             view->pixels = pixels;
             // All of it is new.
-            clipped = RECT{0, 0, surface.width, surface.height};
+            copied = RECT{0, 0, source.width, source.height};
         }
         unsigned char* data = [pixels bitmapData];
         const NSInteger stride = [pixels bytesPerRow];
-        for (LONG y = clipped.top; y < clipped.bottom; ++y) {
-            const std::uint32_t* from = SurfaceRow(surface, y) + clipped.left;
-            unsigned char* to = data + y * stride + clipped.left * 4;
-            for (LONG x = clipped.left; x < clipped.right; ++x, ++from, to += 4) {
+        for (LONG y = copied.top; y < copied.bottom; ++y) {
+            const std::uint32_t* from =
+                source.rows + static_cast<std::size_t>(y) * source.stride + copied.left;
+            unsigned char* to = data + y * stride + copied.left * 4;
+            for (LONG x = copied.left; x < copied.right; ++x, ++from, to += 4) {
                 to[0] = static_cast<unsigned char>(*from >> 16);
                 to[1] = static_cast<unsigned char>(*from >> 8);
                 to[2] = static_cast<unsigned char>(*from);
@@ -263,9 +260,9 @@ public:
         }
         // Unflipped: the client area's row y is (height - y) points up.
         const CGFloat height = [view bounds].size.height;
-        [view setNeedsDisplayInRect:NSMakeRect(clipped.left, height - clipped.bottom,
-                                               clipped.right - clipped.left,
-                                               clipped.bottom - clipped.top)];
+        [view setNeedsDisplayInRect:NSMakeRect(copied.left, height - copied.bottom,
+                                               copied.right - copied.left,
+                                               copied.bottom - copied.top)];
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {

@@ -58,9 +58,9 @@ public:
     void ShowNativeWindow(platform::WindowId window, platform::WindowShow show) override {
         module_->show_window(display_, window, static_cast<int>(show));
     }
-    void Present(platform::WindowId window, const platform::Surface& surface,
+    void Present(platform::WindowId window, const platform::ClientPixels& pixels,
                  const RECT& area) override {
-        module_->present(display_, window, &surface, &area);
+        module_->present(display_, window, &pixels, &area);
     }
     platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
         return static_cast<platform::WaitResult>(module_->next_event(display_, event, wait));
@@ -78,7 +78,7 @@ private:
 bool UsableModule(const OstrevaneDisplayModule* module) {
     return module != nullptr && module->version == OSTREVANE_DISPLAY_MODULE_VERSION &&
            module->eventSize == sizeof(platform::BackendEvent) &&
-           module->surfaceSize == sizeof(platform::Surface);
+           module->pixelsSize == sizeof(platform::ClientPixels);
 }
 
 // Loads a display's module `file`: installed in the program's library

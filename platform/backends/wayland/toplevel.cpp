@@ -38,7 +38,7 @@ void Configured(NativeWindow* window, int width, int height) {
         event.type = BackendEvent::kConfigure;
         event.rect = window->rect;
         window->display->Queue(event);
-    } else if (first && window->source == nullptr) {
+    } else if (first && !window->buffers.Presented()) {
         // Nothing was presented yet: ask for the whole client area.
         event.type = BackendEvent::kExpose;
         event.rect = RECT{0, 0, width, height};
@@ -315,11 +315,8 @@ void WaylandBackend::DropRole(NativeWindow* window) {
     window->toplevel.reset();
     window->xdgSurface.reset();
     window->configured = false;
-    window->hasDamage = false;
     // Shown again, the window starts from a fresh buffer.
-    for (ShmBuffer& buffer : window->buffers) {
-        buffer.stale = true;
-    }
+    window->buffers.Forget();
 }
 
 #if OSTREVANE_HAVE_LIBDECOR
@@ -366,9 +363,9 @@ void WaylandBackend::Redecorate() {
             DropRole(&window);
             MakeRole(&window, window.show == WindowShow::kMaximized);
             // The new toplevel shows everything once configured.
-            if (window.source != nullptr) {
-                window.damage = RECT{0, 0, window.source->width, window.source->height};
-                window.hasDamage = true;
+            if (window.buffers.Presented()) {
+                window.buffers.damage = RECT{0, 0, window.buffers.width, window.buffers.height};
+                window.buffers.hasDamage = true;
             }
         }
     }

@@ -37,7 +37,6 @@
 
 #include "platform/backends/x11/x11_connection.h"
 #include "platform/backends/x11/x11_encode.h"
-#include "platform/gdi/surface.h"
 
 namespace platform {
 namespace x11 {
@@ -468,38 +467,31 @@ public:
         XFlush(display_);
     }
 
-    void Present(WindowId id, const Surface& surface, const RECT& area) override {
+    void Present(WindowId id, const ClientPixels& pixels, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || state.lost || surface.pixels == nullptr ||
-            !found->second.exposed) {
+        if (found == windows_.end() || state.lost || !found->second.exposed) {
             return;
         }
-        RECT clipped = ClipToSurface(surface, area);
-        int left = clipped.left;
-        int top = clipped.top;
-        int right = clipped.right;
-        int bottom = clipped.bottom;
-        if (right <= left || bottom <= top) {
+        int left = area.left;
+        int top = area.top;
+        int right = area.right;
+        int bottom = area.bottom;
+        if (PutShared(found->second, pixels, left, top, right, bottom)) {
             return;
         }
-        if (PutShared(found->second, surface, left, top, right, bottom)) {
-            return;
-        }
-        // The image spans whole rows of what the surface shows, which may
+        // The image spans whole rows of what the window shows, which may
         // be a bitmap wider than the window.
-        XImage image =
-            PixelImage(const_cast<char*>(reinterpret_cast<const char*>(SurfaceRow(surface, 0))),
-                       static_cast<int>(SurfaceStride(surface)), surface.height);
+        XImage image = PixelImage(const_cast<char*>(reinterpret_cast<const char*>(pixels.rows)),
+                                  static_cast<int>(pixels.stride), pixels.height);
         if (!XInitImage(&image)) {
             return;
         }
         // Each band goes out as soon as it is planned, so that the server
         // draws one while the next is read.
-        const RECT ink = SurfaceInk(surface);
         int bandRows = std::max(1, kBandBytes / ((right - left) * 4));
         for (int y = top; y < bottom && !state.lost; y += bandRows) {
-            PutBand(found->second, surface, &image,
-                    RECT{left, y, right, std::min(y + bandRows, bottom)}, ink);
+            PutBand(found->second, pixels, &image,
+                    RECT{left, y, right, std::min(y + bandRows, bottom)});
             XFlush(display_);
         }
         if (shm_ == ShmState::kUntried && !state.lost) {
@@ -650,7 +642,7 @@ private:
 
     // Puts rows `top` to `bottom` of columns `left` to `right` through the
     // shared segment, a band at a time; false if there is no segment.
-    bool PutShared(NativeWindow& window, const Surface& surface, int left, int top, int right,
+    bool PutShared(NativeWindow& window, const ClientPixels& pixels, int left, int top, int right,
                    int bottom) {
         if (shm_ == ShmState::kAttaching) {
             ConfirmSharedSegment();
@@ -677,7 +669,7 @@ private:
             std::uint32_t* band = reinterpret_cast<std::uint32_t*>(shared_.shmaddr);
             for (int row = 0; row < rows; ++row) {
                 std::memcpy(band + static_cast<std::size_t>(row) * width,
-                            SurfaceRow(surface, y + row) + left,
+                            pixels.rows + static_cast<std::size_t>(y + row) * pixels.stride + left,
                             static_cast<std::size_t>(width) * 4);
             }
             image.height = rows;
@@ -693,10 +685,11 @@ private:
 
     // Sends a band of rows through the socket: as a fill and rectangles
     // where that costs fewer bytes than its image (x11_encode.h), otherwise
-    // as the image. Only the part inside `ink` is read: the rest of the band
-    // is black (SurfaceInk), and goes first as one black fill.
-    void PutBand(NativeWindow& window, const Surface& surface, XImage* image, const RECT& band,
-                 const RECT& ink) {
+    // as the image. Only the part inside the ink is read: the rest of the
+    // band is black, and goes first as one black fill.
+    void PutBand(NativeWindow& window, const ClientPixels& pixels, XImage* image,
+                 const RECT& band) {
+        const RECT& ink = pixels.ink;
         const RECT part = {std::max(band.left, ink.left), std::max(band.top, ink.top),
                            std::min(band.right, ink.right), std::min(band.bottom, ink.bottom)};
         const bool whole = part.left == band.left && part.top == band.top &&
@@ -712,8 +705,8 @@ private:
         }
         const int width = part.right - part.left;
         const int rows = part.bottom - part.top;
-        PlanBand(SurfaceRow(surface, part.top) + part.left, SurfaceStride(surface), part.left,
-                 part.top, width, rows, &plan_);
+        PlanBand(pixels.rows + static_cast<std::size_t>(part.top) * pixels.stride + part.left,
+                 pixels.stride, part.left, part.top, width, rows, &plan_);
         if (!plan_.fills) {
             XPutImage(display_, window.xid, window.gc, image, part.left, part.top, part.left,
                       part.top, static_cast<unsigned>(width), static_cast<unsigned>(rows));
