@@ -28,6 +28,7 @@
 
 #include "platform/backends/appkit/appkit_log.h"
 #include "platform/backends/appkit/appkit_shared.h"
+#include "platform/backends/failure_line.h"
 
 namespace platform {
 namespace appkit {
@@ -56,6 +57,9 @@ namespace platform {
 namespace appkit {
 
 namespace {
+
+// The display's name in the program's one-line failures.
+const char kDisplayName[] = "the AppKit display";
 
 // The application-defined event that wakes the wait for the next NSEvent
 // when AppKit has reported something outside one (its subtype).
@@ -434,7 +438,7 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     // log why it failed. A display lost while opening ends the program too,
     // and so does an exception AppKit raises (no display to connect to).
     KeepLogFromTerminal();
-    EndOnUncaughtException(programName, "cannot open the AppKit display");
+    EndOnUncaughtException(programName, DescribeFailure(Failure::kCannotOpen, kDisplayName, ""));
     WatchDisplay(programName);
     PrepareProcess(programName);
     Pool pool;
@@ -446,11 +450,11 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     [NSApp finishLaunching];
     if (NSApp == nil || PrimaryScreen() == nil) {
         std::string logged = LastLogLine();
-        *error = "cannot open the AppKit display (" +
-                 (logged.empty() ? std::string("no screen") : logged) + ")";
+        *error = DescribeFailure(Failure::kCannotOpen, kDisplayName,
+                                 logged.empty() ? std::string("no screen") : logged);
         return nullptr;
     }
-    EndOnUncaughtException(programName, "the AppKit display failed");
+    EndOnUncaughtException(programName, std::string(kDisplayName) + " failed");
     return std::unique_ptr<Backend>(new AppKitBackend(programName));
 }
 

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,6 +15,7 @@
 #include "platform/backends/desktop/display_choice.h"
 #include "platform/backends/x11/x11_backend.h"
 #include "platform/backends/display_module.h"
+#include "platform/backends/failure_line.h"
 #if OSTREVANE_HAVE_WAYLAND
 #include "platform/backends/wayland/wayland_module.h"
 #endif
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
         },
         OSTREVANE_HAVE_APPKIT != 0);
     if (!choice.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), choice.error.c_str());
+        platform::PrintFailureLine(program, choice.error);
         return 1;
     }
     // Every reason for a display that did not open, on one line.
@@ -181,6 +181,6 @@ int main(int argc, char** argv) {
         }
         failures += (failures.empty() ? "" : "; ") + error;
     }
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), failures.c_str());
+    platform::PrintFailureLine(program, failures);
     return 1;
 }

@@ -101,7 +101,7 @@ public:
     WaitResult NextEvent(BackendEvent* event, bool wait) override;
 
     // --- The connection (connection.cpp) ---
-    std::string DescribeFailure();
+    std::string WhyFailed();
     // The connection failed: reports why, once, and breaks the display.
     void MarkLost();
     // Something the display cannot do without: reports `reason` (which
