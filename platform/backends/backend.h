@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -107,6 +108,14 @@ public:
     // shuts down destroys its windows before its connection closes.
     virtual int LossGraceMilliseconds() const { return 500; }
 };
+
+// What opens a display: the back end, or nullptr with a one-line reason in
+// `error` that names the display. `programName` is for the one line the
+// back end prints if the display is lost later (see PrintFailureLine), and
+// for what the display shows of the program (X11's WM_CLASS, Wayland's
+// app id).
+typedef std::unique_ptr<Backend> (*DisplayOpener)(const std::string& programName,
+                                                  std::string* error);
 
 // Makes `backend` the display the window manager uses from now on; nullptr
 // leaves it with none (window creation then fails). The caller keeps

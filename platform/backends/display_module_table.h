@@ -16,9 +16,6 @@
 
 namespace platform {
 
-typedef std::unique_ptr<Backend> (*DisplayOpener)(const std::string& programName,
-                                                  std::string* error);
-
 template <DisplayOpener kOpen>
 const OstrevaneDisplayModule* DisplayModuleTable() {
     static const OstrevaneDisplayModule table = {
