@@ -221,19 +221,19 @@ ShmBuffer* WindowBuffers::TakeForCommit(const BufferMaker& make, RECT* shown, st
         hasDamage = false;
         return nullptr;
     }
-    ShmBuffer* chosen =
-        pending == nullptr && !latest->busy ? latest : PickBuffer(slots, width, height);
+    // Without newer pixels of its own the window shows the buffer filled
+    // last, also one the compositor still holds (a new toplevel's first
+    // commit): it is never written while held.
+    ShmBuffer* chosen = pending != nullptr ? PickBuffer(slots, width, height) : latest;
     if (chosen == nullptr) {
         return nullptr;  // both are held: the next release brings this back
     }
-    if (chosen->pixels == nullptr && !make(chosen, width, height, error)) {
-        return nullptr;
-    }
     if (pending != nullptr) {
+        if (chosen->pixels == nullptr && !make(chosen, width, height, error)) {
+            return nullptr;
+        }
         CatchUp(chosen, WholeOf(pending.get(), width, height));
         pending.reset();
-    } else if (chosen != latest) {
-        CatchUp(chosen, WholeOf(latest->pixels, width, height));
     }
     latest = chosen;
     chosen->busy = true;

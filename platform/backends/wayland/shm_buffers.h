@@ -100,8 +100,8 @@ struct WindowBuffers {
                std::string* error);
     // The buffer the next commit attaches, up to date, marked held, and
     // what it shows anew in `damage`. Null when there is nothing to show,
-    // while both buffers are held, or with a reason in `error` when a
-    // buffer cannot be made.
+    // while both buffers are held and the window's own copy waits, or with
+    // a reason in `error` when a buffer cannot be made.
     ShmBuffer* TakeForCommit(const BufferMaker& make, RECT* damage, std::string* error);
     // The window was hidden: what it showed is gone, and the next buffer
     // shown is filled whole.
