@@ -221,9 +221,7 @@ ShmBuffer* WindowBuffers::TakeForCommit(const BufferMaker& make, RECT* shown, st
         hasDamage = false;
         return nullptr;
     }
-    // Without newer pixels of its own the window shows the buffer filled
-    // last, also one the compositor still holds (a new toplevel's first
-    // commit): it is never written while held.
+    // The buffer Present filled last, unless the window's own copy is newer.
     ShmBuffer* chosen = pending != nullptr ? PickBuffer(slots, width, height) : latest;
     if (chosen == nullptr) {
         return nullptr;  // both are held: the next release brings this back
@@ -251,7 +249,10 @@ void WindowBuffers::Forget() {
 
 void WaylandBackend::Present(WindowId id, const ClientPixels& pixels, const RECT& area) {
     auto found = windows_.find(id);
-    if (found == windows_.end() || lost_) {
+    // Until the compositor configures the window's role it shows nothing,
+    // and may give it another size: its first configure asks for all of it
+    // (Configured).
+    if (found == windows_.end() || lost_ || !found->second.configured) {
         return;
     }
     std::string error;

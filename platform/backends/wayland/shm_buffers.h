@@ -93,7 +93,6 @@ struct WindowBuffers {
     bool hasDamage = false;
     RECT damage = {0, 0, 0, 0};
 
-    bool Presented() const { return width > 0; }
     // Copies `area` of `pixels` in (see above). False, with a reason in
     // `error`, when the memory for them cannot be had.
     bool Store(const ClientPixels& pixels, const RECT& area, const BufferMaker& make,
