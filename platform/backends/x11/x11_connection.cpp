@@ -31,14 +31,19 @@ ProcessState& Process() {
 
 namespace {
 
+// The connection of a display that was lost, which is never closed (see
+// ~X11Backend); kept here for the rest of the process.
+Display* abandoned = nullptr;
+
 std::string DisplayTitle() { return "display \"" + Process().display + "\""; }
 
 void ReportLoss() {
     ProcessState& state = Process();
     if (!state.lost) {
         state.lost = true;
-        // After a refusal the program is ending already, with its one line.
-        if (!state.refused) {
+        // After a refusal the program is ending already, with its one line;
+        // once the back end closes, it is ending with the result it has.
+        if (!state.refused && !state.closing) {
             PrintFailureLine(state.program, DescribeFailure(Failure::kLost, DisplayTitle(), ""));
         }
     }
@@ -101,8 +106,10 @@ int OnProtocolError(Display* display, XErrorEvent* error) {
 // through Xlib's XCB connection: every question is in flight at once, and
 // the answers take two round trips, not one each. Xlib's own RandR library
 // is left untouched: it asks the server more (the Generic Event extension,
-// twice) when it starts.
-void AskFirstQuestions(Display* display, const char* const* names, int count, Atom* atoms,
+// twice) when it starts. False when the connection broke meanwhile: XCB saw
+// it, Xlib has not, and Xlib's next request would fail to take the socket
+// back from XCB (it then hands its callers no room for the request).
+bool AskFirstQuestions(Display* display, const char* const* names, int count, Atom* atoms,
                        bool* randr, bool* randrPrimary) {
     xcb_connection_t* connection = XGetXCBConnection(display);
     std::vector<xcb_intern_atom_cookie_t> cookies;
@@ -133,7 +140,7 @@ void AskFirstQuestions(Display* display, const char* const* names, int count, At
     *randr = false;
     *randrPrimary = false;
     if (!present) {
-        return;
+        return xcb_connection_has_error(connection) == 0;
     }
     xcb_generic_error_t* error = nullptr;
     xcb_randr_query_version_reply_t* versionReply =
@@ -149,41 +156,7 @@ void AskFirstQuestions(Display* display, const char* const* names, int count, At
     *randrPrimary = *randr && primaryReply != nullptr && primaryReply->output != 0;
     std::free(versionReply);
     std::free(primaryReply);
-}
-
-// A visual whose pixels are 0x00RRGGBB in 32 bits: the surfaces' format.
-bool FindTrueColourVisual(Display* display, Visual** visual, int* depth) {
-    int screen = DefaultScreen(display);
-    XVisualInfo info = {};
-    if (!XMatchVisualInfo(display, screen, 24, TrueColor, &info) || info.red_mask != 0xFF0000 ||
-        info.green_mask != 0x00FF00 || info.blue_mask != 0x0000FF) {
-        return false;
-    }
-    int count = 0;
-    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
-    bool thirtyTwoBits = false;
-    for (int i = 0; i < count; ++i) {
-        if (formats[i].depth == 24 && formats[i].bits_per_pixel == 32) {
-            thirtyTwoBits = true;
-        }
-    }
-    if (formats != nullptr) {
-        XFree(formats);
-    }
-    Visual* preferred = DefaultVisual(display, screen);
-    *visual = preferred->visualid == info.visualid ? preferred : info.visual;
-    *depth = 24;
-    return thirtyTwoBits;
-}
-
-// Shared memory only works with a server on this machine: one reached
-// through a local socket.
-bool IsLocalConnection(Display* display) {
-    sockaddr_storage address = {};
-    socklen_t length = sizeof(address);
-    return getpeername(ConnectionNumber(display), reinterpret_cast<sockaddr*>(&address), &length) ==
-               0 &&
-           address.ss_family == AF_UNIX;
+    return xcb_connection_has_error(connection) == 0;
 }
 
 }  // namespace
@@ -235,16 +208,21 @@ X11Backend::X11Backend(Display* display, Visual* visual, int depth, Colormap col
     Atom answers[8] = {};
     bool randr = false;
     bool randrPrimary = false;
-    AskFirstQuestions(display_, names, 8, answers, &randr, &randrPrimary);
+    if (!AskFirstQuestions(display_, names, 8, answers, &randr, &randrPrimary)) {
+        // Xlib may not be called on this connection any more: the back end
+        // is broken from the start, and says so once.
+        ReportLoss();
+        return;
+    }
     for (int i = 0; i < 8; ++i) {
         *atoms[i] = answers[i];
     }
     StartScreen(randr, randrPrimary);
-    // Whether the server has MIT-SHM is asked after the first frame.
-    shm_ = IsLocalConnection(display_) ? ShmState::kUntried : ShmState::kUnavailable;
+    StartPixels();
 }
 
 X11Backend::~X11Backend() {
+    Process().closing = true;
     // After a lost connection Xlib sends nothing more; it only frees its
     // own memory.
     for (auto& entry : windows_) {
@@ -260,6 +238,17 @@ X11Backend::~X11Backend() {
         XCloseIM(inputMethod_);
     }
     ReleaseSharedSegment();
+    if (Process().lost) {
+        // A lost display is never closed. When the connection dies during
+        // libXext's question for the Generic Event extension's version
+        // (asked the first time any extension is used), libXext frees its
+        // record of the display but keeps it on its list, and
+        // XCloseDisplay's close hooks would walk that list. Only the socket
+        // is closed; the rest goes with the process, which ends now.
+        close(ConnectionNumber(display_));
+        abandoned = display_;
+        return;
+    }
     XCloseDisplay(display_);
 }
 
@@ -352,6 +341,17 @@ void X11Backend::AfterFirstFrame() {
 std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string* error) {
     const char* name = XDisplayName(nullptr);
     std::string displayName = name != nullptr ? name : "";
+    // A write to a dead connection must become an I/O error, not SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    ProcessState& state = Process();
+    state = ProcessState();
+    state.program = programName;
+    state.display = displayName;
+    // Xlib asks the server several questions before XOpenDisplay returns: a
+    // server that goes away during them is lost like any other (Xlib then
+    // ends the program with exit code 1 itself, as no exit handler can be
+    // set for a display that is not open yet).
+    XSetIOErrorHandler(OnIoError);
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         *error = DescribeFailure(Failure::kCannotOpen, "display \"" + displayName + "\"",
@@ -370,13 +370,7 @@ std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string
                             : XCreateColormap(display, RootWindow(display, DefaultScreen(display)),
                                               visual, AllocNone);
 
-    // A write to a dead connection must become an I/O error, not SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    ProcessState& state = Process();
-    state = ProcessState();
-    state.program = programName;
     state.display = DisplayString(display);
-    XSetIOErrorHandler(OnIoError);
 #if OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
     XSetIOErrorExitHandler(display, OnIoErrorExit, nullptr);
 #endif

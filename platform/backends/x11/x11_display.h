@@ -68,6 +68,9 @@ struct ProcessState {
     // The server refused one of our windows (the line saying so has gone
     // to stderr).
     bool refused = false;
+    // The back end is being closed: the program's result is settled, and a
+    // loss seen now is not reported.
+    bool closing = false;
     std::vector<ExpectedErrors> expected;
 };
 ProcessState& Process();
@@ -81,6 +84,10 @@ void EndExpecting(Display* display);
 // Forgets the entries of `meaning` for `xid`; whether one of them saw an
 // error.
 bool StopExpecting(ExpectedErrors::Meaning meaning, Window xid);
+
+// A visual whose pixels are 0x00RRGGBB in 32 bits, the window manager's
+// format; false if the display has none (x11_pixels.cpp).
+bool FindTrueColourVisual(Display* display, Visual** visual, int* depth);
 
 struct NativeWindow {
     Window xid = 0;
@@ -135,6 +142,7 @@ public:
     bool WindowEvent(XEvent& xevent, WindowId id, NativeWindow& window, BackendEvent* event);
 
     // --- Pixels (x11_pixels.cpp) ---
+    void StartPixels();
     void Present(WindowId id, const ClientPixels& pixels, const RECT& area) override;
     void StartSharedSegment();
     // Before the program waits: the one round trip that tells whether the

@@ -9,6 +9,7 @@
 // Either way they are read during Present only.
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +29,46 @@ const int kBandBytes = 256 * 1024;
 // frame takes only a few round trips.
 const int kSharedBytes = 1024 * 1024;
 
+// Shared memory only works with a server on this machine: one reached
+// through a local socket.
+bool IsLocalConnection(Display* display) {
+    sockaddr_storage address = {};
+    socklen_t length = sizeof(address);
+    return getpeername(ConnectionNumber(display), reinterpret_cast<sockaddr*>(&address), &length) ==
+               0 &&
+           address.ss_family == AF_UNIX;
+}
+
 }  // namespace
+
+bool FindTrueColourVisual(Display* display, Visual** visual, int* depth) {
+    int screen = DefaultScreen(display);
+    XVisualInfo info = {};
+    if (!XMatchVisualInfo(display, screen, 24, TrueColor, &info) || info.red_mask != 0xFF0000 ||
+        info.green_mask != 0x00FF00 || info.blue_mask != 0x0000FF) {
+        return false;
+    }
+    int count = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+    bool thirtyTwoBits = false;
+    for (int i = 0; i < count; ++i) {
+        if (formats[i].depth == 24 && formats[i].bits_per_pixel == 32) {
+            thirtyTwoBits = true;
+        }
+    }
+    if (formats != nullptr) {
+        XFree(formats);
+    }
+    Visual* preferred = DefaultVisual(display, screen);
+    *visual = preferred->visualid == info.visualid ? preferred : info.visual;
+    *depth = 24;
+    return thirtyTwoBits;
+}
+
+void X11Backend::StartPixels() {
+    // Whether the server has MIT-SHM is asked after the first frame.
+    shm_ = IsLocalConnection(display_) ? ShmState::kUntried : ShmState::kUnavailable;
+}
 
 void X11Backend::Present(WindowId id, const ClientPixels& pixels, const RECT& area) {
     auto found = windows_.find(id);

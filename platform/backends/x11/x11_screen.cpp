@@ -38,9 +38,10 @@ void X11Backend::SubscribeRandr() {
     int errorBase = 0;
     int major = 0;
     int minor = 0;
-    randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
-             XRRQueryVersion(display_, &major, &minor) &&
-             (major > 1 || (major == 1 && minor >= 3)) && !Process().lost;
+    // Nothing more is asked of RandR once the connection is gone.
+    randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) && !Process().lost &&
+             XRRQueryVersion(display_, &major, &minor) && !Process().lost &&
+             (major > 1 || (major == 1 && minor >= 3));
     randrEventBase_ = eventBase;
     if (randr_) {
         XRRSelectInput(
