@@ -19,8 +19,6 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "platform/gdi/surface.h"
-
 namespace {
 
 // One event as the page writes it into wasm memory.
@@ -157,18 +155,13 @@ public:
         }
     }
 
-    void Present(WindowId window, const Surface& surface, const RECT& area) override {
-        if (windows_.count(window) == 0 || surface.pixels == nullptr || surface.width <= 0 ||
-            surface.height <= 0) {
-            return;
+    void Present(WindowId window, const ClientPixels& pixels, const RECT& area) override {
+        // The page copies the area into the window's canvas at once.
+        if (windows_.count(window) != 0) {
+            ostrevane_page_put(PageId(window), pixels.rows, static_cast<int>(pixels.stride),
+                               pixels.width, pixels.height, area.left, area.top, area.right,
+                               area.bottom);
         }
-        RECT clipped = ClipToSurface(surface, area);
-        if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
-            return;
-        }
-        ostrevane_page_put(PageId(window), SurfaceRow(surface, 0),
-                           static_cast<int>(SurfaceStride(surface)), surface.width, surface.height,
-                           clipped.left, clipped.top, clipped.right, clipped.bottom);
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
