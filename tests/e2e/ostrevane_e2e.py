@@ -31,7 +31,7 @@ Cases:
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
                code 1 within a second
-  web WxH, web-dense WxH, web-fallbacks, web-chars
+  web WxH, web-dense WxH, web-fallbacks, web-chars, web-update
                the web version in headless Chromium (web_cases.py)
   openbox, window-rect
                under a reparenting window manager (window_manager_cases.py)
@@ -724,7 +724,8 @@ def main():
                         help="the command line the program and the render tool run under")
     parser.add_argument("case", choices=["window", "screen-change", "no-display",
                                          "display-lost", "openbox", "window-rect", "web",
-                                         "web-dense", "web-fallbacks", "web-chars", "weston-window",
+                                         "web-dense", "web-fallbacks", "web-chars", "web-update",
+                                         "weston-window",
                                          "weston-lost", "weston-no-xdg-shell", "xwayland-lost",
                                          "sway-window", "sway-show-states", "sway-scaled",
                                          "sway-chars", "appkit-window", "appkit-openbox",

@@ -1,49 +1,58 @@
 """Browser cases of the end-to-end tests: the web version (scripts/web.sh,
 dist/web/) served on 127.0.0.1 and driven in headless Chromium through
-chromedriver (Selenium) and the DevTools protocol.
+chromedriver (Selenium) and the DevTools protocol (tests/support/chromium.py).
 
   web WxH      with a WxH viewport (Emulation.setDeviceMetricsOverride, scale
-               factor 1) the page shows the window's frame with its caption;
-               the canvas is the client area, 3/4 of the viewport, and holds
-               the top-left part of `ostrevane-render --size WxH`, pixel for
-               pixel, as does a screenshot of the page, which has no other
-               pure red pixel; the same after typing, dragging the title bar,
-               dragging the corner smaller and larger, and resizing the
-               viewport; keys reach the program while the client area has
-               the focus, which Shift+Tab moves to the close button and Tab
-               brings back; the close button ends the program and the page
-               reports exit code 0; axe-core finds nothing wrong with the
-               page, running or ended; the browser logs no error
+               factor 1) the first visit shows the render tool's pixels,
+               makes the page installable (no installability errors) and
+               keeps its files, and nothing else, in one cache. Then, with
+               the network offline and the server gone, a reload comes from
+               the service worker, and: the page shows the window's frame
+               with its caption; the canvas is the client area, 3/4 of the
+               viewport, and holds the top-left part of `ostrevane-render
+               --size WxH`, pixel for pixel, as does a screenshot of the
+               page, which has no other pure red pixel; the same after
+               typing, dragging the title bar, dragging the corner smaller
+               and larger, and resizing the viewport; keys reach the program
+               while the client area has the focus, which Shift+Tab moves to
+               the close button and Tab brings back; the close button ends
+               the program and the page reports exit code 0; axe-core finds
+               nothing wrong with the page, running or ended; the browser
+               logs no error
   web-dense WxH
-               with a WxH viewport at two device pixels per CSS pixel the
-               program still sees a WxH screen; the canvas holds the same
-               pixels, and the screenshot shows each as a 2x2 block;
-               Shift+Tab, Enter ends the program with exit code 0
+               from a file: URL (no service worker there), with a WxH
+               viewport at two device pixels per CSS pixel the program still
+               sees a WxH screen; the canvas holds the same pixels, and the
+               screenshot shows each as a 2x2 block; Shift+Tab, Enter ends
+               the program with exit code 0
   web-chars    é, €, ß and Ω typed at window_rect_reporter's page become the
                WM_CHARs e9 80 df 3f (Windows-1252, '?' for what it lacks)
+  web-update   a second build's page (another index.html, its worker made by
+               the build's step) replaces the first's cache on the next
+               visit, and shows on the one after
   web-fallbacks
-               a page whose program script or WebAssembly module is missing,
-               and a browser without WebAssembly, each say so in one line
-               instead of a blank page
+               a page whose module is damaged, and a browser without
+               WebAssembly, each say so in one line instead of a blank page
 """
 
 import base64
-import functools
-import http.server
 import os
 import re
 import shutil
-import threading
+import subprocess
+import sys
 
 from ostrevane_e2e import (Failure, Skip, check, crop, first_difference, read_png,
                            render_expected, require_tools, wait_for_match, wait_until)
 
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                  "--no-first-run", "--disable-background-networking",
-                  "--disable-component-update", "--disable-sync", "--disable-extensions",
-                  "--window-size=1600,1200"]
-PAGE_FILES = ["index.html", "ostrevane-page.js", "ostrevane.css", "ostrevane.js",
-              "ostrevane.wasm"]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from chromium import StaticServer  # noqa: E402
+import chromium  # noqa: E402
+
+PAGE_FILES = ["index.html", "ostrevane.webmanifest", "icon-192.png", "icon-512.png",
+              "service-worker.js"]
+MAKE_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "platform",
+                         "backends", "web", "page", "make_page.py")
 # The frame around the client area, as ostrevane.css draws it.
 BORDER = 4
 TITLE_HEIGHT = 28
@@ -97,46 +106,13 @@ def load_selenium():
     require_tools("chromium", "chromedriver")
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
-                          **{".wasm": "application/wasm", ".js": "text/javascript"})
-
-    def log_message(self, *args):
-        pass
-
-
-class StaticServer:
-    """A static file server for `root` on 127.0.0.1, on a port of its own."""
-
-    def __init__(self, root):
-        handler = functools.partial(QuietHandler, directory=root)
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-
-    def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-
 class Browser:
     """Headless Chromium with a fresh profile, through chromedriver."""
 
     def __init__(self, workdir):
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-        options = webdriver.ChromeOptions()
-        options.binary_location = shutil.which("chromium")
         profile = os.path.join(workdir, "profile-%d" % len(os.listdir(workdir)))
-        for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + profile]:
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.log_path = os.path.join(workdir, "chromedriver.log")
-        service = Service(executable_path=shutil.which("chromedriver"), log_path=self.log_path)
-        self.driver = webdriver.Chrome(service=service, options=options)
-        self.driver.set_page_load_timeout(30)
-        self.driver.set_script_timeout(30)
+        self.driver = chromium.start(profile, self.log_path)
 
     def set_viewport(self, width, height, scale=1):
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
@@ -152,6 +128,18 @@ class Browser:
         return self.js("return [document.documentElement.dataset.state || '',"
                        " document.getElementById('status').textContent,"
                        " document.documentElement.dataset.exitCode];")
+
+    def offline(self):
+        return self.js("return document.documentElement.dataset.offline || '';")
+
+    def kept(self):
+        """The URLs in each of the page's caches, by cache name."""
+        return dict(self.driver.execute_async_script("""
+const done = arguments[arguments.length - 1];
+caches.keys().then(names => Promise.all(names.map(name => caches.open(name).then(
+    cache => cache.keys()).then(requests => [name, requests.map(r => r.url).sort()]))))
+    .then(done, e => done([['error', String(e)]]));
+"""))
 
     def focused(self):
         return self.js("return document.activeElement.className;")
@@ -271,15 +259,17 @@ class WebCase:
         expected = self.render()
         width, height = self.size
         client = (width * 3 // 4, height * 3 // 4)
-        server = StaticServer(self.args.web)
         try:
+            # From a file: URL, where there are no service workers.
             self.browser = Browser(self.workdir)
             self.browser.set_viewport(width, height, scale=2)
-            self.browser.driver.get(server.url)
+            self.browser.driver.get("file://" + os.path.abspath(self.args.web) + "/index.html")
             self.browser.wait_for("the page did not start the program",
                                   lambda: self.browser.state()[0] != "loading")
             self.running()
             self.expect_canvas("first frame", expected, client)
+            self.browser.wait_for("the page did not give up keeping itself",
+                                  lambda: self.browser.offline() == "unavailable")
             path = os.path.join(self.workdir, "screenshot.png")
             check(self.browser.driver.save_screenshot(path), "no screenshot")
             shot = read_png(path)
@@ -307,11 +297,10 @@ class WebCase:
             check(self.browser.state()[2] == "0", "exit code %r" % self.browser.state()[2])
             errors = self.browser.errors()
             check(not errors, "the browser logged errors: %r" % errors)
-            print("ok - Shift+Tab, Enter ends the program with exit code 0")
+            print("ok - from a file: URL, Shift+Tab, Enter ends the program with exit code 0")
         finally:
             if self.browser is not None:
                 self.browser.close()
-            server.close()
 
     def run(self):
         load_selenium()
@@ -326,6 +315,35 @@ class WebCase:
             self.browser.wait_for("the page did not start the program",
                                   lambda: self.browser.state()[0] != "loading")
             self.running()
+            self.expect_canvas("first visit", expected, (width * 3 // 4, height * 3 // 4))
+            # The first visit makes the page installable and keeps it, and
+            # only it, for use offline, all from the page's origin.
+            self.browser.wait_for("the page was not kept for offline use",
+                                  lambda: self.browser.offline() == "ready")
+            errors = self.browser.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+            check(errors["installabilityErrors"] == [], "not installable: %r" % errors)
+            kept = self.browser.kept()
+            check(list(kept.values()) == [sorted(server.url + name for name in PAGE_FILES
+                                                 if name != "service-worker.js")],
+                  "the page's caches hold %r" % kept)
+            check(all(url.startswith(server.url) for url in self.browser.js(
+                "return performance.getEntriesByType('resource').map(e => e.name);")),
+                  "the page fetched from elsewhere than its origin")
+            print("ok - the first visit keeps the page's files in %s and makes it installable"
+                  % ", ".join(kept))
+            # Offline, with no server either, the page works as it did.
+            server.close()
+            self.browser.driver.execute_cdp_cmd("Network.enable", {})
+            self.browser.driver.execute_cdp_cmd("Network.emulateNetworkConditions", {
+                "offline": True, "latency": 0, "downloadThroughput": -1,
+                "uploadThroughput": -1})
+            self.browser.driver.refresh()
+            self.browser.wait_for("the page did not start the program offline",
+                                  lambda: self.browser.state()[0] != "loading")
+            self.running()
+            check(self.browser.js("return navigator.serviceWorker.controller !== null;"),
+                  "offline, the page did not come from its service worker")
+            print("ok - offline, the page comes from its service worker")
             self.interact(expected)
         finally:
             if self.browser is not None:
@@ -452,21 +470,17 @@ class WebCase:
 
 def fallbacks_case(args, workdir):
     load_selenium()
-    # Pages whose program script, or its WebAssembly module, cannot be loaded.
-    def partial_copy(name, files):
-        folder = os.path.join(workdir, name)
-        os.mkdir(folder)
-        for file in files:
-            shutil.copy(os.path.join(args.web, file), folder)
-        return folder
-
-    no_script = partial_copy("no-script", ["index.html", "ostrevane-page.js", "ostrevane.css"])
-    no_module = partial_copy("no-module", [name for name in PAGE_FILES
-                                           if name != "ostrevane.wasm"])
-    # A browser without WebAssembly: the page's scripts find no such object.
+    # A page whose module is damaged, and a browser without WebAssembly.
+    damaged = os.path.join(workdir, "damaged")
+    shutil.copytree(args.web, damaged)
+    with open(os.path.join(damaged, "index.html"), encoding="utf-8") as f:
+        html = f.read()
+    html, found = re.subn(r'(<script id="ostrevane-module"[^>]*>)[^<]*', r"\1AGFzbQ==", html)
+    check(found == 1, "the page holds no module")
+    with open(os.path.join(damaged, "index.html"), "w", encoding="utf-8") as f:
+        f.write(html)
     no_wasm = "delete window.WebAssembly;"
-    cases = [("missing ostrevane.js", no_script, None, "ostrevane.js"),
-             ("missing ostrevane.wasm", no_module, None, "ostrevane.wasm"),
+    cases = [("a damaged module", damaged, None, "could not start"),
              ("no WebAssembly", args.web, no_wasm, "WebAssembly")]
     for what, root, before, named in cases:
         server = StaticServer(root)
@@ -493,19 +507,55 @@ def fallbacks_case(args, workdir):
             server.close()
 
 
+def update_case(args, workdir):
+    """A second build's page replaces the first's cache on the next visit."""
+    load_selenium()
+    site = os.path.join(workdir, "site")
+    shutil.copytree(args.web, site)
+    server = StaticServer(site)
+    browser = None
+    try:
+        browser = Browser(workdir)
+        browser.driver.get(server.url)
+        browser.wait_for("the first build was not kept", lambda: browser.offline() == "ready")
+        first = list(browser.kept())
+        # The second build: another index.html, the worker made for it by
+        # the build's own step.
+        index = os.path.join(site, "index.html")
+        with open(index, encoding="utf-8") as f:
+            html = f.read()
+        with open(index, "w", encoding="utf-8") as f:
+            f.write(html.replace("</head>", '<meta name="build" content="second">\n</head>', 1))
+        subprocess.run([sys.executable, MAKE_PAGE, "precache", site,
+                        os.path.join(os.path.dirname(MAKE_PAGE), "service-worker.js")],
+                       check=True, timeout=60)
+        browser.driver.get(server.url)
+        caches = []
+
+        def replaced():
+            caches[:] = list(browser.kept())
+            return len(caches) == 1 and caches[0] not in first
+        wait_until("the second build's worker did not replace the first's cache", replaced,
+                   lambda: "caches %r" % caches, timeout=15)
+        browser.driver.get(server.url)
+        check(browser.js("return document.querySelector('meta[name=build]') !== null;"),
+              "the third visit did not show the second build")
+        browser.wait_for("the second build did not start",
+                         lambda: browser.state()[0] == "running")
+        print("ok - the second build's cache %s replaced the first's %s" % (caches[0], first[0]))
+    finally:
+        if browser is not None:
+            browser.close()
+        server.close()
+
+
 def chars_case(args, workdir):
     """window_rect_reporter on the page, where it prints each WM_CHAR on the
     console."""
     load_selenium()
     from selenium.webdriver.common.action_chains import ActionChains
-    reporter = os.path.join(args.web_build or "", "window_rect_reporter")
-    require_file(reporter + ".wasm", "scripts/web.sh builds it")
-    root = os.path.join(workdir, "reporter")
-    os.mkdir(root)
-    for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
-        shutil.copy(os.path.join(args.web, name), root)
-    shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
-    shutil.copy(reporter + ".wasm", root)
+    root = os.path.join(args.web_build or "", "reporter")
+    require_file(os.path.join(root, "index.html"), "scripts/web.sh builds it")
     server = StaticServer(root)
     browser = None
     try:
@@ -543,5 +593,7 @@ def run(args, workdir, size):
         WebCase(args, workdir, size).run_dense()
     elif args.case == "web-chars":
         chars_case(args, workdir)
+    elif args.case == "web-update":
+        update_case(args, workdir)
     else:
         fallbacks_case(args, workdir)

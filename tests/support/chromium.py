@@ -5,7 +5,6 @@ static file server for the page on a loopback address."""
 
 import functools
 import http.server
-import os
 import shutil
 import threading
 
