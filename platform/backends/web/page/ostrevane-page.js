@@ -495,19 +495,35 @@
     return;
   }
 
+  function cannotStart(reason) {
+    fail("Ostrevane could not start: " + String(reason).split("\n")[0]);
+  }
+
   setState("loading", "Loading Ostrevane\u2026");
-  // Compiling starts before the program's run-time does.
-  var compiled = Promise.resolve().then(function () {
-    return WebAssembly.compile(moduleBytes());
-  });
   window.Module = {
     ostrevanePage: page,
+    // The module is small: compiled at once, it starts the program without
+    // waiting for other tasks. A browser that will not compile it on the
+    // page's thread (RangeError) compiles it in the background.
     instantiateWasm: function (imports, receiveInstance) {
-      compiled.then(function (module) {
-        return WebAssembly.instantiate(module, imports);
-      }).then(receiveInstance, function (reason) {
-        fail("Ostrevane could not start: " + String(reason).split("\n")[0]);
-      });
+      var module;
+      try {
+        var bytes = moduleBytes();
+        try {
+          module = new WebAssembly.Module(bytes);
+        } catch (e) {
+          if (!(e instanceof RangeError)) {
+            throw e;
+          }
+          WebAssembly.instantiate(bytes, imports).then(function (result) {
+            receiveInstance(result.instance);
+          }, cannotStart);
+          return {};
+        }
+        receiveInstance(new WebAssembly.Instance(module, imports));
+      } catch (e) {
+        cannotStart(e);
+      }
       return {};
     },
     onRuntimeInitialized: function () {
