@@ -2,7 +2,7 @@
 # Installs the Debian packages a task needs, only those missing; for the
 # tests also axe-core, the accessibility checker the browser tests run in
 # the page, from the npm registry into build/npm/ (nothing outside the tree).
-# Usage: scripts/deps.sh run|test|harden|package|web|arm64
+# Usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf
 set -euo pipefail
 cd "$(dirname "$0")/.."
 AXE_CORE_VERSION=4.14.1
@@ -22,6 +22,9 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # The Windows build and Wine, the reference the conformance tests hold
       # platform/ to.
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+      # Microsoft's dialect: clang-cl (clang-tools), llvm-lib and llvm-objdump
+      # (llvm), Wine's Windows headers and libc++'s headers.
+      clang-tools llvm libwine-dev libc++-dev
       # The web build and the browser that the web end-to-end tests drive.
       emscripten chromium chromium-driver python3-selenium
       # A reparenting window manager and its command-line client.
@@ -45,14 +48,18 @@ harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
 # takes the stb PNG encoder.
 web=(cmake make emscripten libstb-dev)
 
-# The arm64 cross build, its package and its tests under emulation: Debian's
-# cross compiler, the arm64 libraries beside the host's (multiarch), and
-# qemu-user to run the arm64 programs here.
-arm64=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
-       libx11-dev:arm64 libxrandr-dev:arm64 libxext-dev:arm64 libxdamage-dev:arm64
-       libpng-dev:arm64 zlib1g-dev:arm64 libwayland-dev:arm64 libxkbcommon-dev:arm64
-       libdecor-0-dev:arm64 libdecor-0-plugin-1-cairo:arm64 libstdc++6:arm64
-       libx11-xcb-dev:arm64 libxcb-randr0-dev:arm64)
+# The ARM cross builds (arm64, armhf), their packages and their tests under
+# emulation: Debian's cross compiler for the architecture's GNU triplet, its
+# libraries beside the host's (multiarch), and qemu-user to run its programs
+# here.
+declare -A cross_triplet=([arm64]=aarch64-linux-gnu [armhf]=arm-linux-gnueabihf)
+cross_libs=(libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev zlib1g-dev
+            libwayland-dev libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo
+            libstdc++6 libx11-xcb-dev libxcb-randr0-dev)
+cross() {
+    local arch=$1 triplet=${cross_triplet[$1]}
+    echo "g++-$triplet" "binutils-$triplet" qemu-user "${cross_libs[@]/%/:$arch}"
+}
 
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
@@ -60,8 +67,9 @@ case "${1:-}" in
     harden) wanted=("${build[@]}" "${testlibs[@]}" "${harden[@]}") ;;
     package) wanted=("${build[@]}" "${package[@]}") ;;
     web) wanted=("${web[@]}") ;;
-    arm64) wanted=("${build[@]}" "${package[@]}" "${arm64[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden|package|web|arm64" >&2; exit 2 ;;
+    arm64|armhf) read -r -a cross_packages <<<"$(cross "$1")"
+                 wanted=("${build[@]}" "${package[@]}" "${cross_packages[@]}") ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf" >&2; exit 2 ;;
 esac
 # npm comes with Node.js from some sources; Debian ships it on its own.
 if [ "$1" = test ] && ! command -v npm >/dev/null; then
@@ -97,19 +105,42 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
-# The arm64 libraries come from the same archive as the host's: dpkg must
-# accept the architecture before apt lists them.
-if [ "$1" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    $sudo dpkg --add-architecture arm64
+# A cross build's libraries come from the same archive as the host's: dpkg
+# must accept the architecture before apt lists them. An architecture added
+# here is taken away again when its packages cannot be installed: left
+# behind, every later apt-get update would fetch its lists.
+cross_arch="" added_arch=""
+[ -z "${cross_triplet[$1]:-}" ] || cross_arch=$1
+if [ -n "$cross_arch" ] && ! dpkg --print-foreign-architectures | grep -qx "$cross_arch"; then
+    $sudo dpkg --add-architecture "$cross_arch"
+    added_arch=$cross_arch
 fi
+forget_added_arch() {
+    local status=$?
+    if [ $status -ne 0 ] && [ -n "$added_arch" ] &&
+        ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx "$added_arch"; then
+        $sudo dpkg --remove-architecture "$added_arch"
+    fi
+}
+trap forget_added_arch EXIT
 lock=(-o DPkg::Lock::Timeout=900)
-timeout 600 $sudo apt-get "${lock[@]}" update -qq
-# An arm64 library must be the same version as the host's; apt would rather
-# remove the host's than fail, so nothing is removed here: a plan that
-# removes a package is refused.
-if [ "$1" = arm64 ] && apt-get -s install --no-install-recommends "${missing[@]}" | grep -q '^Remv '; then
-    echo "deps.sh: installing ${missing[*]} would remove host packages; update the host's first" >&2
+if ! timeout 600 $sudo apt-get "${lock[@]}" update -qq; then
+    echo "deps.sh: apt-get update could not fetch every package list (above)" >&2
     exit 1
+fi
+# A foreign architecture's library must be the same version as the host's;
+# apt would rather remove the host's than fail, so nothing is removed here: a
+# plan that removes a package is refused.
+if [ -n "$cross_arch" ]; then
+    if ! plan=$(apt-get -s install --no-install-recommends "${missing[@]}" 2>&1); then
+        echo "$plan" | grep -E '^ |^E:' >&2
+        echo "deps.sh: the $cross_arch packages cannot be installed beside the host's (above)" >&2
+        exit 1
+    fi
+    if echo "$plan" | grep -q '^Remv '; then
+        echo "deps.sh: installing ${missing[*]} would remove host packages; update the host's first" >&2
+        exit 1
+    fi
 fi
 timeout 1800 $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 [ "$1" != test ] || install_axe_core

@@ -3,23 +3,24 @@
 #   ostrevane_<version>-1_<arch>.deb          the Debian package (CPack), checked
 #                                             with lintian, desktop-file-validate
 #                                             and appstreamcli validate
-#   ostrevane_<version>-1_arm64.deb           the same for arm64 (cross build; its
-#                                             files those of the amd64 package)
+#   ostrevane_<version>-1_arm64.deb           the same for arm64 or armhf (cross
+#   ostrevane_<version>-1_armhf.deb           builds; their files those of the
+#                                             amd64 package)
 #   ostrevane-<version>-windows-x86_64.zip    the Windows programs (MinGW-w64
 #                                             cross build), the README and the licence
 # Installs what it needs when missing (asking for root through sudo when not
 # root). A package that fails its checks is not left in dist/.
 #
-# Usage: scripts/package.sh [deb|zip|all|arm64]   (default: all: deb and zip)
+# Usage: scripts/package.sh [deb|zip|all|arm64|armhf]   (default: all: deb and zip)
 # Exit status: 0 the packages made and checked, 1 a step failed, 2 bad usage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what=${1:-all}
 case "$what" in
-    deb|zip|all|arm64) ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "usage: scripts/package.sh [deb|zip|all|arm64]" >&2; exit 2 ;;
+    deb|zip|all|arm64|armhf) ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "usage: scripts/package.sh [deb|zip|all|arm64|armhf]" >&2; exit 2 ;;
 esac
 
 # dist/ is this script's own folder: a link or a file in its place is not.
@@ -28,7 +29,7 @@ if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
     exit 1
 fi
 scripts/deps.sh package
-[ "$what" != arm64 ] || scripts/deps.sh arm64
+case "$what" in arm64|armhf) scripts/deps.sh "$what" ;; esac
 mkdir -p dist
 # Dates inside the packages (the Debian changelog's) are the last commit's,
 # so that the same sources make the same packages.
@@ -56,8 +57,9 @@ publish() {
     echo "package.sh: dist/$(basename "$file")"
 }
 
-# The Debian package for this machine, or with `arm64` the cross-built one
-# (preset package-arm64), whose icons this machine's render tool draws.
+# The Debian package for this machine, or with another architecture (arm64,
+# armhf) the cross-built one (preset package-<arch>), whose icons this
+# machine's render tool draws.
 build_deb() {
     local arch=${1:-$(dpkg --print-architecture)} preset=package icons=()
     if [ "$arch" != "$(dpkg --print-architecture)" ]; then
@@ -146,7 +148,7 @@ project_version() {
 
 case "$what" in
     deb) build_deb ;;
-    arm64) build_deb arm64 ;;
+    arm64|armhf) build_deb "$what" ;;
     zip) build_zip ;;
     all) build_deb; build_zip ;;
 esac

@@ -4,8 +4,10 @@
 # desktop-file-validate, appstreamcli, the zip's contents) and the Debian
 # package's install, run and removal in a throwaway overlay of / that leaves
 # this machine's packages as they were (needs root or password-less sudo);
-# and the arm64 build and package, whose programs the arm64 tests run under
-# qemu-aarch64.
+# and the ARM builds and packages (arm64, armhf), whose programs the tests
+# labelled arm64 and armhf run under qemu-aarch64 and qemu-arm. The test
+# conformance.clang_cl compiles the Windows build's sources in Microsoft's
+# dialect (the clang-cl preset).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -13,10 +15,20 @@ scripts/deps.sh test
 # native ones in the conformance tests.
 cmake --preset mingw -DOSTREVANE_WERROR=ON
 cmake --build --preset mingw -j "$(nproc)"
-# The arm64 cross build (build/arm64): the tests labelled arm64 run it.
-scripts/deps.sh arm64
-cmake --preset arm64 -DOSTREVANE_WERROR=ON
-cmake --build --preset arm64 -j "$(nproc)"
+# The ARM cross builds (build/arm64, build/armhf): the tests labelled with
+# their architecture run them. An architecture whose libraries the Debian
+# archive cannot give at the moment (an index caught mid-sync, say) is left
+# out, with one line saying so: its tests skip, and its package is not made.
+cross_built=()
+for arch in arm64 armhf; do
+    if ! scripts/deps.sh "$arch"; then
+        echo "test.sh: $arch left out: its libraries cannot be installed from the archive now" >&2
+        continue
+    fi
+    cmake --preset "$arch" -DOSTREVANE_WERROR=ON
+    cmake --build --preset "$arch" -j "$(nproc)"
+    cross_built+=("$arch")
+done
 # The web version (dist/web/): the browser tests open it in headless
 # Chromium.
 scripts/web.sh -DOSTREVANE_WERROR=ON
@@ -27,4 +39,6 @@ ctest --preset ci -j "$(nproc)"
 tests/packaging/lean_build_test.sh
 scripts/package.sh
 tests/packaging/install_test.sh "$(ls dist/ostrevane_*_"$(dpkg --print-architecture)".deb)"
-scripts/package.sh arm64
+for arch in "${cross_built[@]}"; do
+    scripts/package.sh "$arch"
+done

@@ -4,7 +4,7 @@ to and from the server's unix socket after a fixed delay each way, and, with
 --mbit, no faster than that many megabits a second each way.
 
   latency_proxy.py --socket /tmp/.X11-unix/X5 --delay-ms 10 [--mbit 20]
-                   [--log FILE]
+                   [--log FILE] [--lose-at-turn N]
 
 Prints "display N" on stdout once it listens: DISPLAY=127.0.0.1:N reaches
 the server through it. Runs until killed (SIGTERM or SIGINT end it cleanly).
@@ -15,6 +15,13 @@ T being the time (CLOCK_MONOTONIC, seconds) the client sent a chunk (DIR
 "c", as it reached the proxy) or a chunk from the server reached the client
 (DIR "s", as the proxy wrote it out). The benchmark turns these into
 bytes each way and the times the client waited (see waits()).
+
+With --lose-at-turn N, the display goes away under its first client as that
+client starts its N-th turn: the first time it sends something, or the first
+time after hearing from the server (a request that waits for a reply, or one
+that follows an event). Those bytes are not passed on, both sides of the
+connection are closed, and "lost at turn N" goes to stdout. When the client
+ends first, "ended after T turns" does.
 """
 
 import argparse
@@ -67,7 +74,27 @@ class Link:
         self.writer.close()
 
 
-async def forward(reader, link, sent=None):
+class Turns:
+    """The client's turns on one connection, and the one it loses the
+    display at (0: none)."""
+
+    def __init__(self, lose_at):
+        self.lose_at = lose_at
+        self.count = 0
+        self.heard = True  # from the server since the client last spoke
+
+    def client_speaks(self):
+        """False if the display is to be lost now."""
+        if self.heard:
+            self.heard = False
+            self.count += 1
+            if self.count == self.lose_at:
+                print("lost at turn %d" % self.count, flush=True)
+                return False
+        return True
+
+
+async def forward(reader, link, sent=None, turns=None, client=False):
     while True:
         try:
             data = await reader.read(CHUNK)
@@ -77,6 +104,11 @@ async def forward(reader, link, sent=None):
             break
         if sent is not None:
             sent.append((time.monotonic(), "c", len(data)))
+        if turns is not None:
+            if not client:
+                turns.heard = True
+            elif not turns.client_speaks():
+                break
         link.send(data)
     link.queue.put_nowait((0, None))
 
@@ -93,9 +125,12 @@ async def serve_client(client_reader, client_writer, args, log):
     delay = args.delay_ms / 1000.0
     up = Link(server_writer, delay, rate)
     down = Link(client_writer, delay, rate, chunks)
+    # Only the first connection loses its display.
+    turns = Turns(args.lose_at_turn)
+    args.lose_at_turn = 0
     tasks = [asyncio.ensure_future(coroutine) for coroutine in (
-        up.pump(), down.pump(), forward(client_reader, up, chunks),
-        forward(server_reader, down))]
+        up.pump(), down.pump(), forward(client_reader, up, chunks, turns, True),
+        forward(server_reader, down, None, turns))]
     # Either side closing ends the connection.
     await asyncio.wait(tasks[2:], return_when=asyncio.FIRST_COMPLETED)
     up.queue.put_nowait((0, None))
@@ -103,6 +138,8 @@ async def serve_client(client_reader, client_writer, args, log):
     await asyncio.wait(tasks[:2], timeout=5)
     for task in tasks:
         task.cancel()
+    if turns.lose_at and turns.count < turns.lose_at:
+        print("ended after %d turns" % turns.count, flush=True)
     if log is not None:
         log.write(json.dumps({"opened": opened, "chunks": chunks}) + "\n")
         log.flush()
@@ -132,6 +169,8 @@ async def main():
     parser.add_argument("--delay-ms", type=float, default=10.0, help="delay each way")
     parser.add_argument("--mbit", type=float, default=0.0, help="bandwidth cap each way")
     parser.add_argument("--log", help="one JSON line per ended connection")
+    parser.add_argument("--lose-at-turn", type=int, default=0,
+                        help="lose the display as the first client starts this turn")
     args = parser.parse_args()
     log = open(args.log, "a") if args.log else None
 

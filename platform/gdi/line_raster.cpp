@@ -8,15 +8,25 @@ namespace gdi {
 
 namespace {
 
-// Products of two coordinate differences need more than 64 bits.
-typedef __int128 Wide;
-
-Wide CeilDiv(Wide numerator, Wide denominator) {
-    Wide quotient = numerator / denominator;
+std::int64_t CeilDiv(std::int64_t numerator, std::int64_t denominator) {
+    std::int64_t quotient = numerator / denominator;
     if (numerator % denominator != 0 && numerator > 0) {
         ++quotient;
     }
     return quotient;
+}
+
+// The first step whose minor offset, floor((2 i d + c) / (2 n)), reaches
+// `offset`: ceil((2 n offset - c) / (2 d)), for 0 <= offset <= d + 1, with
+// 0 < d <= n < 2^32 and 0 <= c <= n. The product n * offset (below 2^64) is
+// split as q d + r, so that nothing needs more than 64 bits:
+// (2 n offset - c) / (2 d) = q + (2 r - c) / (2 d).
+std::int64_t FirstStepReaching(std::int64_t offset, std::int64_t n, std::int64_t d,
+                               std::int64_t c) {
+    const std::uint64_t product = std::uint64_t(n) * std::uint64_t(offset);
+    const std::int64_t q = static_cast<std::int64_t>(product / std::uint64_t(d));
+    const std::int64_t r = static_cast<std::int64_t>(product % std::uint64_t(d));
+    return q + CeilDiv(2 * r - c, 2 * d);
 }
 
 std::int64_t Abs64(std::int64_t v) { return v < 0 ? -v : v; }
@@ -90,42 +100,45 @@ LineWalk ClipLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_
     }
 
     // Steps whose major coordinate is inside the bitmap.
-    Wide first = majorStep > 0 ? -a0 : a0 - (majorExtent - 1);
-    Wide last = majorStep > 0 ? majorExtent - 1 - a0 : a0;
-    first = std::max<Wide>(first, 0);
-    last = std::min<Wide>(last, n - 1);
+    std::int64_t first = majorStep > 0 ? -a0 : a0 - (majorExtent - 1);
+    std::int64_t last = majorStep > 0 ? majorExtent - 1 - a0 : a0;
+    first = std::max<std::int64_t>(first, 0);
+    last = std::min<std::int64_t>(last, n - 1);
 
     // Minor offsets inside the bitmap, and the steps that produce them (the
-    // offset never decreases from one step to the next).
-    const Wide offsetLow = minorStep > 0 ? -b0 : b0 - (minorExtent - 1);
-    const Wide offsetHigh = minorStep > 0 ? minorExtent - 1 - b0 : b0;
-    if (d == 0) {
-        if (offsetLow > 0 || offsetHigh < 0) {
-            return walk;
-        }
-    } else {
-        const Wide twoN = Wide(2) * n;
-        const Wide twoD = Wide(2) * d;
-        first = std::max(first, CeilDiv(twoN * offsetLow - c, twoD));
-        last = std::min(last, CeilDiv(twoN * (offsetHigh + 1) - c, twoD) - 1);
+    // offset never decreases from one step to the next, and goes from 0 at
+    // the first step to at most d at the last).
+    const std::int64_t offsetLow =
+        std::max<std::int64_t>(minorStep > 0 ? -b0 : b0 - (minorExtent - 1), 0);
+    const std::int64_t offsetHigh =
+        std::min<std::int64_t>(minorStep > 0 ? minorExtent - 1 - b0 : b0, d);
+    if (offsetLow > offsetHigh) {
+        return walk;
+    }
+    if (d != 0) {
+        first = std::max(first, FirstStepReaching(offsetLow, n, d, c));
+        last = std::min(last, FirstStepReaching(offsetHigh + 1, n, d, c) - 1);
     }
     if (first > last) {
         return walk;
     }
 
-    const Wide numerator = Wide(2) * first * d + c;
-    const Wide wrap = Wide(2) * n;
-    const std::int64_t offset = static_cast<std::int64_t>(numerator / wrap);
-    const std::int64_t major = a0 + majorStep * static_cast<std::int64_t>(first);
+    // The first visible step's minor offset and rounding state: the
+    // numerator 2 first d + c, split as above (first d = q n + r).
+    const std::uint64_t product = std::uint64_t(first) * std::uint64_t(d);
+    const std::int64_t q = static_cast<std::int64_t>(product / std::uint64_t(n));
+    const std::int64_t rest = 2 * static_cast<std::int64_t>(product % std::uint64_t(n)) + c;
+    const std::int64_t offset = q + rest / (2 * n);
+    const std::int64_t major = a0 + majorStep * first;
     const std::int64_t minor = b0 + minorStep * offset;
 
-    walk.count = static_cast<std::int64_t>(last - first + 1);
+    walk.count = last - first + 1;
     walk.x = static_cast<int>(xMajor ? major : minor);
     walk.y = static_cast<int>(xMajor ? minor : major);
     walk.xMajor = xMajor;
     walk.majorStep = majorStep;
     walk.minorStep = minorStep;
-    walk.remainder = static_cast<std::int64_t>(numerator % wrap);
+    walk.remainder = rest % (2 * n);
     walk.remainderStep = 2 * d;
     walk.remainderWrap = 2 * n;
     return walk;

@@ -9,7 +9,7 @@
 // The walk is set up analytically for the first visible step, so the work is
 // proportional to the pixels inside the bitmap whatever the coordinates, and
 // clipping never changes which pixels inside the bitmap are lit. All
-// arithmetic on coordinates is done in 64 or 128 bits.
+// arithmetic on coordinates is exact in 64 bits, on 32-bit processors too.
 #ifndef OSTREVANE_PLATFORM_GDI_LINE_RASTER_H
 #define OSTREVANE_PLATFORM_GDI_LINE_RASTER_H
 
@@ -34,8 +34,9 @@ struct LineWalk {
 };
 
 // The walk for the line (x0, y0) -> (x1, y1) clipped to [0, width) x [0, height).
-// Coordinates are used exactly as given (see DeviceLineEnds for the
-// adjustments the platform makes to very distant end points).
+// Coordinates, each within the int range (as LineTo takes them), are used
+// exactly as given (see DeviceLineEnds for the adjustments the platform
+// makes to very distant end points).
 LineWalk ClipLine(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, int width,
                   int height);
 

@@ -56,7 +56,22 @@ need_tools() {
     [ ${#missing[@]} -eq 0 ] || unavailable "not installed: ${missing[*]} (scripts/deps.sh test installs them)"
 }
 
-# Windows programs come from the Windows build that scripts/test.sh makes.
+# Windows programs come from the Windows build that scripts/test.sh makes,
+# named by the path a single-configuration build gives them
+# (build/mingw/tools/ostrevane-render.exe). A multi-configuration build
+# (Visual Studio's) puts them in a Release folder there instead
+# (build/msvc/tools/Release/ostrevane-render.exe): this prints the path that
+# holds the program.
+windows_file() {
+    local release
+    release=$(dirname "$1")/Release/$(basename "$1")
+    if [ ! -f "$1" ] && [ -f "$release" ]; then
+        echo "$release"
+    else
+        echo "$1"
+    fi
+}
+
 need_windows_files() {
     local file
     for file in "$@"; do

@@ -2,15 +2,16 @@
 # The figure as ostrevane-render draws it through platform/ and, under Wine,
 # through Windows' GDI: for every case the decoded pixels must be identical.
 # With --runner, the other render tool is another build of platform/'s (say,
-# for arm64) run under RUNNER (say, qemu-aarch64): its pixels and its line
+# for arm64, or with the widest instruction set) run under RUNNER (say,
+# qemu-aarch64; an empty RUNNER runs it directly): its pixels and its line
 # list (--lines) must be this build's. An absent other build is skipped.
 # Usage: figure_conformance.sh [--runner RUNNER] NATIVE_RENDER WINDOWS_RENDER_EXE IMAGE_COMPARE CASE...
 # where CASE is WxH or WxH:SCALE.
 set -u
-runner=() other="the Windows render tool under Wine" tag=wine
+runner=() other="the Windows render tool under Wine" tag=wine other_build=""
 if [ "${1:-}" = --runner ] && [ $# -ge 2 ]; then
     read -r -a runner <<<"$2"
-    other="the render tool under ${runner[0]}" tag=other
+    other_build=yes other="the other render tool${runner[0]:+ under ${runner[0]}}" tag=other
     shift 2
 fi
 [ $# -ge 4 ] || { echo "usage: figure_conformance.sh [--runner RUNNER] NATIVE OTHER IMAGE_COMPARE CASE..." >&2; exit 2; }
@@ -19,11 +20,12 @@ shift 3
 # shellcheck source-path=SCRIPTDIR source=conformance_lib.sh
 source "$(dirname "$0")/conformance_lib.sh"
 native=$(absolute "$native") windows=$(absolute "$windows") compare=$(absolute "$compare")
-if [ ${#runner[@]} -ne 0 ]; then
+if [ -n "$other_build" ]; then
     [ -f "$windows" ] || { echo "SKIP: no $windows (not built)"; exit "$SKIPPED"; }
-    need_tools "${runner[0]}"
+    [ ${#runner[@]} -eq 0 ] || need_tools "${runner[0]}"
 else
     need_wine
+    windows=$(windows_file "$windows")
     need_windows_files "$windows"
     # The render tool needs no display; without one, Wine's screen is its
     # own and the same on every machine.
@@ -33,7 +35,7 @@ fi
 
 # Runs the other render tool as run_wine does: SECONDS OUT ERR PROGRAM ARGS...
 run_other() {
-    if [ ${#runner[@]} -eq 0 ]; then
+    if [ -z "$other_build" ]; then
         run_wine "$@"
         return
     fi
@@ -101,7 +103,7 @@ for case in "$@"; do
         lit=(--require-lit)
     fi
     # Two builds of platform/ also draw the same lines, in the same order.
-    if [ ${#runner[@]} -ne 0 ] && ! lines_agree "${options[@]}"; then
+    if [ -n "$other_build" ] && ! lines_agree "${options[@]}"; then
         failures=$((failures + 1))
         continue
     fi
@@ -123,7 +125,7 @@ done
 # (the tool's standard output is in $out, its errors in $err; native.png is
 # the native figure).
 cases=0
-if [ -z "${runner[*]:-}" ]; then
+if [ -z "$other_build" ]; then
     while IFS='|' read -r name setup args expected check; do
         name=$(echo $name) cases=$((cases + 1))
         folder=$work/output_$cases out=$work/output_$cases.out err=$work/output_$cases.err

@@ -8,7 +8,7 @@ set -u
 native=$1 windows=$2
 # shellcheck source-path=SCRIPTDIR source=conformance_lib.sh
 source "$(dirname "$0")/conformance_lib.sh"
-native=$(absolute "$native") windows=$(absolute "$windows")
+native=$(absolute "$native") windows=$(windows_file "$(absolute "$windows")")
 need_wine
 need_windows_files "$windows"
 unset DISPLAY

@@ -20,6 +20,7 @@ xtool=$(absolute "$xtool") compare=$(absolute "$compare")
 case "$mode" in
     wine)
         need_wine
+        program=$(windows_file "$program") render=$(windows_file "$render")
         need_windows_files "$program" "$render"
         runner=(wine)
         ;;

@@ -30,7 +30,9 @@ Cases:
   no-display   without a display the program says so in one line on stderr
                and exits with code 1 at once
   display-lost when the X server dies the program says so and exits with
-               code 1 within a second
+               code 1 within a second; with --each-turn, the same when the
+               display goes away at each of the program's turns in turn,
+               from opening it to closing the window
   web WxH, web-dense WxH, web-fallbacks, web-chars, web-update
                the web version in headless Chromium (web_cases.py)
   openbox, window-rect
@@ -248,15 +250,17 @@ class Session(Closing):
         self.display = ":" + number.decode().strip()
         return self.display
 
-    def start_proxy(self, delay_ms, mbit):
+    def start_proxy(self, delay_ms, mbit, lose_at_turn=0):
         """A slow link to this Xvfb (bench/first_frame/latency_proxy.py): a
         TCP display that delays each direction and caps its bandwidth, as a
-        display elsewhere would. Returns its DISPLAY."""
-        proxy = subprocess.Popen(
+        display elsewhere would, and with `lose_at_turn` goes away at that
+        turn of its client's. Returns its DISPLAY; self.proxy is the proxy."""
+        proxy = self.proxy = subprocess.Popen(
             [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                           "bench", "first_frame", "latency_proxy.py"),
              "--socket", "/tmp/.X11-unix/X" + self.display[1:], "--delay-ms", str(delay_ms),
-             "--mbit", str(mbit)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+             "--mbit", str(mbit), "--lose-at-turn", str(lose_at_turn)],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.processes.append(proxy)
         ready, _, _ = select.select([proxy.stdout], [], [], 15)
         line = proxy.stdout.readline() if ready else ""
@@ -691,6 +695,63 @@ def display_lost_case(args, session):
     expect_lost(case.process, session.display, "losing " + session.display)
 
 
+def display_lost_at_each_turn_case(args, session):
+    """The display goes away at each of the program's turns in turn (what it
+    sends when it has heard from the server: each question, each answer to
+    an event), through a proxy that ends the connection there: while it
+    opens the display, draws the first frame, asks what it asks after it,
+    and, once the picture is there, closes the window. Every loss ends the
+    program with exit code 1 and one line, never a signal."""
+    session.start_xvfb()
+    expected = render_expected(args, session.workdir, session.size)
+    turn = 0
+    while True:
+        turn += 1
+        case = WindowCase(args, session, session.size)
+        display = session.start_proxy(0, 0, lose_at_turn=turn)
+        process = case.start(env={"DISPLAY": display})
+        closed = []
+
+        def outcome():
+            ready, _, _ = select.select([session.proxy.stdout], [], [], 0)
+            if ready:
+                return session.proxy.stdout.readline().strip() or "proxy ended"
+            if process.poll() is not None:
+                return "exit %d" % process.returncode
+            # Once the picture is whole, the window is closed as a window
+            # manager closes it: the rest of the program's turns follow. The
+            # window may go at any moment, its display with it.
+            if not closed:
+                capture = os.path.join(session.workdir, "capture.ppm")
+                found = session.run([args.probe, "find", TITLE, "0"])
+                window = found.stdout.strip()
+                if (found.returncode == 0 and
+                        session.run([args.probe, "capture", window, capture]).returncode == 0 and
+                        first_difference(read_ppm(capture), expected) is None):
+                    session.run([args.probe, "close", window])
+                    closed.append(True)
+            return None
+
+        what = "losing %s at turn %d" % (display, turn)
+        result = wait_until(what, outcome, "neither lost nor ended", timeout=60, interval=0.02)
+        if result.startswith("lost at turn") and closed and wait_exit(process, 1) == 0:
+            # Lost as the program ends after its window was closed: when its
+            # end comes before it sees the loss, it ends as a close does.
+            expect_exit(process, 0, 0, what + ", after the close", lambda line: False)
+            print("ok - %s: the close came first: exit 0, nothing on stderr" % what)
+        elif result.startswith("lost at turn"):
+            expect_lost(process, display, what)
+        else:
+            # The program ran to its end before this turn came.
+            check(closed and turn > 10, "%s: %s after %d turns%s" % (
+                what, result, turn - 1, "" if closed else ", its window never closed"))
+            expect_exit(process, 10, 0, "after its last turn, " + result, lambda line: False)
+            print("ok - the display lost at each of its %d turns" % (turn - 1))
+            return
+        session.proxy.kill()
+        session.proxy.wait()
+
+
 def run_case(prefix, body):
     """Runs body(workdir) in a fresh work folder, removed afterwards, and
     turns its outcome into the test's exit code: 0 passed, 1 failed, SKIP."""
@@ -734,6 +795,8 @@ def main():
     parser.add_argument("primary", nargs="?")
     parser.add_argument("--shm", choices=["expect", "no-extension", "attach-fails", "remote"],
                         default="expect")
+    parser.add_argument("--each-turn", action="store_true",
+                        help="display-lost: lose the display at each of the program's turns")
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
     metrics = tuple(int(v) for v in (args.primary or args.size).split("x"))
@@ -772,6 +835,9 @@ def main():
                                "sway-scaled", "sway-chars"):
                 import wayland_cases
                 wayland_cases.run(args, workdir, args.case, (width, height))
+            elif args.each_turn:
+                require_tools("Xvfb")
+                display_lost_at_each_turn_case(args, session)
             else:
                 require_tools("Xvfb")
                 display_lost_case(args, session)

@@ -144,6 +144,19 @@ TEST(LineRasterTest, LinesAcrossTheWholeIntRangeTouchOnlyTheWindow) {
             }
         }
     }
+    // From beside the window to anywhere in the int range, both ways: the
+    // longest lines, whose products of differences pass 2^63.
+    const auto anywhere = [] {
+        return std::int64_t(Random(-32768, 32767)) * 65536 + Random(0, 65535);
+    };
+    for (int k = 0; k < 2000; ++k) {
+        const std::int64_t x0 = Random(-100, 100), y0 = Random(-100, 100);
+        const std::int64_t x1 = anywhere(), y1 = anywhere();
+        ASSERT_EQ(Lit(x0, y0, x1, y1, 64, 48), Expected(x0, y0, x1, y1, 64, 48))
+            << x0 << " " << y0 << " " << x1 << " " << y1;
+        ASSERT_EQ(Lit(x1, y1, x0, y0, 64, 48), Expected(x1, y1, x0, y0, 64, 48))
+            << x1 << " " << y1 << " " << x0 << " " << y0;
+    }
     EXPECT_EQ(ClipLine(0, 0, 5, 5, 0, 10).count, 0);
 }
 

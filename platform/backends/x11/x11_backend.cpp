@@ -84,14 +84,22 @@ struct ProcessState {
     // server refused one of them (the line saying so has gone to stderr).
     std::vector<CreatingRequests> creating;
     bool refused = false;
+    // The back end is being closed: the program's result is settled, and a
+    // loss seen now is not reported.
+    bool closing = false;
 };
 ProcessState state;
+
+// The connection of a display that was lost, which is never closed (see
+// ~X11Backend); kept here for the rest of the process.
+Display* abandoned = nullptr;
 
 void ReportLoss() {
     if (!state.lost) {
         state.lost = true;
-        // After a refusal the program is ending already, with its one line.
-        if (!state.refused) {
+        // After a refusal the program is ending already, with its one line;
+        // once the back end closes, it is ending with the result it has.
+        if (!state.refused && !state.closing) {
             std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n",
                          state.program.c_str(), state.display.c_str());
         }
@@ -289,6 +297,12 @@ public:
         // Two round trips for all of them and RandR's primary output.
         Atom atoms[8] = {};
         ConnectionFacts facts = QueryConnection(display_, names, 8, atoms);
+        if (facts.lost) {
+            // Xlib may not be called on this connection any more: the back
+            // end is broken from the start, and says so once.
+            ReportLoss();
+            return;
+        }
         wmProtocols_ = atoms[0];
         wmDeleteWindow_ = atoms[1];
         netWmName_ = atoms[2];
@@ -315,6 +329,7 @@ public:
     }
 
     ~X11Backend() override {
+        state.closing = true;
         // After a lost connection Xlib sends nothing more; it only frees its
         // own memory.
         for (auto& entry : windows_) {
@@ -330,6 +345,18 @@ public:
             XCloseIM(inputMethod_);
         }
         ReleaseSharedSegment();
+        if (state.lost) {
+            // A lost display is never closed. When the connection dies
+            // during libXext's question for the Generic Event extension's
+            // version (asked the first time any extension is used), libXext
+            // frees its record of the display but keeps it on its list, and
+            // XCloseDisplay's close hooks would walk that list. Only the
+            // socket is closed; the rest goes with the process, which ends
+            // now.
+            close(ConnectionNumber(display_));
+            abandoned = display_;
+            return;
+        }
         XCloseDisplay(display_);
     }
 
@@ -976,9 +1003,10 @@ private:
         int errorBase = 0;
         int major = 0;
         int minor = 0;
-        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) &&
-                 XRRQueryVersion(display_, &major, &minor) &&
-                 (major > 1 || (major == 1 && minor >= 3)) && !state.lost;
+        // Nothing more is asked of RandR once the connection is gone.
+        randr_ = XRRQueryExtension(display_, &eventBase, &errorBase) && !state.lost &&
+                 XRRQueryVersion(display_, &major, &minor) && !state.lost &&
+                 (major > 1 || (major == 1 && minor >= 3));
         randrEventBase_ = eventBase;
         if (randr_) {
             XRRSelectInput(
@@ -1090,6 +1118,16 @@ bool FindTrueColourVisual(Display* display, Visual** visual, int* depth) {
 std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string* error) {
     const char* name = XDisplayName(nullptr);
     std::string displayName = name != nullptr ? name : "";
+    // A write to a dead connection must become an I/O error, not SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    state = ProcessState();
+    state.program = programName;
+    state.display = displayName;
+    // Xlib asks the server several questions before XOpenDisplay returns: a
+    // server that goes away during them is lost like any other (Xlib then
+    // ends the program with exit code 1 itself, as no exit handler can be
+    // set for a display that is not open yet).
+    XSetIOErrorHandler(OnIoError);
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         *error = "cannot open display \"" + displayName + "\"";
@@ -1110,12 +1148,7 @@ std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string
                             : XCreateColormap(display, RootWindow(display, DefaultScreen(display)),
                                               visual, AllocNone);
 
-    // A write to a dead connection must become an I/O error, not SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    state = ProcessState();
-    state.program = programName;
     state.display = DisplayString(display);
-    XSetIOErrorHandler(OnIoError);
 #if OSTREVANE_HAVE_IO_ERROR_EXIT_HANDLER
     XSetIOErrorExitHandler(display, OnIoErrorExit, nullptr);
 #endif

@@ -41,6 +41,7 @@ ConnectionFacts QueryConnection(Display* display, const char* const* names, int 
         std::free(reply);
     }
     if (randr == nullptr || !randr->present) {
+        facts.lost = xcb_connection_has_error(connection) != 0;
         return facts;
     }
     xcb_generic_error_t* error = nullptr;
@@ -57,6 +58,7 @@ ConnectionFacts QueryConnection(Display* display, const char* const* names, int 
     facts.randrPrimary = facts.randr && primaryReply != nullptr && primaryReply->output != 0;
     std::free(versionReply);
     std::free(primaryReply);
+    facts.lost = xcb_connection_has_error(connection) != 0;
     return facts;
 }
 

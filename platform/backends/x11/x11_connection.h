@@ -13,6 +13,10 @@ namespace x11 {
 struct ConnectionFacts {
     bool randr = false;         // the server has RandR 1.3 or later
     bool randrPrimary = false;  // and RandR names a primary output
+    // The connection broke while the questions were out. XCB saw it, Xlib
+    // has not: Xlib's next request would fail to take the socket back from
+    // XCB, and Xlib then hands its callers no room for the request.
+    bool lost = false;
 };
 
 // Interns `count` atoms into `atoms` (None where the server gave none) and
