@@ -29,7 +29,8 @@ chromedriver (Selenium) and the DevTools protocol (tests/support/chromium.py).
                WM_CHARs e9 80 df 3f (Windows-1252, '?' for what it lacks)
   web-update   a second build's page (another index.html, its worker made by
                the build's step) replaces the first's cache on the next
-               visit, and shows on the one after
+               visit, and shows on the one after; a site that lacks one of
+               its files is not kept (data-offline failed), and runs
   web-fallbacks
                a page whose module is damaged, and a browser without
                WebAssembly, each say so in one line instead of a blank page
@@ -508,14 +509,26 @@ def fallbacks_case(args, workdir):
 
 
 def update_case(args, workdir):
-    """A second build's page replaces the first's cache on the next visit."""
+    """A second build's page replaces the first's cache on the next visit;
+    a site that lacks one of its files is not kept, and still runs."""
     load_selenium()
     site = os.path.join(workdir, "site")
     shutil.copytree(args.web, site)
-    server = StaticServer(site)
+    incomplete = os.path.join(workdir, "incomplete")
+    shutil.copytree(args.web, incomplete)
+    os.remove(os.path.join(incomplete, "icon-512.png"))
+    server = StaticServer(incomplete)
     browser = None
     try:
         browser = Browser(workdir)
+        browser.driver.get(server.url)
+        browser.wait_for("a worker that could not keep the files was not dropped",
+                         lambda: browser.offline() == "failed")
+        check(browser.state()[0] == "running" and browser.kept() == {},
+              "without its icon the page is %r and keeps %r" % (browser.state(), browser.kept()))
+        print("ok - a site without one of its files is not kept, and runs")
+        server.close()
+        server = StaticServer(site)
         browser.driver.get(server.url)
         browser.wait_for("the first build was not kept", lambda: browser.offline() == "ready")
         first = list(browser.kept())

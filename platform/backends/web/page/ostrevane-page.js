@@ -465,8 +465,21 @@
       root.dataset.offline = "unavailable";
       return;
     }
-    navigator.serviceWorker.register("service-worker.js").then(function () {
-      return navigator.serviceWorker.ready;
+    // Ready once the worker is active; one that fails to keep the files
+    // (a file missing on the server, no room) is dropped.
+    navigator.serviceWorker.register("service-worker.js").then(function (registration) {
+      var worker = registration.installing || registration.waiting || registration.active;
+      return new Promise(function (resolve, reject) {
+        function settle() {
+          if (worker.state === "activated") {
+            resolve();
+          } else if (worker.state === "redundant") {
+            reject(new Error("the service worker was dropped"));
+          }
+        }
+        worker.addEventListener("statechange", settle);
+        settle();
+      });
     }).then(function () {
       root.dataset.offline = "ready";
     }, function () {

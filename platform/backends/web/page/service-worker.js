@@ -11,6 +11,8 @@
 var CACHE = "ostrevane-@BUILD@";
 var FILES = @FILES@;
 
+// A worker that cannot keep every file leaves no cache behind, and is
+// dropped.
 self.addEventListener("install", function (event) {
   event.waitUntil(caches.open(CACHE).then(function (cache) {
     return cache.addAll(FILES.map(function (file) {
@@ -18,6 +20,10 @@ self.addEventListener("install", function (event) {
     }));
   }).then(function () {
     return self.skipWaiting();
+  }, function (error) {
+    return caches.delete(CACHE).then(function () {
+      throw error;
+    });
   }));
 });
 
