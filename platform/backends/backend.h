@@ -8,17 +8,21 @@
 // (close requests, typed characters, moves and resizes, exposure) into
 // events. Exactly one back end is installed at a time; everything runs on
 // the one thread that runs the message loop.
+//
+// Present is the only time a back end reads a window's pixels: what it
+// needs of them later (a commit that waits for the display, a window shown
+// again) it copies during that call.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
 #define OSTREVANE_PLATFORM_BACKENDS_BACKEND_H
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
-
-struct Surface;
 
 // Names a window to the back end: the value of its HWND. The back end
 // stores it and hands it back in events, and never looks inside it.
@@ -30,6 +34,21 @@ typedef std::uintptr_t WindowId;
 constexpr int kMaxSurfaceSide = 16384;
 
 enum class WindowShow { kHidden, kNormal, kMinimized, kMaximized };
+
+// A window's client pixels as Present hands them over: settled (every
+// drawing call is in them) and valid only during the call.
+struct ClientPixels {
+    // Row y is at rows + y * stride; `width` pixels of 0x00RRGGBB each (the
+    // top byte is not looked at).
+    const std::uint32_t* rows = nullptr;
+    std::size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    // The part that may hold anything but the background: outside it every
+    // pixel is 0 (black) and need not be read. Inside the pixels; empty
+    // (right <= left or bottom <= top) when all of them are black.
+    RECT ink = {0, 0, 0, 0};
+};
 
 struct BackendEvent {
     enum Type {
@@ -75,9 +94,10 @@ public:
 
     virtual void ShowNativeWindow(WindowId window, WindowShow show) = 0;
 
-    // Puts `area` (client coordinates, inside the surface) of the surface's
-    // pixels on the display. Output may be buffered until NextEvent.
-    virtual void Present(WindowId window, const Surface& surface, const RECT& area) = 0;
+    // Puts `area` of the client pixels on the display. `area` is in client
+    // coordinates, inside the pixels and never empty. The pixels may be read
+    // during this call only; output may be buffered until NextEvent.
+    virtual void Present(WindowId window, const ClientPixels& pixels, const RECT& area) = 0;
 
     // Takes the next event. With `wait`, blocks until there is one and
     // never returns kNoEvent; all output is sent before blocking.
@@ -88,6 +108,14 @@ public:
     // shuts down destroys its windows before its connection closes.
     virtual int LossGraceMilliseconds() const { return 500; }
 };
+
+// What opens a display: the back end, or nullptr with a one-line reason in
+// `error` that names the display. `programName` is for the one line the
+// back end prints if the display is lost later (see PrintFailureLine), and
+// for what the display shows of the program (X11's WM_CLASS, Wayland's
+// app id).
+typedef std::unique_ptr<Backend> (*DisplayOpener)(const std::string& programName,
+                                                  std::string* error);
 
 // Makes `backend` the display the window manager uses from now on; nullptr
 // leaves it with none (window creation then fails). The caller keeps

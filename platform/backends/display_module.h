@@ -6,9 +6,9 @@
 //
 // The boundary is C: a module exports one function, which returns a table
 // of C function pointers over an opaque display. What crosses is plain data
-// (C types, and the window manager's BackendEvent, Surface and RECT, which
-// are standard-layout structs of C types); nothing of the C++ run-time
-// does, as the program has its own linked in. The loader refuses a table of
+// (C types, and the window manager's BackendEvent, ClientPixels and RECT,
+// which are standard-layout structs of C types); nothing of the C++
+// run-time does, as the program has its own linked in. The loader refuses a table of
 // another version or other struct sizes: a module from another build.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_DISPLAY_MODULE_H
 #define OSTREVANE_PLATFORM_BACKENDS_DISPLAY_MODULE_H
@@ -19,15 +19,14 @@
 #include <type_traits>
 
 #include "platform/backends/backend.h"
-#include "platform/gdi/surface.h"
 
 // Raised whenever the table or what crosses it changes.
-#define OSTREVANE_DISPLAY_MODULE_VERSION 3u
+#define OSTREVANE_DISPLAY_MODULE_VERSION 4u
 
 static_assert(std::is_standard_layout<platform::BackendEvent>::value &&
                   std::is_trivially_copyable<platform::BackendEvent>::value &&
-                  std::is_standard_layout<platform::Surface>::value &&
-                  std::is_trivially_copyable<platform::Surface>::value,
+                  std::is_standard_layout<platform::ClientPixels>::value &&
+                  std::is_trivially_copyable<platform::ClientPixels>::value,
               "only plain data crosses a module's boundary");
 
 extern "C" {
@@ -39,9 +38,9 @@ typedef struct OstrevaneDisplay OstrevaneDisplay;
 // platform::WindowShow and next_event's result a platform::WaitResult, as
 // ints.
 typedef struct OstrevaneDisplayModule {
-    uint32_t version;      // OSTREVANE_DISPLAY_MODULE_VERSION
-    uint32_t eventSize;    // sizeof(platform::BackendEvent)
-    uint32_t surfaceSize;  // sizeof(platform::Surface)
+    uint32_t version;     // OSTREVANE_DISPLAY_MODULE_VERSION
+    uint32_t eventSize;   // sizeof(platform::BackendEvent)
+    uint32_t pixelsSize;  // sizeof(platform::ClientPixels)
     // Opens the display: null on failure, with a one-line reason,
     // NUL-terminated, in `error` (`errorSize` bytes).
     OstrevaneDisplay* (*open)(const char* programName, char* error, size_t errorSize);
@@ -51,8 +50,8 @@ typedef struct OstrevaneDisplayModule {
                          const char* title, const RECT* rect);
     void (*destroy_window)(OstrevaneDisplay* display, uintptr_t window);
     void (*show_window)(OstrevaneDisplay* display, uintptr_t window, int show);
-    void (*present)(OstrevaneDisplay* display, uintptr_t window, const platform::Surface* surface,
-                    const RECT* area);
+    void (*present)(OstrevaneDisplay* display, uintptr_t window,
+                    const platform::ClientPixels* pixels, const RECT* area);
     int (*next_event)(OstrevaneDisplay* display, platform::BackendEvent* event, int wait);
     int (*loss_grace_milliseconds)(OstrevaneDisplay* display);
 } OstrevaneDisplayModule;

@@ -16,15 +16,12 @@
 
 namespace platform {
 
-typedef std::unique_ptr<Backend> (*DisplayOpener)(const std::string& programName,
-                                                  std::string* error);
-
 template <DisplayOpener kOpen>
 const OstrevaneDisplayModule* DisplayModuleTable() {
     static const OstrevaneDisplayModule table = {
         OSTREVANE_DISPLAY_MODULE_VERSION,
         sizeof(BackendEvent),
-        sizeof(Surface),
+        sizeof(ClientPixels),
         [](const char* programName, char* error, size_t errorSize) {
             std::string reason;
             std::unique_ptr<Backend> backend =
@@ -54,8 +51,9 @@ const OstrevaneDisplayModule* DisplayModuleTable() {
             reinterpret_cast<Backend*>(display)->ShowNativeWindow(window,
                                                                   static_cast<WindowShow>(show));
         },
-        [](OstrevaneDisplay* display, uintptr_t window, const Surface* surface, const RECT* area) {
-            reinterpret_cast<Backend*>(display)->Present(window, *surface, *area);
+        [](OstrevaneDisplay* display, uintptr_t window, const ClientPixels* pixels,
+           const RECT* area) {
+            reinterpret_cast<Backend*>(display)->Present(window, *pixels, *area);
         },
         [](OstrevaneDisplay* display, BackendEvent* event, int wait) {
             return static_cast<int>(

@@ -49,7 +49,10 @@ char* ClearedBlock(std::size_t bytes) {
     // The allocator takes its memory from the top of the heap (sbrk), and
     // WebAssembly memory is zero until it is first written: only the part of
     // the block below the old top can hold anything. Clearing the rest, as
-    // calloc does, would fault in all of its pages at once.
+    // calloc does, would fault in all of its pages at once. This holds as
+    // long as the top never comes down: Emscripten's dlmalloc, which the web
+    // build names (platform/backends/CMakeLists.txt), never gives memory
+    // back (MORECORE_CANNOT_TRIM).
     char* const untouched = static_cast<char*>(sbrk(0));
     char* block = static_cast<char*>(std::malloc(bytes));
     if (block != nullptr && block < untouched) {

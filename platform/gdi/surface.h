@@ -17,14 +17,14 @@
 //    surface show that part of the bitmap in place (`view`), until either
 //    is drawn on, the bitmap is deleted or the surface is resized.
 // Readers therefore go through SurfaceRow, on a settled surface (no fill
-// pending); the window manager settles its surfaces before a back end sees
-// them.
+// pending); the window manager settles a surface as it presents it, the
+// only time a back end reads its pixels.
 #ifndef OSTREVANE_PLATFORM_GDI_SURFACE_H
 #define OSTREVANE_PLATFORM_GDI_SURFACE_H
 
 #include <windows.h>
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -67,14 +67,6 @@ inline RECT SurfaceInk(const Surface& surface) {
 // Pixels from one row to the next in SurfaceRow.
 inline std::size_t SurfaceStride(const Surface& surface) {
     return surface.view != nullptr ? surface.viewStride : static_cast<std::size_t>(surface.width);
-}
-
-// The part of `area` (client coordinates) that lies on the surface's pixels;
-// empty (right <= left or bottom <= top) when none does.
-inline RECT ClipToSurface(const Surface& surface, const RECT& area) {
-    return RECT{std::max<LONG>(0, area.left), std::max<LONG>(0, area.top),
-                std::min<LONG>(surface.width, area.right),
-                std::min<LONG>(surface.height, area.bottom)};
 }
 
 // A device context drawing into `surface`; the surface must stay valid until

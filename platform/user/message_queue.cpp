@@ -133,8 +133,6 @@ bool PumpDisplay(bool wait) {
             // Without a display nothing could ever arrive.
             return !wait;
         }
-        // The back end may read client pixels while it handles events.
-        platform::user::SettleAllSurfaces();
         BackendEvent event;
         WaitResult result = state.backend->NextEvent(&event, wait);
         if (result == WaitResult::kBroken) {

@@ -181,9 +181,6 @@ void AddToUpdate(WindowRecord* window, const RECT& area, bool erase) {
 }
 
 void PresentWindow(WindowRecord* window) {
-    if (window->surface != nullptr) {
-        platform::SettleSurface(window->surface.get());
-    }
     if (!window->hasDirty) {
         return;
     }
@@ -194,19 +191,20 @@ void PresentWindow(WindowRecord* window) {
         // A hidden window is repainted in full when it is shown again.
         return;
     }
-    RECT area =
-        IntersectRects(window->dirty, RECT{0, 0, window->surface->width, window->surface->height});
-    if (!RectEmpty(area)) {
-        state.backend->Present(reinterpret_cast<WindowId>(window->hwnd), *window->surface, area);
+    Surface& surface = *window->surface;
+    const RECT area = IntersectRects(window->dirty, RECT{0, 0, surface.width, surface.height});
+    if (RectEmpty(area) || surface.pixels == nullptr) {
+        return;
     }
-}
-
-void SettleAllSurfaces() {
-    for (std::unique_ptr<WindowRecord>& slot : GetState().slots) {
-        if (slot != nullptr && slot->surface != nullptr) {
-            platform::SettleSurface(slot->surface.get());
-        }
-    }
+    // The only moment a back end reads the pixels: settled for it here.
+    platform::SettleSurface(&surface);
+    platform::ClientPixels pixels;
+    pixels.rows = platform::SurfaceRow(surface, 0);
+    pixels.stride = platform::SurfaceStride(surface);
+    pixels.width = surface.width;
+    pixels.height = surface.height;
+    pixels.ink = platform::SurfaceInk(surface);
+    state.backend->Present(reinterpret_cast<WindowId>(window->hwnd), pixels, area);
 }
 
 void PresentAllWindows() {

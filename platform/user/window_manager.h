@@ -103,11 +103,9 @@ void ReleaseWindowSurface(WindowRecord* window);
 // top left; the new part is invalidated for erasing.
 void ResizeWindowSurface(WindowRecord* window, int width, int height);
 void AddToUpdate(WindowRecord* window, const RECT& area, bool erase);
-// Hands what the GDI changed to the back end.
+// Hands what the GDI changed to the back end, settled (see surface.h).
 void PresentWindow(WindowRecord* window);
 void PresentAllWindows();
-// Writes the fills still pending on client surfaces (see surface.h).
-void SettleAllSurfaces();
 // The class brush over `area` of the DC; false if there is nothing to fill
 // with or the DC refuses it.
 bool EraseBackground(WindowRecord* window, HDC hdc);

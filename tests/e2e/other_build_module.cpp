@@ -8,7 +8,7 @@ ostrevane_wayland_module(void) {
         OstrevaneDisplayModule other = {};
         other.version = OSTREVANE_DISPLAY_MODULE_VERSION + 1;
         other.eventSize = sizeof(platform::BackendEvent);
-        other.surfaceSize = sizeof(platform::Surface);
+        other.pixelsSize = sizeof(platform::ClientPixels);
         return other;
     }();
     return &table;

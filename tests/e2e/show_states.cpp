@@ -3,11 +3,14 @@
 //   h  hidden and at once shown again (a new native window role)
 //   m  maximised        r  restored
 //   n  minimised and at once restored
+//   c  painted again, grey and white in turn
 // It ends with exit code 0 when closed. The end-to-end tests type at it and
 // watch that the display takes each change without a protocol error.
 #include <windows.h>
 
 namespace {
+
+bool grey = false;
 
 LRESULT CALLBACK StatesProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -27,8 +30,23 @@ LRESULT CALLBACK StatesProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                     ShowWindow(hwnd, SW_MINIMIZE);
                     ShowWindow(hwnd, SW_RESTORE);
                     break;
+                case 'c':
+                    grey = !grey;
+                    InvalidateRect(hwnd, NULL, TRUE);
+                    break;
             }
             return 0;
+        case WM_ERASEBKGND:
+            if (grey) {
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                RECT client;
+                GetClientRect(hwnd, &client);
+                HGDIOBJ old = SelectObject(dc, GetStockObject(GRAY_BRUSH));
+                PatBlt(dc, 0, 0, client.right, client.bottom, PATCOPY);
+                SelectObject(dc, old);
+                return 1;
+            }
+            break;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;

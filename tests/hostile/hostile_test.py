@@ -31,10 +31,13 @@ Cases:
         on a screen whose canvas bitmap cannot be allocated (the program's
         memory is limited to less than it needs), the window still opens,
         shows only the class background (white) and closes with exit code 0
-  refused-window
+  refused-window [after-creation]
         the server refuses to make the window (tests/hostile/x11_refuse):
         within 10 s, one line naming the display, the request and the
-        server's reason, and exit code 1
+        server's reason, and exit code 1; with after-creation it refuses a
+        request made once the window exists (a property change as the
+        window is mapped), which is no refusal of the window: the program
+        shows the canvas and closes with exit code 0, nothing on stderr
 
 On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
 back end:
@@ -61,7 +64,11 @@ back end:
         `client-side-decorations` (server-side ones refused: libdecor must
         frame it): exit code 0; `never-release` (no frame callback or
         buffer ever comes back): the program waits without spinning, and
-        exits with 1 when the compositor is killed
+        exits with 1 when the compositor is killed; `keeps-buffers` (each
+        buffer held until the next is shown; tests/e2e/show_states typed
+        'c' at, so that it paints again at the same size in another colour): no buffer is
+        written while held, and the program waits and ends as under
+        never-release
 
 With --appkit, the X11 cases run through GNUstep's AppKit instead.
 
@@ -308,11 +315,18 @@ def no_canvas(args, workdir):
         record("no_canvas_screen", "%dx%d" % (width, height))
 
 
-def refused_window(args, workdir):
+def refused_window(args, workdir, when):
     e2e.require_tools("Xvfb")
-    env = {"LD_PRELOAD": args.refuse}
+    env = {"LD_PRELOAD": args.refuse, "X11_REFUSE": when or "creation"}
     if args.sanitized:
         env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    if when == "after-creation":
+        expected = render(args, workdir, 640, 480)
+        with program_on_xvfb(args, workdir, (640, 480), env=env) as program:
+            program.expect("with a request refused after the window was made", expected)
+            program.close("with a request refused after the window was made")
+        print("ok - an error after the window was made: the window stays, exit code 0")
+        return
     with e2e.Session(workdir, (640, 480)) as session:
         session.start_xvfb()
         program = Program(args, session)
@@ -427,8 +441,8 @@ def hostile_compositor(args, workdir, mode):
         # no-buffer: files, memfds too, are held to 32 KiB, less than any
         # window's pixels (SIGXFSZ ignored: the write fails instead).
         program = compositor.spawn_program(
-            args.program if mode != "no-buffer"
-            else ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program], extra_env)
+            {"no-buffer": ["sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\"", args.program],
+             "keeps-buffers": args.states}.get(mode, args.program), extra_env)
         if mode == "no-buffer":
             expect_lost(program, compositor.socket, "no pixel buffer")
             return
@@ -444,6 +458,12 @@ def hostile_compositor(args, workdir, mode):
                 print("ok - refused server-side decorations, the window is framed by libdecor")
             print("ok - xdg_toplevel.close ends the program with exit code 0")
             return
+        if mode == "keeps-buffers":
+            e2e.wait_until("holding buffers", lambda: "kept 3" in compositor.log_tail(None) or
+                           program.poll() is not None, compositor.log_tail, 30)
+            check("written while held" not in compositor.log_tail(None),
+                  "the program wrote into a buffer the compositor held")
+            print("ok - painted again at the same size, never into a buffer still held")
         time.sleep(2.0)
         check(program.poll() is None, "the program ended under the %s compositor: %r" % (
             mode, program.stderr.read().decode(errors="replace")
@@ -483,6 +503,7 @@ def main():
                         help="the program is built with AddressSanitizer")
     parser.add_argument("--appkit", action="store_true",
                         help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
+    parser.add_argument("--states", help="tests/e2e/show_states, for keeps-buffers")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
     parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
                                          "command-lines", "screen", "no-canvas", "refused-window",
@@ -510,7 +531,7 @@ def main():
             width, height = (int(v) for v in args.value.split("x"))
             wayland_screen(args, workdir, width, height)
         elif args.case == "refused-window":
-            refused_window(args, workdir)
+            refused_window(args, workdir, args.value)
         elif args.case == "screen":
             width, height = (int(v) for v in args.value.split("x"))
             screen(args, workdir, width, height)

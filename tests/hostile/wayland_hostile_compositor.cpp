@@ -17,20 +17,32 @@
 //                   prints "subsurface" when a frame is drawn (libdecor),
 //                   then closes the window as `close` does
 //   never-release   frame callbacks and buffers are never released
+//   keeps-buffers   a buffer is released only once the next one is shown,
+//                   not when it is replaced (a null attach included), and
+//                   one whose pixels changed meanwhile is a protocol error
+//                   ("written while held"); the window is typed 'c' at, a
+//                   few times after it shows a buffer (tests/e2e/show_states
+//                   then paints it again at the same size, in another
+//                   colour); "kept N" is printed once N buffers were
+//                   released unchanged after being held
 //   anything else   none of that (for the program's own limits)
 //
 // Usage: wayland_hostile_compositor SOCKET MODE [SEED]
 // Requests are handled by one dispatcher by name: every request of every
 // object is accepted, objects are made for every new id, and destructors
 // destroy.
+#include <linux/input-event-codes.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-server.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,6 +51,27 @@
 #include "xdg-shell-server-protocol.h"
 
 namespace {
+
+// A client's shared memory pool, as mapped here; its buffers keep it.
+struct Pool {
+    Pool(void* data, std::size_t size) : data(data), size(size) {}
+    ~Pool() {
+        if (data != MAP_FAILED) munmap(data, size);
+    }
+    void* data;
+    std::size_t size;
+};
+
+// Where a buffer's pixels are, and what they were when it was last shown;
+// `resource` is null once the client has destroyed it.
+struct Buffer {
+    wl_resource* resource = nullptr;
+    std::shared_ptr<Pool> pool;
+    std::size_t offset = 0;
+    std::size_t bytes = 0;
+    bool shown = false;  // shown, and not released since
+    std::uint64_t shownHash = 0;
+};
 
 struct Compositor {
     wl_display* display = nullptr;
@@ -55,6 +88,11 @@ struct Compositor {
     std::vector<wl_resource*> frames;
     wl_resource* shownBuffer = nullptr;
     std::vector<wl_resource*> keyboards;
+    std::map<wl_resource*, std::shared_ptr<Pool>> pools;
+    std::map<wl_resource*, Buffer> buffers;
+    std::vector<Buffer> held;  // replaced, not yet released
+    int keptUnchanged = 0;
+    int keysTyped = 0;
 };
 
 Compositor compositor;
@@ -79,6 +117,13 @@ void Forget(wl_resource* resource) {
     if (resource == c.xdgSurface) c.xdgSurface = nullptr;
     if (resource == c.toplevel) c.toplevel = nullptr;
     if (resource == c.shownBuffer) c.shownBuffer = nullptr;
+    c.pools.erase(resource);
+    c.buffers.erase(resource);
+    // A held buffer the client destroys is still looked at, as a
+    // compositor that holds it still reads it.
+    for (Buffer& buffer : c.held) {
+        if (buffer.resource == resource) buffer.resource = nullptr;
+    }
     for (auto* list : {&c.frames, &c.keyboards}) {
         for (auto it = list->begin(); it != list->end();) {
             it = *it == resource ? list->erase(it) : it + 1;
@@ -160,6 +205,89 @@ void HostileSizes() {
     SendConfigure(width, height, states);
 }
 
+// The buffer's pixels now (FNV-1a), or 0 where they cannot be read.
+std::uint64_t HashPixels(const Buffer& buffer) {
+    const Pool* pool = buffer.pool.get();
+    if (pool == nullptr || pool->data == MAP_FAILED || buffer.offset > pool->size ||
+        buffer.bytes > pool->size - buffer.offset) {
+        return 0;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(pool->data) + buffer.offset;
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::size_t i = 0; i < buffer.bytes; ++i) {
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    }
+    return hash;
+}
+
+// keeps-buffers: the client wrote into a buffer the compositor holds.
+void WrittenWhileHeld() {
+    std::printf("written while held\n");
+    std::fflush(stdout);
+    if (compositor.surface != nullptr) {
+        wl_resource_post_error(compositor.surface, 0,
+                               "hostile compositor: a buffer was written while it was held");
+    }
+}
+
+// keeps-buffers: what was replaced is released now that another buffer is
+// shown, once its pixels are found unchanged since it was shown.
+void ReleaseHeld() {
+    Compositor& c = compositor;
+    for (const Buffer& buffer : c.held) {
+        if (HashPixels(buffer) != buffer.shownHash) {
+            WrittenWhileHeld();
+            return;
+        }
+        if (buffer.resource != nullptr) {
+            wl_buffer_send_release(buffer.resource);
+            c.buffers[buffer.resource].shown = false;
+        }
+        if (++c.keptUnchanged == 3) {
+            std::printf("kept 3\n");
+            std::fflush(stdout);
+        }
+    }
+    c.held.clear();
+}
+
+// A US keymap, and the key 'c' typed into the window.
+void TypeC(wl_resource* keyboard) {
+    Compositor& c = compositor;
+    if (c.surface == nullptr ||
+        wl_resource_get_client(c.surface) != wl_resource_get_client(keyboard)) {
+        return;
+    }
+    wl_array keys;
+    wl_array_init(&keys);
+    wl_keyboard_send_enter(keyboard, c.serial++, c.surface, &keys);
+    wl_array_release(&keys);
+    wl_keyboard_send_modifiers(keyboard, c.serial++, 0, 0, 0, 0);
+    wl_keyboard_send_key(keyboard, c.serial++, 0, KEY_C, WL_KEYBOARD_KEY_STATE_PRESSED);
+    wl_keyboard_send_key(keyboard, c.serial++, 0, KEY_C, WL_KEYBOARD_KEY_STATE_RELEASED);
+}
+
+void SendUsKeymap(wl_resource* keyboard) {
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_rule_names names = {"evdev", "pc105", "us", "", ""};
+    xkb_keymap* keymap =
+        context != nullptr ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                           : nullptr;
+    char* text =
+        keymap != nullptr ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+    if (text != nullptr) {
+        int fd = MakeFile(std::string(text, std::strlen(text) + 1));
+        if (fd >= 0) {
+            wl_keyboard_send_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                    static_cast<std::uint32_t>(std::strlen(text) + 1));
+            close(fd);
+        }
+        std::free(text);
+    }
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+}
+
 void OnCommit() {
     Compositor& c = compositor;
     if (c.toplevel != nullptr && !c.configured) {
@@ -177,6 +305,25 @@ void OnCommit() {
         c.frames.clear();
     }
     ++c.bufferCommits;
+    auto shown = c.buffers.find(c.shownBuffer);
+    if (c.mode == "keeps-buffers" && shown != c.buffers.end()) {
+        // Shown again before its release, it must hold what it was shown
+        // with: the compositor may be reading it still.
+        const std::uint64_t hash = HashPixels(shown->second);
+        if (shown->second.shown && hash != shown->second.shownHash) {
+            WrittenWhileHeld();
+            return;
+        }
+        shown->second.shown = true;
+        shown->second.shownHash = hash;
+        ReleaseHeld();
+        if (c.keysTyped < 5) {
+            ++c.keysTyped;
+            for (wl_resource* keyboard : c.keyboards) {
+                TypeC(keyboard);
+            }
+        }
+    }
     if (c.mode == "protocol-error" && c.xdgSurface != nullptr) {
         wl_resource_post_error(c.xdgSurface, XDG_SURFACE_ERROR_UNCONFIGURED_BUFFER,
                                "hostile compositor: this buffer is refused");
@@ -211,6 +358,25 @@ int Dispatch(const void*, void* target, std::uint32_t, const wl_message* message
         if (*sig == 'n' && message->types[index] != nullptr) {
             made.push_back(Make(client, message->types[index], version, args[index].n));
         }
+        ++index;
+    }
+    // The pools' memory and where each buffer lies in it.
+    if (kind == "wl_shm" && name == "create_pool" && !made.empty() && made[0] != nullptr) {
+        auto size = static_cast<std::size_t>(std::max(args[2].i, 0));
+        compositor.pools[made[0]] =
+            std::make_shared<Pool>(mmap(nullptr, size, PROT_READ, MAP_SHARED, args[1].h, 0), size);
+    } else if (kind == "wl_shm_pool" && name == "create_buffer" && !made.empty() &&
+               made[0] != nullptr && args[1].i >= 0 && args[3].i > 0 && args[4].i > 0) {
+        Buffer buffer;
+        buffer.resource = made[0];
+        buffer.pool = compositor.pools[resource];
+        buffer.offset = static_cast<std::size_t>(args[1].i);
+        buffer.bytes = static_cast<std::size_t>(args[4].i) * static_cast<std::size_t>(args[3].i);
+        compositor.buffers[made[0]] = buffer;
+    }
+    index = 0;
+    for (const char* sig = message->signature; *sig != '\0'; ++sig) {
+        if ((*sig >= '0' && *sig <= '9') || *sig == '?') continue;
         if (*sig == 'h') close(args[index].h);
         ++index;
     }
@@ -221,9 +387,13 @@ int Dispatch(const void*, void* target, std::uint32_t, const wl_message* message
         compositor.frames.push_back(made[0]);
     } else if (kind == "wl_surface" && name == "attach") {
         auto* buffer = reinterpret_cast<wl_resource*>(args[0].o);
-        if (compositor.shownBuffer != nullptr && compositor.shownBuffer != buffer &&
-            compositor.mode != "never-release") {
-            wl_buffer_send_release(compositor.shownBuffer);
+        if (compositor.shownBuffer != nullptr && compositor.shownBuffer != buffer) {
+            auto replaced = compositor.buffers.find(compositor.shownBuffer);
+            if (compositor.mode == "keeps-buffers" && replaced != compositor.buffers.end()) {
+                compositor.held.push_back(replaced->second);
+            } else if (compositor.mode != "never-release") {
+                wl_buffer_send_release(compositor.shownBuffer);
+            }
         }
         compositor.shownBuffer = buffer;
     } else if (kind == "wl_surface" && name == "commit") {
@@ -245,6 +415,9 @@ int Dispatch(const void*, void* target, std::uint32_t, const wl_message* message
         compositor.framed = true;
     } else if (kind == "wl_seat" && name == "get_keyboard" && !made.empty()) {
         compositor.keyboards.push_back(made[0]);
+        if (compositor.mode == "keeps-buffers") {
+            SendUsKeymap(made[0]);
+        }
     }
     return 0;
 }

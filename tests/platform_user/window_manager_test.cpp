@@ -623,8 +623,11 @@ TEST_F(WindowManagerTest, KeyPressesArePostedAsCharactersOfTheAnsiCodePage) {
     HWND hwnd = Shown();
     // é and ß are the same byte in Windows-1252, € moves into 0x80..0x9F,
     // U+0081 keeps its unassigned byte, and what the code page lacks (Ω, an
-    // emoji, the C1 control U+0080) becomes '?'.
-    ASSERT_TRUE(headless::InjectChars(hwnd, U"a\r\u00e9\u20ac\u00df\u0081\u03a9\U0001F600\u0080"));
+    // emoji, the C1 control U+0080, code points beyond U+FFFF whose low 16
+    // bits are é and €, one beyond Unicode) becomes '?'.
+    std::u32string typed = U"a\r\u00e9\u20ac\u00df\u0081\u03a9\U0001F600\u0080\U000100E9\U000120AC";
+    typed += static_cast<char32_t>(0x1100E9);
+    ASSERT_TRUE(headless::InjectChars(hwnd, typed));
     MSG msg;
     std::vector<WPARAM> chars;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
@@ -634,7 +637,8 @@ TEST_F(WindowManagerTest, KeyPressesArePostedAsCharactersOfTheAnsiCodePage) {
         chars.push_back(msg.wParam);
         DispatchMessageA(&msg);
     }
-    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9, 0x80, 0xDF, 0x81, '?', '?', '?'}));
+    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9, 0x80, 0xDF, 0x81, '?', '?', '?', '?',
+                                          '?', '?'}));
     EXPECT_TRUE(IsWindow(hwnd));
 }
 

@@ -468,9 +468,9 @@ public:
     void ShowNativeWindow(platform::WindowId id, platform::WindowShow show) override {
         headless::GetBackend()->ShowNativeWindow(id, show);
     }
-    void Present(platform::WindowId id, const platform::Surface& surface,
+    void Present(platform::WindowId id, const platform::ClientPixels& pixels,
                  const RECT& area) override {
-        headless::GetBackend()->Present(id, surface, area);
+        headless::GetBackend()->Present(id, pixels, area);
     }
     platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
         if (windowGone_ && lateness_ >= 0 && looks_++ >= lateness_) {

@@ -64,6 +64,13 @@ on_full_disk() {
         echo old >disk/out.png; yes >disk/filler 2>/dev/null
         "$@"; status=$?; ls -A disk >listing; cp disk/out.png after; exit $status' on_full_disk "$@"
 }
+# A file p.png of mode $1 under umask 022, which would change a mode not
+# set on purpose, owned by someone else where this user may give it away;
+# `before` is its mode, owner and group.
+owned_file() {
+    umask 022; echo old >p.png; chown 4321:4321 p.png 2>/dev/null; chmod "$1" p.png
+    before=$(stat -c '%a %u %g' p.png)
+}
 # Runs its arguments (from the second on) into a pipe that `cat` empties
 # into the file the first names.
 piped_into() { "${@:2}" | cat >"$1"; }
@@ -116,7 +123,9 @@ fifo with a reader | - | mkfifo f; timeout 20 cat f >got.png & | $R --output f |
 socket with a reader | - | : | with_socket_reader $R --output s | 0 | [ -S s ] && is_png got.png
 symlink | - | echo old >t.png; ln -s t.png l.png | $R --output l.png | 0 | [ "$(readlink l.png)" = t.png ] && is_png t.png && [ "$(ls -A | tr "\n" " ")" = "err l.png t.png " ]
 dangling symlink | - | ln -s new.png l.png | $R --output l.png | 0 | [ -L l.png ] && is_png new.png
-mode 600 kept | - | echo old >p.png; chmod 600 p.png; chown 4321:4321 p.png 2>/dev/null; before=$(stat -c '%a %u %g' p.png) | $R --output p.png | 0 | [ "$(stat -c '%a %u %g' p.png)" = "$before" ] && is_png p.png
+mode 600 kept | - | owned_file 600 | $R --output p.png | 0 | [ "$(stat -c '%a %u %g' p.png)" = "$before" ] && is_png p.png
+mode 664 kept | - | owned_file 664 | $R --output p.png | 0 | [ "$(stat -c '%a %u %g' p.png)" = "$before" ] && is_png p.png
+mode 4755 kept | - | owned_file 4755 | $R --output p.png | 0 | [ "$(stat -c '%a %u %g' p.png)" = "$before" ] && is_png p.png
 - to a pipe | - | : | piped_into piped.png $R --output - | 0 | is_png piped.png && [ ! -e ./- ]
 - to a pipe with no reader | - | mkfifo p; exec 3<>p 4>p 3<&- | $R --output - >&4 | 1 | grep -qx "ostrevane-render: cannot write '-': Broken pipe" err
 open file through /proc | - | ln -s /proc/self/fd/1 fd1; echo old >so.png; inode=$(stat -c %i so.png) | $R --output fd1 1<>so.png | 0 | [ "$(stat -c %i so.png)" = "$inode" ] && is_png so.png

@@ -28,6 +28,7 @@
 
 #include "platform/backends/appkit/appkit_log.h"
 #include "platform/backends/appkit/appkit_shared.h"
+#include "platform/backends/failure_line.h"
 
 namespace platform {
 namespace appkit {
@@ -56,6 +57,9 @@ namespace platform {
 namespace appkit {
 
 namespace {
+
+// The display's name in the program's one-line failures.
+const char kDisplayName[] = "the AppKit display";
 
 // The application-defined event that wakes the wait for the next NSEvent
 // when AppKit has reported something outside one (its subtype).
@@ -225,36 +229,33 @@ public:
         }
     }
 
-    void Present(WindowId id, const Surface& surface, const RECT& area) override {
+    void Present(WindowId id, const ClientPixels& source, const RECT& area) override {
         auto found = windows_.find(id);
-        if (found == windows_.end() || surface.pixels == nullptr || surface.width <= 0 ||
-            surface.height <= 0) {
-            return;
-        }
-        RECT clipped = ClipToSurface(surface, area);
-        if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
+        if (found == windows_.end()) {
             return;
         }
         Pool pool;
+        RECT copied = area;
         OstrevaneClientView* view = found->second.view;
         NSBitmapImageRep* pixels = view->pixels;
-        if (pixels == nil || [pixels pixelsWide] != surface.width ||
-            [pixels pixelsHigh] != surface.height) {
-            pixels = NewImage(surface.width, surface.height);
+        if (pixels == nil || [pixels pixelsWide] != source.width ||
+            [pixels pixelsHigh] != source.height) {
+            pixels = NewImage(source.width, source.height);
             if (pixels == nil) {
                 return;
             }
             [view->pixels release];
             view->pixels = pixels;
             // All of it is new.
-            clipped = RECT{0, 0, surface.width, surface.height};
+            copied = RECT{0, 0, source.width, source.height};
         }
         unsigned char* data = [pixels bitmapData];
         const NSInteger stride = [pixels bytesPerRow];
-        for (LONG y = clipped.top; y < clipped.bottom; ++y) {
-            const std::uint32_t* from = SurfaceRow(surface, y) + clipped.left;
-            unsigned char* to = data + y * stride + clipped.left * 4;
-            for (LONG x = clipped.left; x < clipped.right; ++x, ++from, to += 4) {
+        for (LONG y = copied.top; y < copied.bottom; ++y) {
+            const std::uint32_t* from =
+                source.rows + static_cast<std::size_t>(y) * source.stride + copied.left;
+            unsigned char* to = data + y * stride + copied.left * 4;
+            for (LONG x = copied.left; x < copied.right; ++x, ++from, to += 4) {
                 to[0] = static_cast<unsigned char>(*from >> 16);
                 to[1] = static_cast<unsigned char>(*from >> 8);
                 to[2] = static_cast<unsigned char>(*from);
@@ -263,9 +264,9 @@ public:
         }
         // Unflipped: the client area's row y is (height - y) points up.
         const CGFloat height = [view bounds].size.height;
-        [view setNeedsDisplayInRect:NSMakeRect(clipped.left, height - clipped.bottom,
-                                               clipped.right - clipped.left,
-                                               clipped.bottom - clipped.top)];
+        [view setNeedsDisplayInRect:NSMakeRect(copied.left, height - copied.bottom,
+                                               copied.right - copied.left,
+                                               copied.bottom - copied.top)];
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
@@ -437,7 +438,7 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     // log why it failed. A display lost while opening ends the program too,
     // and so does an exception AppKit raises (no display to connect to).
     KeepLogFromTerminal();
-    EndOnUncaughtException(programName, "cannot open the AppKit display");
+    EndOnUncaughtException(programName, DescribeFailure(Failure::kCannotOpen, kDisplayName, ""));
     WatchDisplay(programName);
     PrepareProcess(programName);
     Pool pool;
@@ -449,11 +450,11 @@ std::unique_ptr<Backend> OpenAppKit(const std::string& programName, std::string*
     [NSApp finishLaunching];
     if (NSApp == nil || PrimaryScreen() == nil) {
         std::string logged = LastLogLine();
-        *error = "cannot open the AppKit display (" +
-                 (logged.empty() ? std::string("no screen") : logged) + ")";
+        *error = DescribeFailure(Failure::kCannotOpen, kDisplayName,
+                                 logged.empty() ? std::string("no screen") : logged);
         return nullptr;
     }
-    EndOnUncaughtException(programName, "the AppKit display failed");
+    EndOnUncaughtException(programName, std::string(kDisplayName) + " failed");
     return std::unique_ptr<Backend>(new AppKitBackend(programName));
 }
 

@@ -21,7 +21,7 @@ std::string LastLogLine();
 // From now on an Objective-C exception that nothing catches ends the
 // program with exit code 1 and one line on stderr: `programName`, `what`
 // (what failed) and the exception's reason.
-void EndOnUncaughtException(const std::string& programName, const char* what);
+void EndOnUncaughtException(const std::string& programName, const std::string& what);
 
 // `text` as one line of UTF-8: line breaks become spaces, the ends are
 // trimmed, and nil gives "unknown reason".

@@ -3,8 +3,9 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
+
+#include "platform/backends/failure_line.h"
 
 namespace platform {
 namespace appkit {
@@ -13,12 +14,10 @@ namespace {
 
 std::string lastLine;
 std::string uncaughtProgram;
-const char* uncaughtWhat = "";
+std::string uncaughtWhat;
 
 void OnUncaught(NSException* exception) {
-    std::fprintf(stderr, "%s: %s (%s)\n", uncaughtProgram.c_str(), uncaughtWhat,
-                 OneLine([exception reason]).c_str());
-    std::fflush(stderr);
+    PrintFailureLine(uncaughtProgram, uncaughtWhat + " (" + OneLine([exception reason]) + ")");
     _exit(1);
 }
 
@@ -63,7 +62,7 @@ void KeepLogFromTerminal() {
 
 std::string LastLogLine() { return lastLine; }
 
-void EndOnUncaughtException(const std::string& programName, const char* what) {
+void EndOnUncaughtException(const std::string& programName, const std::string& what) {
     uncaughtProgram = programName;
     uncaughtWhat = what;
     NSSetUncaughtExceptionHandler(&OnUncaught);

@@ -1,17 +1,17 @@
 // The entry point on macOS, where AppKit is the only display: open it and
 // run WinMain on it.
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "platform/backends/appkit/appkit_backend.h"
+#include "platform/backends/failure_line.h"
 
 int main(int argc, char** argv) {
     const std::string program = platform::ProgramName(argc, argv);
     std::string error;
     std::unique_ptr<platform::Backend> display = platform::appkit::OpenAppKit(program, &error);
     if (display == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+        platform::PrintFailureLine(program, error);
         return 1;
     }
     int result = platform::RunWinMain(argc, argv, display.get());

@@ -8,7 +8,6 @@
 
 #define BOOL OstrevaneWin32Bool
 #include "platform/backends/backend.h"
-#include "platform/gdi/surface.h"
 #undef BOOL
 
 #endif  // OSTREVANE_PLATFORM_BACKENDS_APPKIT_APPKIT_WIN32_H

@@ -6,9 +6,10 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/backends/failure_line.h"
 
 namespace platform {
 namespace appkit {
@@ -19,9 +20,7 @@ std::string program;
 std::string display;
 
 int OnIoError(Display*) {
-    std::fprintf(stderr, "%s: lost the connection to display \"%s\"\n", program.c_str(),
-                 display.c_str());
-    std::fflush(stderr);
+    PrintFailureLine(program, DescribeFailure(Failure::kLost, "display \"" + display + "\"", ""));
     _exit(1);
 }
 

@@ -1,12 +1,11 @@
-// The entry point of programs for Linux desktops: open a Wayland compositor
-// or an X server (or GNUstep's AppKit), as ChooseDisplays says, then run
-// WinMain on it.
+// The entry point of programs for Linux desktops: open the display that
+// ChooseDisplays picks from the table of displays (a Wayland compositor or
+// an X server, or GNUstep's AppKit), then run WinMain on it.
 #include <dlfcn.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,18 +13,13 @@
 
 #include "platform/backends/backend.h"
 #include "platform/backends/desktop/display_choice.h"
-#include "platform/backends/x11/x11_backend.h"
 #include "platform/backends/display_module.h"
-#if OSTREVANE_HAVE_WAYLAND
-#include "platform/backends/wayland/wayland_module.h"
-#endif
-#if OSTREVANE_HAVE_APPKIT
-#include "platform/backends/appkit/appkit_module.h"
-#endif
+#include "platform/backends/failure_line.h"
 
 namespace {
 
-#if OSTREVANE_HAVE_WAYLAND || OSTREVANE_HAVE_APPKIT
+using platform::desktop::Display;
+
 // The directory the running program was started from, or "".
 std::string ProgramDirectory() {
     char path[PATH_MAX];
@@ -58,9 +52,9 @@ public:
     void ShowNativeWindow(platform::WindowId window, platform::WindowShow show) override {
         module_->show_window(display_, window, static_cast<int>(show));
     }
-    void Present(platform::WindowId window, const platform::Surface& surface,
+    void Present(platform::WindowId window, const platform::ClientPixels& pixels,
                  const RECT& area) override {
-        module_->present(display_, window, &surface, &area);
+        module_->present(display_, window, &pixels, &area);
     }
     platform::WaitResult NextEvent(platform::BackendEvent* event, bool wait) override {
         return static_cast<platform::WaitResult>(module_->next_event(display_, event, wait));
@@ -78,23 +72,23 @@ private:
 bool UsableModule(const OstrevaneDisplayModule* module) {
     return module != nullptr && module->version == OSTREVANE_DISPLAY_MODULE_VERSION &&
            module->eventSize == sizeof(platform::BackendEvent) &&
-           module->surfaceSize == sizeof(platform::Surface);
+           module->pixelsSize == sizeof(platform::ClientPixels);
 }
 
-// Loads a display's module `file`: installed in the program's library
+// Loads the module of `display`: installed in the program's library
 // directory, or beside the program in a build tree. The module stays loaded
 // for the life of the process, also when its display could not be used:
 // what it loaded (libdecor's plugin, pango's threads, the Objective-C
 // run-time) may outlive the back end. On failure returns null and sets
-// `error`, naming `display`.
-void* LoadModule(const char* file, const char* display, std::string* error) {
+// `error`.
+void* LoadModule(const Display& display, const std::string& title, std::string* error) {
     const std::string directory = ProgramDirectory();
     std::string tried;
     for (const char* place : {OSTREVANE_MODULE_DIR_FROM_BIN, "."}) {
         if (directory.empty()) {
             break;
         }
-        const std::string path = directory + "/" + place + "/" + file;
+        const std::string path = directory + "/" + place + "/" + display.moduleFile;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) {
             continue;
@@ -106,23 +100,27 @@ void* LoadModule(const char* file, const char* display, std::string* error) {
         const char* reason = dlerror();
         tried = reason != nullptr ? reason : path;
     }
-    *error = std::string("cannot load ") + display + " (" +
-             (tried.empty() ? std::string(file) + " not found" : tried) + ")";
+    *error = "cannot load " + title + " (" +
+             (tried.empty() ? std::string(display.moduleFile) + " not found" : tried) + ")";
     return nullptr;
 }
 
-// Opens `display` through its module `file`, whose entry point is `entry`.
-std::unique_ptr<platform::Backend> OpenModule(const char* file, const char* entry,
-                                              const char* display, const std::string& program,
-                                              std::string* error) {
-    void* loaded = LoadModule(file, display, error);
+// Opens `display`: through its opener, or its module's.
+std::unique_ptr<platform::Backend> Open(const Display& display, const std::string& program,
+                                        std::string* error) {
+    if (display.open != nullptr) {
+        return display.open(program, error);
+    }
+    const std::string title = std::string("the ") + display.title + " display";
+    void* loaded = LoadModule(display, title, error);
     if (loaded == nullptr) {
         return nullptr;
     }
-    auto entryPoint = reinterpret_cast<OstrevaneDisplayModuleEntry>(dlsym(loaded, entry));
+    auto entryPoint =
+        reinterpret_cast<OstrevaneDisplayModuleEntry>(dlsym(loaded, display.moduleEntry));
     const OstrevaneDisplayModule* module = entryPoint != nullptr ? entryPoint() : nullptr;
     if (!UsableModule(module)) {
-        *error = std::string("cannot load ") + display + " (" + file + " is from another build)";
+        *error = "cannot load " + title + " (" + display.moduleFile + " is from another build)";
         return nullptr;
     }
     char reason[512] = {};
@@ -133,54 +131,35 @@ std::unique_ptr<platform::Backend> OpenModule(const char* file, const char* entr
     }
     return std::make_unique<ModuleDisplay>(module, opened);
 }
-#endif
-
-std::unique_ptr<platform::Backend> Open(platform::desktop::DisplayKind kind,
-                                        const std::string& program, std::string* error) {
-#if OSTREVANE_HAVE_WAYLAND
-    if (kind == platform::desktop::DisplayKind::kWayland) {
-        return OpenModule(OSTREVANE_WAYLAND_MODULE_FILE, OSTREVANE_WAYLAND_MODULE_ENTRY,
-                          "the Wayland display", program, error);
-    }
-#endif
-#if OSTREVANE_HAVE_APPKIT
-    if (kind == platform::desktop::DisplayKind::kAppKit) {
-        return OpenModule(OSTREVANE_APPKIT_MODULE_FILE, OSTREVANE_APPKIT_MODULE_ENTRY,
-                          "the AppKit display", program, error);
-    }
-#endif
-    (void)kind;
-    return platform::x11::OpenDisplay(program, error);
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string program = platform::ProgramName(argc, argv);
-    platform::desktop::DisplayChoice choice = platform::desktop::ChooseDisplays(
-        std::getenv("OSTREVANE_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
-        std::getenv("XDG_RUNTIME_DIR"), OSTREVANE_HAVE_WAYLAND != 0,
-        [](const std::string& path) {
-            struct stat info;
-            return stat(path.c_str(), &info) == 0;
-        },
-        OSTREVANE_HAVE_APPKIT != 0);
+    platform::desktop::Environment environment;
+    environment.variable = [](const char* name) { return std::getenv(name); };
+    environment.exists = [](const std::string& path) {
+        struct stat info;
+        return stat(path.c_str(), &info) == 0;
+    };
+    const platform::desktop::DisplayChoice choice =
+        platform::desktop::ChooseDisplays(platform::desktop::DesktopDisplays(), environment);
     if (!choice.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", program.c_str(), choice.error.c_str());
+        platform::PrintFailureLine(program, choice.error);
         return 1;
     }
     // Every reason for a display that did not open, on one line.
-    std::string failures = choice.waylandSkipped;
-    for (platform::desktop::DisplayKind kind : choice.order) {
+    std::string failures = choice.skipped;
+    for (const Display* display : choice.order) {
         std::string error;
-        std::unique_ptr<platform::Backend> display = Open(kind, program, &error);
-        if (display != nullptr) {
-            int result = platform::RunWinMain(argc, argv, display.get());
-            display.reset();
+        std::unique_ptr<platform::Backend> opened = Open(*display, program, &error);
+        if (opened != nullptr) {
+            int result = platform::RunWinMain(argc, argv, opened.get());
+            opened.reset();
             return result;
         }
         failures += (failures.empty() ? "" : "; ") + error;
     }
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), failures.c_str());
+    platform::PrintFailureLine(program, failures);
     return 1;
 }

@@ -1,5 +1,7 @@
 #include "platform/backends/desktop/display_choice.h"
 
+#include <algorithm>
+
 namespace platform {
 namespace desktop {
 
@@ -7,57 +9,56 @@ namespace {
 
 bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
 
+// The names OSTREVANE_BACKEND takes, for its error: those of the displays
+// this build has or would try by itself, as "a, b or c".
+std::string NameList(const std::vector<Display>& table) {
+    std::vector<std::string> names;
+    for (const Display& display : table) {
+        if (display.built || display.reachable != nullptr) {
+            names.push_back(display.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    }
+    return list;
+}
+
 }  // namespace
 
-DisplayChoice ChooseDisplays(const char* forced, const char* waylandDisplay, const char* runtimeDir,
-                             bool waylandBuilt,
-                             const std::function<bool(const std::string&)>& exists,
-                             bool appkitBuilt) {
+DisplayChoice ChooseDisplays(const std::vector<Display>& table, const Environment& environment) {
     DisplayChoice choice;
-    std::string named = Set(forced) ? forced : "";
-    // The displays OSTREVANE_BACKEND may name, and whether this build has
-    // each.
-    const struct {
-        const char* name;
-        const char* title;
-        DisplayKind kind;
-        bool built;
-    } kNamed[] = {{"x11", "X11", DisplayKind::kX11, true},
-                  {"wayland", "Wayland", DisplayKind::kWayland, waylandBuilt},
-                  {"appkit", "AppKit", DisplayKind::kAppKit, appkitBuilt}};
-    for (const auto& display : kNamed) {
-        if (named != display.name) {
+    const char* forced = environment.variable("OSTREVANE_BACKEND");
+    if (Set(forced)) {
+        const std::string named = forced;
+        for (const Display& display : table) {
+            if (named != display.name) {
+                continue;
+            }
+            if (display.built) {
+                choice.order = {&display};
+            } else {
+                choice.error = "OSTREVANE_BACKEND=" + named + ", but this build has no " +
+                               display.title + " display";
+            }
+            return choice;
+        }
+        choice.error = "OSTREVANE_BACKEND is \"" + named + "\"; it must be " + NameList(table);
+        return choice;
+    }
+    for (const Display& display : table) {
+        if (!display.built || display.reachable == nullptr) {
             continue;
         }
-        if (display.built) {
-            choice.order = {display.kind};
+        std::string why;
+        if (display.reachable(environment, &why)) {
+            choice.order.push_back(&display);
         } else {
-            choice.error = "OSTREVANE_BACKEND=" + named + ", but this build has no " +
-                           display.title + " display";
+            choice.skipped += (choice.skipped.empty() ? "" : "; ") + why;
         }
-        return choice;
     }
-    if (!named.empty()) {
-        choice.error = "OSTREVANE_BACKEND is \"" + named + "\"; it must be " +
-                       (appkitBuilt ? "appkit, wayland or x11" : "wayland or x11");
-        return choice;
-    }
-    if (!waylandBuilt) {
-        choice.order = {DisplayKind::kX11};
-        return choice;
-    }
-    // libwayland's own default: wayland-0 in the runtime folder.
-    if (Set(waylandDisplay) ||
-        (Set(runtimeDir) && exists(std::string(runtimeDir) + "/wayland-0"))) {
-        choice.order = {DisplayKind::kWayland, DisplayKind::kX11};
-        return choice;
-    }
-    choice.order = {DisplayKind::kX11};
-    choice.waylandSkipped = Set(runtimeDir)
-                                ? "no Wayland compositor (WAYLAND_DISPLAY is not set and " +
-                                      std::string(runtimeDir) + "/wayland-0 does not exist)"
-                                : "no Wayland compositor (neither WAYLAND_DISPLAY nor "
-                                  "XDG_RUNTIME_DIR is set)";
     return choice;
 }
 

@@ -1,6 +1,9 @@
-// Which display a program on a Linux desktop opens: a Wayland compositor
-// when one is reachable, otherwise an X server, unless OSTREVANE_BACKEND
-// names one (also appkit, in builds with GNUstep's AppKit).
+// Which display a program on a Linux desktop opens. The displays are one
+// table (display_table.cpp), a row each, in the order a start without
+// OSTREVANE_BACKEND tries them: a Wayland compositor when one is reachable,
+// then an X server. OSTREVANE_BACKEND names one instead (also appkit, in
+// builds with GNUstep's AppKit). Choosing, opening, the fallback order and
+// the one-line errors all read the table.
 #ifndef OSTREVANE_PLATFORM_BACKENDS_DESKTOP_DISPLAY_CHOICE_H
 #define OSTREVANE_PLATFORM_BACKENDS_DESKTOP_DISPLAY_CHOICE_H
 
@@ -8,29 +11,49 @@
 #include <string>
 #include <vector>
 
+#include "platform/backends/backend.h"
+
 namespace platform {
 namespace desktop {
 
-enum class DisplayKind { kWayland, kX11, kAppKit };
+// What the choice looks at.
+struct Environment {
+    // The value of an environment variable; null when it is not set.
+    std::function<const char*(const char* name)> variable;
+    // Whether a path names something.
+    std::function<bool(const std::string& path)> exists;
+};
+
+struct Display {
+    const char* name;   // its value of OSTREVANE_BACKEND
+    const char* title;  // its name in messages: "the <title> display"
+    bool built;         // this build has it
+    // Whether a start without OSTREVANE_BACKEND tries it: true if so,
+    // otherwise false with why not in `why`, for the one-line error if no
+    // display opens. Null: it is only ever chosen by name.
+    bool (*reachable)(const Environment& environment, std::string* why);
+    // Linked into the program: what opens it. Otherwise (null) it is a
+    // module (display_module.h): its file, and the entry point it exports.
+    DisplayOpener open;
+    const char* moduleFile;
+    const char* moduleEntry;
+};
 
 struct DisplayChoice {
     // The displays to try, in turn, until one opens.
-    std::vector<DisplayKind> order;
-    // Why Wayland is not among them although it could have been; part of
+    std::vector<const Display*> order;
+    // Why displays that could have been tried are not among them; part of
     // the one-line error when nothing opens.
-    std::string waylandSkipped;
+    std::string skipped;
     // Set when the choice itself is wrong; then `order` is empty.
     std::string error;
 };
 
-// `forced` is OSTREVANE_BACKEND, `waylandDisplay` WAYLAND_DISPLAY,
-// `runtimeDir` XDG_RUNTIME_DIR (each may be null); `exists` says whether a
-// path names something. `waylandBuilt` is false in builds without Wayland,
-// `appkitBuilt` true in those with AppKit, which is only ever chosen by name.
-DisplayChoice ChooseDisplays(const char* forced, const char* waylandDisplay, const char* runtimeDir,
-                             bool waylandBuilt,
-                             const std::function<bool(const std::string&)>& exists,
-                             bool appkitBuilt = false);
+// Chooses from `table` (rows as above) what `environment` asks for.
+DisplayChoice ChooseDisplays(const std::vector<Display>& table, const Environment& environment);
+
+// This build's displays (display_table.cpp).
+const std::vector<Display>& DesktopDisplays();
 
 }  // namespace desktop
 }  // namespace platform

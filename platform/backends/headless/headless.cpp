@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/backends/headless/headless_control.h"
-#include "platform/gdi/surface.h"
 
 namespace platform {
 namespace headless {
@@ -85,21 +84,21 @@ public:
         }
     }
 
-    void Present(WindowId id, const Surface& surface, const RECT& area) override {
+    void Present(WindowId id, const ClientPixels& pixels, const RECT& area) override {
         NativeWindow* window = Find(id);
         if (window == nullptr) {
             return;
         }
         WindowView& view = window->view;
         view.presented.push_back(area);
-        int right = std::min({static_cast<int>(area.right), surface.width, view.Width()});
-        int bottom = std::min({static_cast<int>(area.bottom), surface.height, view.Height()});
-        int left = std::max(0, static_cast<int>(area.left));
-        int top = std::max(0, static_cast<int>(area.top));
-        for (int y = top; y < bottom; ++y) {
-            for (int x = left; x < right; ++x) {
-                view.pixels[static_cast<std::size_t>(y) * view.Width() + x] =
-                    SurfaceRow(surface, y)[x];
+        // What the display shows may be smaller than the pixels, between a
+        // resize and its report.
+        int right = std::min(static_cast<int>(area.right), view.Width());
+        int bottom = std::min(static_cast<int>(area.bottom), view.Height());
+        for (int y = area.top; y < bottom; ++y) {
+            const std::uint32_t* row = pixels.rows + static_cast<std::size_t>(y) * pixels.stride;
+            for (int x = area.left; x < right; ++x) {
+                view.pixels[static_cast<std::size_t>(y) * view.Width() + x] = row[x];
             }
         }
     }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/backends/failure_line.h"
 #include "platform/backends/wayland/wayland_backend.h"
 #include "platform/backends/wayland/wayland_display.h"
 
@@ -108,7 +109,7 @@ bool WaylandBackend::Start(std::string* error) {
     registry_.reset(wl_display_get_registry(display_.get()));
     wl_registry_add_listener(registry_.get(), &kRegistryListener, this);
     if (wl_display_roundtrip(display_.get()) < 0) {
-        *error = DescribeFailure();
+        *error = WhyFailed();
         return false;
     }
     if (compositor_ == nullptr || shm_ == nullptr || wmBase_ == nullptr) {
@@ -124,13 +125,13 @@ bool WaylandBackend::Start(std::string* error) {
     }
     // Output modes, scales and logical sizes, and the seat.
     if (wl_display_roundtrip(display_.get()) < 0) {
-        *error = DescribeFailure();
+        *error = WhyFailed();
         return false;
     }
 #if OSTREVANE_HAVE_LIBDECOR
     // No server-side decorations: libdecor draws them.
     if (decorationManager_ == nullptr && !StartLibdecor()) {
-        *error = DescribeFailure();
+        *error = WhyFailed();
         return false;
     }
 #endif
@@ -172,7 +173,7 @@ WaitResult WaylandBackend::NextEvent(BackendEvent* event, bool wait) {
     }
 }
 
-std::string WaylandBackend::DescribeFailure() {
+std::string WaylandBackend::WhyFailed() {
     int code = wl_display_get_error(display_.get());
     if (code == EPROTO) {
         const wl_interface* interface = nullptr;
@@ -194,20 +195,20 @@ std::string WaylandBackend::DescribeFailure() {
         return "Wayland compositor \"" + name_ + "\" reported a " + text +
                (said.empty() ? "" : ": " + said);
     }
-    return "lost the connection to Wayland compositor \"" + name_ + "\"" +
-           (code != 0 ? std::string(" (") + std::strerror(code) + ")" : std::string());
+    return DescribeFailure(Failure::kLost, "Wayland compositor \"" + name_ + "\"",
+                           code != 0 ? std::strerror(code) : "");
 }
 
 void WaylandBackend::MarkLost() {
     if (!lost_) {
-        Fail(DescribeFailure());
+        Fail(WhyFailed());
     }
 }
 
 void WaylandBackend::Fail(const std::string& reason) {
     if (!lost_) {
         lost_ = true;
-        std::fprintf(stderr, "%s: %s\n", program_.c_str(), reason.c_str());
+        PrintFailureLine(program_, reason);
     }
 }
 

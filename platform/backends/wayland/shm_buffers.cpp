@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "platform/backends/wayland/wayland_display.h"
@@ -38,6 +39,60 @@ void FrameHandleDone(void* data, wl_callback* callback, std::uint32_t) {
 }
 
 const wl_callback_listener kFrameListener = {FrameHandleDone};
+
+// Every filled buffer lacks `area` from now on.
+void MarkStale(ShmBuffer* buffers, const RECT& area) {
+    for (int i = 0; i < kBuffersPerWindow; ++i) {
+        ShmBuffer& buffer = buffers[i];
+        if (buffer.pixels != nullptr && !buffer.stale) {
+            buffer.staleArea = IsEmpty(buffer.staleArea) ? area : Union(buffer.staleArea, area);
+        }
+    }
+}
+
+// Copies `area` of `source` into `to`, rows `width` pixels apart.
+void CopyRows(std::uint32_t* to, int width, const ClientPixels& source, const RECT& area) {
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        std::memcpy(to + static_cast<std::size_t>(y) * width + area.left,
+                    source.rows + static_cast<std::size_t>(y) * source.stride + area.left,
+                    static_cast<std::size_t>(area.right - area.left) * sizeof(std::uint32_t));
+    }
+}
+
+// Gives `chosen` what it lacks of `source`. The unused top byte is set:
+// XRGB8888 ignores it, but compositors that copy the output into an image
+// with alpha (screenshots) keep it, and 0 there would make the window
+// transparent. Outside the source's ink every pixel is black, and is not
+// read.
+void CatchUp(ShmBuffer* chosen, const ClientPixels& source) {
+    const RECT copy = chosen->stale ? RECT{0, 0, chosen->width, chosen->height} : chosen->staleArea;
+    const std::uint32_t kOpaqueBlack = 0xFF000000u;
+    for (LONG y = copy.top; y < copy.bottom; ++y) {
+        std::uint32_t* to = chosen->pixels + static_cast<std::size_t>(y) * chosen->width;
+        const bool inked = y >= source.ink.top && y < source.ink.bottom;
+        const LONG left = inked ? std::clamp(source.ink.left, copy.left, copy.right) : copy.right;
+        const LONG right = inked ? std::clamp(source.ink.right, left, copy.right) : copy.right;
+        std::fill(to + copy.left, to + left, kOpaqueBlack);
+        const std::uint32_t* from = source.rows + static_cast<std::size_t>(y) * source.stride;
+        for (LONG x = left; x < right; ++x) {
+            to[x] = from[x] | kOpaqueBlack;
+        }
+        std::fill(to + right, to + copy.right, kOpaqueBlack);
+    }
+    chosen->stale = false;
+    chosen->staleArea = RECT{0, 0, 0, 0};
+}
+
+// All of `width` x `height` pixels at `pixels`, `width` apart.
+ClientPixels WholeOf(const std::uint32_t* pixels, int width, int height) {
+    ClientPixels whole;
+    whole.rows = pixels;
+    whole.stride = static_cast<std::size_t>(width);
+    whole.width = width;
+    whole.height = height;
+    whole.ink = RECT{0, 0, width, height};
+    return whole;
+}
 
 }  // namespace
 
@@ -118,42 +173,92 @@ bool MakeShmBuffer(wl_shm* shm, int width, int height, ShmBuffer* buffer, std::s
     return true;
 }
 
-void FillBuffer(ShmBuffer* buffers, ShmBuffer* chosen, const Surface& source, const RECT& damage) {
-    for (int i = 0; i < kBuffersPerWindow; ++i) {
-        ShmBuffer& buffer = buffers[i];
-        if (buffer.pixels != nullptr && !buffer.stale) {
-            buffer.staleArea = IsEmpty(buffer.staleArea) ? damage : Union(buffer.staleArea, damage);
-        }
-    }
-    RECT copy = chosen->stale ? RECT{0, 0, chosen->width, chosen->height} : chosen->staleArea;
-    // The unused top byte is set: XRGB8888 ignores it, but compositors that
-    // copy the output into an image with alpha (screenshots) keep it, and 0
-    // there would make the window transparent.
-    for (LONG y = copy.top; y < copy.bottom; ++y) {
-        const std::uint32_t* from = SurfaceRow(source, static_cast<int>(y)) + copy.left;
-        std::uint32_t* to =
-            chosen->pixels + static_cast<std::size_t>(y) * chosen->width + copy.left;
-        for (LONG x = copy.left; x < copy.right; ++x) {
-            *to++ = *from++ | 0xFF000000u;
-        }
-    }
-    chosen->stale = false;
-    chosen->staleArea = RECT{0, 0, 0, 0};
+void FillBuffer(ShmBuffer* buffers, ShmBuffer* chosen, const ClientPixels& source,
+                const RECT& damage) {
+    MarkStale(buffers, damage);
+    CatchUp(chosen, source);
 }
 
-void WaylandBackend::Present(WindowId id, const Surface& surface, const RECT& area) {
+bool WindowBuffers::Store(const ClientPixels& pixels, const RECT& area, const BufferMaker& make,
+                          std::string* error) {
+    if (pixels.width != width || pixels.height != height) {
+        width = pixels.width;
+        height = pixels.height;
+        latest = nullptr;
+        pending.reset();
+    }
+    damage = hasDamage ? Union(damage, area) : area;
+    hasDamage = true;
+    if (pending == nullptr) {
+        ShmBuffer* chosen =
+            latest != nullptr && !latest->busy ? latest : PickBuffer(slots, width, height);
+        if (chosen != nullptr) {
+            if (chosen->pixels == nullptr && !make(chosen, width, height, error)) {
+                return false;
+            }
+            FillBuffer(slots, chosen, pixels, area);
+            latest = chosen;
+            return true;
+        }
+        // The compositor holds both: all of the pixels wait here.
+        pending.reset(new (std::nothrow) std::uint32_t[static_cast<std::size_t>(width) * height]);
+        if (pending == nullptr) {
+            *error = "out of memory";
+            return false;
+        }
+        CopyRows(pending.get(), width, pixels, RECT{0, 0, width, height});
+    } else {
+        CopyRows(pending.get(), width, pixels, area);
+    }
+    MarkStale(slots, area);
+    return true;
+}
+
+ShmBuffer* WindowBuffers::TakeForCommit(const BufferMaker& make, RECT* shown, std::string* error) {
+    const RECT area = {damage.left, damage.top, std::min(damage.right, static_cast<LONG>(width)),
+                       std::min(damage.bottom, static_cast<LONG>(height))};
+    if (!hasDamage || IsEmpty(area) || (latest == nullptr && pending == nullptr)) {
+        hasDamage = false;
+        return nullptr;
+    }
+    // The buffer Present filled last, unless the window's own copy is newer.
+    ShmBuffer* chosen = pending != nullptr ? PickBuffer(slots, width, height) : latest;
+    if (chosen == nullptr) {
+        return nullptr;  // both are held: the next release brings this back
+    }
+    if (pending != nullptr) {
+        if (chosen->pixels == nullptr && !make(chosen, width, height, error)) {
+            return nullptr;
+        }
+        CatchUp(chosen, WholeOf(pending.get(), width, height));
+        pending.reset();
+    }
+    latest = chosen;
+    chosen->busy = true;
+    hasDamage = false;
+    *shown = area;
+    return chosen;
+}
+
+void WindowBuffers::Forget() {
+    hasDamage = false;
+    for (ShmBuffer& buffer : slots) {
+        buffer.stale = true;
+    }
+}
+
+void WaylandBackend::Present(WindowId id, const ClientPixels& pixels, const RECT& area) {
     auto found = windows_.find(id);
-    if (found == windows_.end() || lost_ || surface.pixels == nullptr) {
+    // Until the compositor configures the window's role it shows nothing,
+    // and may give it another size: its first configure asks for all of it
+    // (Configured).
+    if (found == windows_.end() || lost_ || !found->second.configured) {
         return;
     }
-    RECT clipped = ClipToSurface(surface, area);
-    if (IsEmpty(clipped)) {
-        return;
+    std::string error;
+    if (!found->second.buffers.Store(pixels, area, MakeBuffer(), &error)) {
+        FailForBuffer(pixels.width, pixels.height, error);
     }
-    NativeWindow& window = found->second;
-    window.source = &surface;
-    window.damage = window.hasDamage ? Union(window.damage, clipped) : clipped;
-    window.hasDamage = true;
 }
 
 void WaylandBackend::CommitReadyWindows() {
@@ -162,8 +267,8 @@ void WaylandBackend::CommitReadyWindows() {
             return;
         }
         NativeWindow& window = entry.second;
-        if (window.HasRole() && window.configured && window.hasDamage && window.frame == nullptr &&
-            window.source != nullptr) {
+        if (window.HasRole() && window.configured && window.buffers.hasDamage &&
+            window.frame == nullptr) {
             Commit(&window);
         }
     }
@@ -172,32 +277,15 @@ void WaylandBackend::CommitReadyWindows() {
 // Shows the window's damage from a free buffer, if there is one; a buffer
 // that cannot be made ends the display, as a lost connection does.
 void WaylandBackend::Commit(NativeWindow* window) {
-    const Surface& source = *window->source;
-    int width = source.width;
-    int height = source.height;
-    if (source.pixels == nullptr || width <= 0 || height <= 0) {
-        return;
-    }
-    ShmBuffer* chosen = PickBuffer(window->buffers, width, height);
-    if (chosen == nullptr) {
-        return;  // both are held: the next release brings this back
-    }
+    RECT damage;
     std::string error;
-    if (chosen->pixels == nullptr && !MakeShmBuffer(shm_.get(), width, height, chosen, &error)) {
-        Fail("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +
-             " pixel buffer for Wayland compositor \"" + name_ + "\" (" + error + ")");
+    ShmBuffer* chosen = window->buffers.TakeForCommit(MakeBuffer(), &damage, &error);
+    if (chosen == nullptr) {
+        if (!error.empty()) {
+            FailForBuffer(window->buffers.width, window->buffers.height, error);
+        }
         return;
     }
-    RECT damage = {window->damage.left, window->damage.top,
-                   std::min(window->damage.right, static_cast<LONG>(width)),
-                   std::min(window->damage.bottom, static_cast<LONG>(height))};
-    window->hasDamage = false;
-    if (IsEmpty(damage)) {
-        return;
-    }
-    FillBuffer(window->buffers, chosen, source, damage);
-    chosen->busy = true;
-
     wl_surface* surface = window->surface.get();
     wl_surface_attach(surface, chosen->buffer.get(), 0, 0);
     if (compositorVersion_ >= 4) {
@@ -210,6 +298,17 @@ void WaylandBackend::Commit(NativeWindow* window) {
     window->frame.reset(wl_surface_frame(surface));
     wl_callback_add_listener(window->frame.get(), &kFrameListener, window);
     wl_surface_commit(surface);
+}
+
+BufferMaker WaylandBackend::MakeBuffer() {
+    return [this](ShmBuffer* buffer, int width, int height, std::string* error) {
+        return MakeShmBuffer(shm_.get(), width, height, buffer, error);
+    };
+}
+
+void WaylandBackend::FailForBuffer(int width, int height, const std::string& error) {
+    Fail("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +
+         " pixel buffer for Wayland compositor \"" + name_ + "\" (" + error + ")");
 }
 
 }  // namespace wayland

@@ -24,8 +24,9 @@ void SurfaceHandleLeave(void*, wl_surface*, wl_output*) {}
 const wl_surface_listener kSurfaceListener = {SurfaceHandleEnter, SurfaceHandleLeave};
 
 // The compositor's size for the client area, acknowledged: the window
-// manager hears of a change as of a resize, and a window that has not shown
-// anything yet is asked to paint.
+// manager hears of a change as of a resize, and a role configured for the
+// first time, which has shown nothing yet, is asked to paint all of it
+// (Present waits for the first configure).
 void Configured(NativeWindow* window, int width, int height) {
     bool first = !window->configured;
     window->configured = true;
@@ -38,8 +39,8 @@ void Configured(NativeWindow* window, int width, int height) {
         event.type = BackendEvent::kConfigure;
         event.rect = window->rect;
         window->display->Queue(event);
-    } else if (first && window->source == nullptr) {
-        // Nothing was presented yet: ask for the whole client area.
+    }
+    if (first) {
         event.type = BackendEvent::kExpose;
         event.rect = RECT{0, 0, width, height};
         window->display->Queue(event);
@@ -315,11 +316,8 @@ void WaylandBackend::DropRole(NativeWindow* window) {
     window->toplevel.reset();
     window->xdgSurface.reset();
     window->configured = false;
-    window->hasDamage = false;
     // Shown again, the window starts from a fresh buffer.
-    for (ShmBuffer& buffer : window->buffers) {
-        buffer.stale = true;
-    }
+    window->buffers.Forget();
 }
 
 #if OSTREVANE_HAVE_LIBDECOR
@@ -365,11 +363,6 @@ void WaylandBackend::Redecorate() {
             window.clientSideDecorations = false;
             DropRole(&window);
             MakeRole(&window, window.show == WindowShow::kMaximized);
-            // The new toplevel shows everything once configured.
-            if (window.source != nullptr) {
-                window.damage = RECT{0, 0, window.source->width, window.source->height};
-                window.hasDamage = true;
-            }
         }
     }
 }

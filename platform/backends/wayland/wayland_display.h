@@ -6,7 +6,8 @@
 //   outputs.cpp       wl_output and xdg-output: the screen size
 //   toplevel.cpp      windows: xdg_toplevel roles, with the compositor's
 //                     decorations (xdg-decoration) or libdecor's
-//   shm_buffers.cpp   client pixels in wl_shm buffers and their damage
+//   shm_buffers.cpp   client pixels, copied at Present into wl_shm buffers,
+//                     and their damage
 //   keyboard.cpp      the seat's keyboard: keymap, characters, key repeat
 // Listeners are named after their object and event (ToplevelHandleConfigure).
 // Nothing here is seen outside this folder: the window manager knows the
@@ -77,10 +78,7 @@ struct NativeWindow {
     int configureWidth = 0;   // from the latest xdg_toplevel.configure
     int configureHeight = 0;
     Owned<wl_callback> frame;  // a commit waits for this one's frame
-    const Surface* source = nullptr;
-    bool hasDamage = false;
-    RECT damage = {0, 0, 0, 0};
-    ShmBuffer buffers[kBuffersPerWindow];
+    WindowBuffers buffers;
 
     bool HasRole() const;
 };
@@ -99,11 +97,11 @@ public:
                             const RECT& rect) override;
     void DestroyNativeWindow(WindowId id) override;
     void ShowNativeWindow(WindowId id, WindowShow show) override;
-    void Present(WindowId id, const Surface& surface, const RECT& area) override;
+    void Present(WindowId id, const ClientPixels& pixels, const RECT& area) override;
     WaitResult NextEvent(BackendEvent* event, bool wait) override;
 
     // --- The connection (connection.cpp) ---
-    std::string DescribeFailure();
+    std::string WhyFailed();
     // The connection failed: reports why, once, and breaks the display.
     void MarkLost();
     // Something the display cannot do without: reports `reason` (which
@@ -133,6 +131,9 @@ public:
     // --- Pixels (shm_buffers.cpp) ---
     void CommitReadyWindows();
     void Commit(NativeWindow* window);
+    BufferMaker MakeBuffer();
+    // A pixel buffer could not be had: reports why and breaks the display.
+    void FailForBuffer(int width, int height, const std::string& error);
 
     // --- The keyboard (keyboard.cpp) ---
     void BindSeat(wl_registry* registry, std::uint32_t name, std::uint32_t version);

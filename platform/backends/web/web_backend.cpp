@@ -23,8 +23,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/gdi/surface.h"
-
 namespace {
 
 // One event as the page writes it into wasm memory.
@@ -166,21 +164,16 @@ public:
         }
     }
 
-    void Present(WindowId window, const Surface& surface, const RECT& area) override {
-        if (windows_.count(window) == 0 || surface.pixels == nullptr || surface.width <= 0 ||
-            surface.height <= 0) {
-            return;
-        }
-        RECT clipped = ClipToSurface(surface, area);
-        if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) {
+    void Present(WindowId window, const ClientPixels& pixels, const RECT& area) override {
+        if (windows_.count(window) == 0) {
             return;
         }
         // The canvas takes R, G, B, A bytes, converted a band of rows at a
-        // time into a buffer that stays small. Only the surface's ink is
-        // converted; the page fills the rest of the area black.
-        const RECT ink = SurfaceInk(surface);
-        RECT part = {std::max(clipped.left, ink.left), std::max(clipped.top, ink.top),
-                     std::min(clipped.right, ink.right), std::min(clipped.bottom, ink.bottom)};
+        // time into a buffer that stays small. Only the ink is converted;
+        // the page fills the rest of the area black.
+        const RECT& ink = pixels.ink;
+        RECT part = {std::max(area.left, ink.left), std::max(area.top, ink.top),
+                     std::min(area.right, ink.right), std::min(area.bottom, ink.bottom)};
         if (part.right <= part.left || part.bottom <= part.top) {
             part = RECT{0, 0, 0, 0};
         }
@@ -194,17 +187,18 @@ public:
             rgba_.resize(width * static_cast<std::size_t>(band.bottom - band.top));
             std::uint32_t* out = rgba_.data();
             for (LONG y = band.top; y < band.bottom; ++y) {
-                const std::uint32_t* row = SurfaceRow(surface, y) + part.left;
+                const std::uint32_t* row =
+                    pixels.rows + static_cast<std::size_t>(y) * pixels.stride + part.left;
                 for (std::size_t x = 0; x < width; ++x) {
                     const std::uint32_t v = row[x];
                     *out++ = 0xFF000000u | (v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16 & 0xFF);
                 }
             }
             // The first band's call also has the page fill the area black.
-            const RECT& area = band.top == part.top ? clipped : band;
-            ostrevane_page_put(PageId(window), surface.width, surface.height, area.left, area.top,
-                               area.right, area.bottom, band.left, band.top, band.right,
-                               band.bottom, rgba_.data());
+            const RECT& filled = band.top == part.top ? area : band;
+            ostrevane_page_put(PageId(window), pixels.width, pixels.height, filled.left,
+                               filled.top, filled.right, filled.bottom, band.left, band.top,
+                               band.right, band.bottom, rgba_.data());
         } while (band.bottom < part.bottom);
     }
 

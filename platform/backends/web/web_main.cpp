@@ -4,18 +4,18 @@
 // main() returns only after the message loop has waited for the page many
 // times (each wait unwinds the stack to the browser), by which time the
 // run-time no longer looks at its result: the page hears it from ReportExit.
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "platform/backends/backend.h"
+#include "platform/backends/failure_line.h"
 #include "platform/backends/web/web_backend.h"
 
 int main(int argc, char** argv) {
     std::string error;
     std::unique_ptr<platform::Backend> page = platform::web::OpenPage(&error);
     if (page == nullptr) {
-        std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+        platform::PrintFailureLine(platform::ProgramName(argc, argv), error);
         platform::web::ReportExit(1);
         return 1;
     }

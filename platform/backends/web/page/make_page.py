@@ -6,7 +6,9 @@
       names a file NAME holding the contents of PATH instead (in base64 for a
       script of type application/octet-stream, which the browser does not
       run), so that the whole page, the program and its module included,
-      comes in one response and also works from a file: URL.
+      comes in one response and also works from a file: URL. Its <html>
+      names the program (data-program) after the file given for
+      ostrevane.js, for the program's one-line failures.
   make_page.py precache FOLDER TEMPLATE
       FOLDER/service-worker.js from TEMPLATE: the list of FOLDER's files and
       a cache name made from their contents, so that it changes with each
@@ -49,6 +51,9 @@ def inline(match, files):
 def page(template, output, files):
     with open(template, encoding="utf-8") as f:
         html = LINKED.sub(lambda match: inline(match, files), f.read())
+    program = os.path.basename(files.get("ostrevane.js", ""))
+    if program.endswith(".js"):
+        html = html.replace("<html ", '<html data-program="%s" ' % program[:-3], 1)
     write(output, html)
 
 
