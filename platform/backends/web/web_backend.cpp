@@ -196,9 +196,9 @@ public:
             }
             // The first band's call also has the page fill the area black.
             const RECT& filled = band.top == part.top ? area : band;
-            ostrevane_page_put(PageId(window), pixels.width, pixels.height, filled.left,
-                               filled.top, filled.right, filled.bottom, band.left, band.top,
-                               band.right, band.bottom, rgba_.data());
+            ostrevane_page_put(PageId(window), pixels.width, pixels.height, filled.left, filled.top,
+                               filled.right, filled.bottom, band.left, band.top, band.right,
+                               band.bottom, rgba_.data());
         } while (band.bottom < part.bottom);
     }
 
