@@ -45,9 +45,10 @@ harden=(clang libclang-rt-14-dev valgrind xvfb xauth xdotool x11-utils python3
         weston sway grim wtype libdecor-0-plugin-1-cairo
         libgnustep-gui-dev gnustep-back0.29 gnustep-make gobjc++)
 
-# The web version (scripts/web.sh): Emscripten alone, none of the native
-# libraries.
-web=(cmake make emscripten)
+# The web version (scripts/web.sh): Emscripten, none of the native
+# libraries; the render tool, built for Node.js to draw the page's icons,
+# takes the stb PNG encoder.
+web=(cmake make emscripten libstb-dev)
 
 # The ARM cross builds (arm64, armhf), their packages and their tests under
 # emulation: Debian's cross compiler for the architecture's GNU triplet, its

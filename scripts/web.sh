@@ -1,6 +1,8 @@
 #!/bin/bash
-# Builds the web version of Ostrevane into dist/web/: index.html with its
-# script and style, and the program as ostrevane.js and ostrevane.wasm.
+# Builds the web version of Ostrevane into dist/web/: index.html, which
+# holds the page's script and style and the program with its WebAssembly
+# module; the web app manifest and its icons, drawn by the render tool; and
+# the service worker that keeps the page for use offline.
 # Serve the folder with any static file server, for example
 #   python3 -m http.server -d dist/web 8000
 # and open http://localhost:8000/.
@@ -15,7 +17,6 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 cmake --preset web "$@"
 cmake --build --preset web -j "${JOBS:-2}"
 rm -rf dist/web
-mkdir -p dist/web
-cp platform/backends/web/page/index.html platform/backends/web/page/ostrevane-page.js \
-   platform/backends/web/page/ostrevane.css build/web/ostrevane.js build/web/ostrevane.wasm dist/web/
+mkdir -p dist
+cp -r build/web/page dist/web
 echo "The web version is in dist/web/ (serve it with: python3 -m http.server -d dist/web 8000)"

@@ -1,8 +1,11 @@
 #include "platform/gdi/pixel_memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform {
 
@@ -13,8 +16,9 @@ const std::size_t kPage = 4096;
 // Below this a block goes to the usual allocator: a huge page would waste
 // more than it saves. Under AddressSanitizer every block does, so that the
 // sanitizer knows the bounds of the pixels and applies its allocation limits
-// to them.
-#if defined(__SANITIZE_ADDRESS__)
+// to them. So does every block in WebAssembly, which has no huge pages and
+// whose mmap only takes a block from the allocator and clears it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__EMSCRIPTEN__)
 const std::size_t kLargeBlock = SIZE_MAX;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -39,6 +43,27 @@ Header* HeaderOf(std::uint32_t* pixels) {
     return reinterpret_cast<Header*>(reinterpret_cast<char*>(pixels) - kHeaderSpace);
 }
 
+// A cleared block from the usual allocator.
+char* ClearedBlock(std::size_t bytes) {
+#if defined(__EMSCRIPTEN__)
+    // The allocator takes its memory from the top of the heap (sbrk), and
+    // WebAssembly memory is zero until it is first written: only the part of
+    // the block below the old top can hold anything. Clearing the rest, as
+    // calloc does, would fault in all of its pages at once. This holds as
+    // long as the top never comes down: Emscripten's dlmalloc, which the web
+    // build names (platform/backends/CMakeLists.txt), never gives memory
+    // back (MORECORE_CANNOT_TRIM).
+    char* const untouched = static_cast<char*>(sbrk(0));
+    char* block = static_cast<char*>(std::malloc(bytes));
+    if (block != nullptr && block < untouched) {
+        std::memset(block, 0, std::min(bytes, static_cast<std::size_t>(untouched - block)));
+    }
+    return block;
+#else
+    return static_cast<char*>(std::calloc(1, bytes));
+#endif
+}
+
 }  // namespace
 
 std::uint32_t* AllocatePixelMemory(std::size_t count) {
@@ -47,7 +72,7 @@ std::uint32_t* AllocatePixelMemory(std::size_t count) {
     }
     std::size_t bytes = count * sizeof(std::uint32_t);
     if (bytes < kLargeBlock) {
-        char* block = static_cast<char*>(std::calloc(1, bytes + kHeaderSpace));
+        char* block = ClearedBlock(bytes + kHeaderSpace);
         if (block == nullptr) {
             return nullptr;
         }

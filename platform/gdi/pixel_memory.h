@@ -5,6 +5,8 @@
 // 4 KiB page at a time, which costs more than the writing itself. Large
 // blocks therefore come straight from the kernel, aligned to 2 MiB and
 // marked for transparent huge pages, so that they fault in once per 2 MiB.
+// In WebAssembly, whose memory is zero until first written, blocks come
+// from the allocator, cleared only where it had handed memory out before.
 #ifndef OSTREVANE_PLATFORM_GDI_PIXEL_MEMORY_H
 #define OSTREVANE_PLATFORM_GDI_PIXEL_MEMORY_H
 

@@ -9,28 +9,30 @@ the title bar and the corner are dragged to move and resize; the close
 button closes; the reporter (window_rect_reporter built for the web) prints
 its WM_CHARs on the console.
 
-Its own cases follow the driver.
+Its own cases follow the driver (the page's offline copy and its update
+among them).
 """
 
 import base64
-import functools
-import http.server
 import os
 import re
 import shutil
-import threading
+import subprocess
+import sys
 
 import ostrevane_e2e as e2e
 from ostrevane_e2e import check
-from ostrevane_support import (DEADLINE, count_red, crop, doubled_difference, first_difference,
+from ostrevane_support import (DEADLINE, Processes, count_red, crop, doubled_difference,
+                               first_difference,
                                read_png, require_tools, unavailable, wait_until)
 
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                  "--no-first-run", "--disable-background-networking",
-                  "--disable-component-update", "--disable-sync", "--disable-extensions",
-                  "--window-size=1600,1200"]
-PAGE_FILES = ["index.html", "ostrevane-page.js", "ostrevane.css", "ostrevane.js",
-              "ostrevane.wasm"]
+import chromium  # noqa: E402 (tests/support, on the path ostrevane_e2e gives)
+from chromium import StaticServer  # noqa: E402
+
+PAGE_FILES = ["index.html", "ostrevane.webmanifest", "icon-192.png", "icon-512.png",
+              "service-worker.js"]
+MAKE_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "platform",
+                         "backends", "web", "page", "make_page.py")
 # The frame around the client area, as ostrevane.css draws it.
 BORDER = 4
 TITLE_HEIGHT = 28
@@ -81,50 +83,13 @@ def load_selenium():
     require_tools("chromium", "chromedriver")
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
-                          **{".wasm": "application/wasm", ".js": "text/javascript"})
-
-    def log_message(self, *args):
-        pass
-
-
-class StaticServer:
-    """A static file server for `root` on 127.0.0.1, on a port of its own."""
-
-    def __init__(self, root):
-        handler = functools.partial(QuietHandler, directory=root)
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
-    def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-
 class Browser:
     """Headless Chromium with a fresh profile, through chromedriver."""
 
     def __init__(self, workdir):
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-        options = webdriver.ChromeOptions()
-        options.binary_location = shutil.which("chromium")
         profile = os.path.join(workdir, "profile-%d" % len(os.listdir(workdir)))
-        for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + profile]:
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.log_path = os.path.join(workdir, "chromedriver.log")
-        service = Service(executable_path=shutil.which("chromedriver"), log_path=self.log_path)
-        self.driver = webdriver.Chrome(service=service, options=options)
+        self.driver = chromium.start(profile, self.log_path)
         self.driver.set_page_load_timeout(DEADLINE)
         self.driver.set_script_timeout(DEADLINE)
 
@@ -142,6 +107,18 @@ class Browser:
         return self.js("return [document.documentElement.dataset.state || '',"
                        " document.getElementById('status').textContent,"
                        " document.documentElement.dataset.exitCode];")
+
+    def offline(self):
+        return self.js("return document.documentElement.dataset.offline || '';")
+
+    def kept(self):
+        """The URLs in each of the page's caches, by cache name."""
+        return dict(self.driver.execute_async_script("""
+const done = arguments[arguments.length - 1];
+caches.keys().then(names => Promise.all(names.map(name => caches.open(name).then(
+    cache => cache.keys()).then(requests => [name, requests.map(r => r.url).sort()]))))
+    .then(done, e => done([['error', String(e)]]));
+"""))
 
     def focused(self):
         return self.js("return document.activeElement.className;")
@@ -235,6 +212,7 @@ class Web(e2e.Driver):
     # Ctrl+W and Ctrl+Q.
     kept_keys = ("shift+Tab", "ctrl+w", "ctrl+q", "super+q")
     scale = 1
+    file_url = False
 
     def start(self):
         load_selenium()
@@ -250,20 +228,17 @@ class Web(e2e.Driver):
     def program_path(self, kind):
         if kind == "program":
             return self.args.web
-        # The reporter's page: the program's page around its script.
-        reporter = os.path.join(self.args.web_build or "", "window_rect_reporter")
-        require_file(reporter + ".wasm", "scripts/web.sh builds it")
-        root = os.path.join(self.workdir, "reporter")
-        os.makedirs(root, exist_ok=True)
-        for name in ["index.html", "ostrevane-page.js", "ostrevane.css"]:
-            shutil.copy(os.path.join(self.args.web, name), root)
-        shutil.copy(reporter + ".js", os.path.join(root, "ostrevane.js"))
-        shutil.copy(reporter + ".wasm", root)
+        root = os.path.join(self.args.web_build or "", "reporter")
+        require_file(os.path.join(root, "index.html"), "scripts/web.sh builds it")
         return root
 
     def spawn(self, argv, env, stdout, stderr):
-        server = self.processes.adopt(StaticServer(argv[0]))
-        self.browser.driver.get(server.url)
+        if self.file_url:
+            # From a file: URL, where there are no service workers.
+            self.browser.driver.get("file://" + os.path.abspath(argv[0]) + "/index.html")
+        else:
+            self.server = self.processes.adopt(StaticServer(argv[0]))
+            self.browser.driver.get(self.server.url)
         self.browser.wait_for("the page did not start the program",
                               lambda: self.browser.state()[0] != "loading")
         self.running_page()
@@ -485,12 +460,14 @@ def dense_case(d):
     """At two device pixels per CSS pixel: the program is not DPI-aware,
     so the browser scales its canvas up, without smoothing."""
     from selenium.webdriver.common.keys import Keys
-    d.scale = 2
+    d.scale, d.file_url = 2, True
     expected = d.expected()
     width, height = d.size
     client = (width * 3 // 4, height * 3 // 4)
     d.launch()
     d.expect_picture("first frame", expected)
+    d.browser.wait_for("the page did not give up keeping itself",
+                       lambda: d.browser.offline() == "unavailable")
     check(d.capture()[:2] == client, "the canvas is %dx%d" % d.capture()[:2])
     path = os.path.join(d.workdir, "screenshot.png")
     check(d.browser.driver.save_screenshot(path), "no screenshot")
@@ -505,32 +482,28 @@ def dense_case(d):
     d.browser.shift_tab()
     d.actions().send_keys(Keys.ENTER).perform()
     d.expect_closed("Shift+Tab, Enter")
-    print("ok - Shift+Tab, Enter ends the program with exit code 0")
+    print("ok - from a file: URL, Shift+Tab, Enter ends the program with exit code 0")
 
 
 def fallbacks_case(d):
-    """A page whose program script or WebAssembly module is missing, and a
-    browser without WebAssembly, each say so in one line instead of a blank
-    page."""
+    """A page whose module is damaged, and a browser without WebAssembly,
+    each say so in one line instead of a blank page."""
     load_selenium()
     workdir = d.workdir
-    # Pages whose program script, or its WebAssembly module, cannot be loaded.
-    def partial_copy(name, files):
-        folder = os.path.join(workdir, name)
-        os.mkdir(folder)
-        for file in files:
-            shutil.copy(os.path.join(d.args.web, file), folder)
-        return folder
-
-    no_script = partial_copy("no-script", ["index.html", "ostrevane-page.js", "ostrevane.css"])
-    no_module = partial_copy("no-module", [name for name in PAGE_FILES
-                                           if name != "ostrevane.wasm"])
-    # A browser without WebAssembly: the page's scripts find no such object.
-    cases = [("missing ostrevane.js", no_script, None, "ostrevane.js"),
-             ("missing ostrevane.wasm", no_module, None, "ostrevane.wasm"),
+    # A page whose module is damaged, and a browser without WebAssembly.
+    damaged = os.path.join(workdir, "damaged")
+    shutil.copytree(d.args.web, damaged)
+    with open(os.path.join(damaged, "index.html"), encoding="utf-8") as f:
+        html = f.read()
+    html, found = re.subn(r'(<script id="ostrevane-module"[^>]*>)[^<]*', r"\1AGFzbQ==", html)
+    check(found == 1, "the page holds no module")
+    with open(os.path.join(damaged, "index.html"), "w", encoding="utf-8") as f:
+        f.write(html)
+    cases = [("a damaged module", damaged, None, "could not start"),
              ("no WebAssembly", d.args.web, "delete window.WebAssembly;", "WebAssembly")]
     for what, root, before, named in cases:
-        with StaticServer(root) as server, Browser(workdir) as browser:
+        with Processes() as run:
+            server, browser = run.adopt(StaticServer(root)), run.adopt(Browser(workdir))
             if before:
                 browser.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                                {"source": before})
@@ -547,7 +520,91 @@ def fallbacks_case(d):
             print("ok - %s: %s" % (what, status))
 
 
+def offline_case(d):
+    """The first visit shows the render tool's pixels, makes the page
+    installable (no installability errors) and keeps its files, and nothing
+    else, in one cache, all fetched from its origin. Then, with the network
+    offline and the server gone, a reload comes from the service worker and
+    shows the same."""
+    expected = d.expected()
+    d.launch()
+    d.expect_picture("first visit", expected)
+    d.browser.wait_for("the page was not kept for offline use",
+                       lambda: d.browser.offline() == "ready")
+    errors = d.browser.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+    check(errors["installabilityErrors"] == [], "not installable: %r" % errors)
+    kept, url = d.browser.kept(), d.server.url
+    check(list(kept.values()) == [sorted(url + name for name in PAGE_FILES
+                                         if name != "service-worker.js")],
+          "the page's caches hold %r" % kept)
+    check(all(entry.startswith(url) for entry in d.browser.js(
+        "return performance.getEntriesByType('resource').map(e => e.name);")),
+          "the page fetched from elsewhere than its origin")
+    print("ok - the first visit keeps the page's files in %s and makes it installable"
+          % ", ".join(kept))
+    d.server.close()
+    d.browser.driver.execute_cdp_cmd("Network.enable", {})
+    d.browser.driver.execute_cdp_cmd("Network.emulateNetworkConditions", {
+        "offline": True, "latency": 0, "downloadThroughput": -1, "uploadThroughput": -1})
+    d.browser.driver.refresh()
+    d.browser.wait_for("the page did not start the program offline",
+                       lambda: d.browser.state()[0] != "loading")
+    d.running_page()
+    check(d.browser.js("return navigator.serviceWorker.controller !== null;"),
+          "offline, the page did not come from its service worker")
+    d.expect_picture("offline", expected)
+    print("ok - offline, the page comes from its service worker and shows the canvas")
+
+
+def update_case(d):
+    """A second build's page (another index.html, its worker made by the
+    build's own step) replaces the first's cache on the next visit, and
+    shows on the one after; a site that lacks one of its files is not kept
+    (data-offline failed), and runs."""
+    load_selenium()
+    site, incomplete = (os.path.join(d.workdir, name) for name in ("site", "incomplete"))
+    shutil.copytree(d.args.web, site)
+    shutil.copytree(d.args.web, incomplete)
+    os.remove(os.path.join(incomplete, "icon-512.png"))
+    browser = d.processes.adopt(Browser(d.workdir))
+    server = StaticServer(incomplete)
+    browser.driver.get(server.url)
+    browser.wait_for("a worker that could not keep the files was not dropped",
+                     lambda: browser.offline() == "failed")
+    check(browser.state()[0] == "running" and browser.kept() == {},
+          "without its icon the page is %r and keeps %r" % (browser.state(), browser.kept()))
+    print("ok - a site without one of its files is not kept, and runs")
+    server.close()
+    server = d.processes.adopt(StaticServer(site))
+    browser.driver.get(server.url)
+    browser.wait_for("the first build was not kept", lambda: browser.offline() == "ready")
+    first = list(browser.kept())
+    index = os.path.join(site, "index.html")
+    with open(index, encoding="utf-8") as f:
+        html = f.read()
+    with open(index, "w", encoding="utf-8") as f:
+        f.write(html.replace("</head>", '<meta name="build" content="second">\n</head>', 1))
+    subprocess.run([sys.executable, MAKE_PAGE, "precache", site,
+                    os.path.join(os.path.dirname(MAKE_PAGE), "service-worker.js")],
+                   check=True, timeout=DEADLINE)
+    browser.driver.get(server.url)
+    caches = []
+
+    def replaced():
+        caches[:] = list(browser.kept())
+        return len(caches) == 1 and caches[0] not in first
+    wait_until("the second build's worker did not replace the first's cache", replaced,
+               lambda: "caches %r" % caches)
+    browser.driver.get(server.url)
+    check(browser.js("return document.querySelector('meta[name=build]') !== null;"),
+          "the third visit did not show the second build")
+    browser.wait_for("the second build did not start", lambda: browser.state()[0] == "running")
+    print("ok - the second build's cache %s replaced the first's %s" % (caches[0], first[0]))
+
+
 Web.OWN_CASES = {"page": (page_case, ("1366x768",)), "dense": (dense_case, ("800x600",)),
-                 "fallbacks": (fallbacks_case, ("800x600",))}
+                 "fallbacks": (fallbacks_case, ("800x600",)),
+                 "offline": (offline_case, ("1366x768", "1023x767")),
+                 "update": (update_case, ("800x600",))}
 
 DRIVERS = (Web,)

@@ -6,6 +6,9 @@
 // exactly the client pixels, one canvas pixel per CSS pixel. The page script
 // (page/ostrevane-page.js) keeps the frames and queues what the user does
 // with them; this file is the thin bridge from the Backend interface to it.
+// The page's other files (page/): index.html and its style, make_page.py
+// that builds the page into one file, the web app manifest and the service
+// worker that keeps the page for use offline.
 //
 // Waiting for an event yields to the browser through ASYNCIFY: the wait
 // unwinds the wasm stack, the browser runs its event loop, and the stack is
@@ -18,6 +21,7 @@
 #include <climits>
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -61,10 +65,12 @@ EM_JS(void, ostrevane_page_show, (std::uint32_t window, int show), {
     Module.ostrevanePage.showWindow(window >>> 0, show);
 });
 
-EM_JS(void, ostrevane_page_put, (std::uint32_t window, const std::uint32_t* pixels, int stride,
-                                 int width, int height, int left, int top, int right, int bottom), {
-    Module.ostrevanePage.putPixels(window >>> 0, HEAPU32, pixels >> 2, stride, width, height, left,
-                                   top, right, bottom);
+EM_JS(void, ostrevane_page_put, (std::uint32_t window, int width, int height, int areaLeft,
+                                 int areaTop, int areaRight, int areaBottom, int left, int top,
+                                 int right, int bottom, const std::uint32_t* rgba), {
+    Module.ostrevanePage.putPixels(window >>> 0, width, height,
+                                   [areaLeft, areaTop, areaRight, areaBottom],
+                                   [left, top, right, bottom], HEAPU8, rgba);
 });
 
 EM_JS(int, ostrevane_page_take_event, (void* event), {
@@ -109,6 +115,9 @@ static_assert(sizeof(PageEvent) == 28 + 16 * 4, "the page writes the chars at of
 // The page's frames are placed in 32-bit CSS pixels; keep every coordinate
 // well inside them, and every side at least one pixel.
 const long kMaxCoordinate = 1L << 24;
+
+// Pixels converted for the canvas at a time.
+const std::size_t kBandPixels = 64 * 1024;
 
 int ClampCoordinate(long value) {
     return static_cast<int>(std::clamp(value, -kMaxCoordinate, kMaxCoordinate));
@@ -156,12 +165,41 @@ public:
     }
 
     void Present(WindowId window, const ClientPixels& pixels, const RECT& area) override {
-        // The page copies the area into the window's canvas at once.
-        if (windows_.count(window) != 0) {
-            ostrevane_page_put(PageId(window), pixels.rows, static_cast<int>(pixels.stride),
-                               pixels.width, pixels.height, area.left, area.top, area.right,
-                               area.bottom);
+        if (windows_.count(window) == 0) {
+            return;
         }
+        // The canvas takes R, G, B, A bytes, converted a band of rows at a
+        // time into a buffer that stays small. Only the ink is converted;
+        // the page fills the rest of the area black.
+        const RECT& ink = pixels.ink;
+        RECT part = {std::max(area.left, ink.left), std::max(area.top, ink.top),
+                     std::min(area.right, ink.right), std::min(area.bottom, ink.bottom)};
+        if (part.right <= part.left || part.bottom <= part.top) {
+            part = RECT{0, 0, 0, 0};
+        }
+        const std::size_t width = static_cast<std::size_t>(part.right - part.left);
+        const LONG bandRows = static_cast<LONG>(
+            std::max<std::size_t>(1, kBandPixels / std::max<std::size_t>(width, 1)));
+        RECT band = {part.left, part.top, part.right, part.top};
+        do {
+            band.top = band.bottom;
+            band.bottom = std::min(part.bottom, band.top + bandRows);
+            rgba_.resize(width * static_cast<std::size_t>(band.bottom - band.top));
+            std::uint32_t* out = rgba_.data();
+            for (LONG y = band.top; y < band.bottom; ++y) {
+                const std::uint32_t* row =
+                    pixels.rows + static_cast<std::size_t>(y) * pixels.stride + part.left;
+                for (std::size_t x = 0; x < width; ++x) {
+                    const std::uint32_t v = row[x];
+                    *out++ = 0xFF000000u | (v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16 & 0xFF);
+                }
+            }
+            // The first band's call also has the page fill the area black.
+            const RECT& filled = band.top == part.top ? area : band;
+            ostrevane_page_put(PageId(window), pixels.width, pixels.height, filled.left, filled.top,
+                               filled.right, filled.bottom, band.left, band.top, band.right,
+                               band.bottom, rgba_.data());
+        } while (band.bottom < part.bottom);
     }
 
     WaitResult NextEvent(BackendEvent* event, bool wait) override {
@@ -211,6 +249,7 @@ private:
     }
 
     std::unordered_set<WindowId> windows_;
+    std::vector<std::uint32_t> rgba_;  // the pixels being presented, as the canvas takes them
 };
 
 }  // namespace

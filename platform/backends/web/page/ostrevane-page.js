@@ -10,6 +10,12 @@
 // ended (data-exit-code holds the program's exit code) or failed; the
 // status line says the same in words, and screen readers announce it.
 //
+// The built page (make_page.py) holds this script, the style, the
+// program's script and its module in base64, so that it shows the window
+// after one response and works from a file: URL. The module is compiled
+// while the program's run-time starts; the program converts its pixels for
+// the canvas itself.
+//
 // Keys go to the program while a window's client area has the focus, which
 // it takes when the window is shown or clicked. Shift+Tab is the one key the
 // page keeps, as a desktop keeps Alt+F4: it moves the focus to the window's
@@ -36,6 +42,7 @@
   var wakeUp = null;
   var activeWindow = null;
   var topZ = 0;
+  var presented = false;  // the program's first picture
 
   function setState(state, message) {
     root.dataset.state = state;
@@ -376,34 +383,36 @@
       }
     },
 
-    // Shows pixels [left, right) x [top, bottom) of a width x height image of
-    // 0x00RRGGBB words that starts at heap[offset], rows `stride` words apart.
-    putPixels: function (id, heap, offset, stride, width, height, left, top, right, bottom) {
+    // Shows the area [left, top, right, bottom) of a width x height window:
+    // its part `ink` as R, G, B, A rows at heap[offset], black elsewhere.
+    putPixels: function (id, width, height, area, ink, heap, offset) {
       var win = windows.get(id);
       if (!win) {
         return;
       }
-      var w = right - left, h = bottom - top;
-      var image;
+      var w = ink[2] - ink[0], h = ink[3] - ink[1];
       try {
         if (!resizeCanvas(win, width, height)) {
           return;
         }
-        image = win.context.createImageData(w, h);
+        if (w <= 0 || h <= 0 || ink[0] !== area[0] || ink[1] !== area[1] ||
+            ink[2] !== area[2] || ink[3] !== area[3]) {
+          win.context.fillStyle = "#000000";
+          win.context.fillRect(area[0], area[1], area[2] - area[0], area[3] - area[1]);
+        }
+        if (w > 0 && h > 0) {
+          win.context.putImageData(new ImageData(
+              new Uint8ClampedArray(heap.buffer, offset, w * h * 4), w, h), ink[0], ink[1]);
+        }
       } catch (e) {
         return;  // more pixels than the browser will hold at once
       }
-      var out = new Uint32Array(image.data.buffer);
-      // ImageData is R, G, B, A in memory; the source is B, G, R, 0.
-      for (var y = 0; y < h; ++y) {
-        var from = offset + (top + y) * stride + left;
-        var to = y * w;
-        for (var x = 0; x < w; ++x) {
-          var v = heap[from + x];
-          out[to + x] = 0xFF000000 | ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >>> 16) & 0xFF);
-        }
+      if (!presented) {
+        presented = true;
+        requestAnimationFrame(function () {
+          setTimeout(keepForOffline, 0);
+        });
       }
-      win.context.putImageData(image, left, top);
     },
 
     // How many events wait for the program, and how many it has taken (for
@@ -437,14 +446,99 @@
     windows.clear();
   }
 
-  if (typeof WebAssembly !== "object" || typeof WebAssembly.instantiate !== "function") {
+  // Once the first picture is on the screen, a page served over HTTP names
+  // its web app manifest (which makes it installable: the browser then reads
+  // the manifest and its icons) and a service worker keeps the page's files
+  // for use offline (service-worker.js). The page works the same without
+  // one, as from a file: URL. <html data-offline> tells how that went:
+  // ready, unavailable or failed.
+  function keepForOffline() {
+    if (!/^https?:$/.test(location.protocol)) {
+      root.dataset.offline = "unavailable";
+      return;
+    }
+    var manifest = document.createElement("link");
+    manifest.rel = "manifest";
+    manifest.href = "ostrevane.webmanifest";
+    document.head.appendChild(manifest);
+    if (!("serviceWorker" in navigator)) {
+      root.dataset.offline = "unavailable";
+      return;
+    }
+    // Ready once the worker is active; one that fails to keep the files
+    // (a file missing on the server, no room) is dropped.
+    navigator.serviceWorker.register("service-worker.js").then(function (registration) {
+      var worker = registration.installing || registration.waiting || registration.active;
+      return new Promise(function (resolve, reject) {
+        function settle() {
+          if (worker.state === "activated") {
+            resolve();
+          } else if (worker.state === "redundant") {
+            reject(new Error("the service worker was dropped"));
+          }
+        }
+        worker.addEventListener("statechange", settle);
+        settle();
+      });
+    }).then(function () {
+      root.dataset.offline = "ready";
+    }, function () {
+      root.dataset.offline = "failed";
+    });
+  }
+
+  // The program's module, which the page holds in base64.
+  function moduleBytes() {
+    var element = document.getElementById("ostrevane-module");
+    var text = element ? element.textContent.trim() : "";
+    if (typeof Uint8Array.fromBase64 === "function") {
+      return Uint8Array.fromBase64(text);
+    }
+    var binary = atob(text);
+    var bytes = new Uint8Array(binary.length);
+    for (var i = 0; i < binary.length; ++i) {
+      bytes[i] = binary.charCodeAt(i);
+    }
+    return bytes;
+  }
+
+  if (typeof WebAssembly !== "object" || typeof WebAssembly.compile !== "function" ||
+      typeof createOstrevane !== "function") {
     fail("This browser cannot run WebAssembly, which Ostrevane needs.");
     return;
+  }
+
+  function cannotStart(reason) {
+    fail("Ostrevane could not start: " + String(reason).split("\n")[0]);
   }
 
   setState("loading", "Loading Ostrevane\u2026");
   window.Module = {
     ostrevanePage: page,
+    // The module is small: compiled at once, it starts the program without
+    // waiting for other tasks. A browser that will not compile it on the
+    // page's thread (RangeError) compiles it in the background.
+    instantiateWasm: function (imports, receiveInstance) {
+      var module;
+      try {
+        var bytes = moduleBytes();
+        try {
+          module = new WebAssembly.Module(bytes);
+        } catch (e) {
+          if (!(e instanceof RangeError)) {
+            throw e;
+          }
+          WebAssembly.instantiate(bytes, imports).then(function (result) {
+            receiveInstance(result.instance);
+          }, cannotStart);
+          return {};
+        }
+        receiveInstance(new WebAssembly.Instance(module, imports));
+      } catch (e) {
+        cannotStart(e);
+      }
+      return {};
+    },
     onRuntimeInitialized: function () {
       setState("running", "");
     },
@@ -453,19 +547,10 @@
       setState("ended", "Ostrevane has ended (exit code " + code + ").");
     },
     onAbort: function (what) {
-      var reason = String(what).split("\n")[0];
-      if (/fetching of the wasm|failed to load wasm/.test(reason)) {
-        fail("Could not load ostrevane.wasm, so Ostrevane cannot start.");
-      } else {
-        fail("Ostrevane stopped: " + reason);
-      }
+      fail("Ostrevane stopped: " + String(what).split("\n")[0]);
     }
   };
-
-  var script = document.createElement("script");
-  script.src = "ostrevane.js";
-  script.onerror = function () {
-    fail("Could not load ostrevane.js, so Ostrevane cannot start.");
-  };
-  document.body.appendChild(script);
+  // The program's script (ostrevane.js, before this one); failures reach
+  // the functions above.
+  createOstrevane(window.Module).catch(function () {});
 })();

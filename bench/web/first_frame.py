@@ -1,0 +1,340 @@
+#!/usr/bin/python3
+"""First whole frame of the web page (scripts/web.sh, dist/web/) in headless
+Chromium, beside a bare page: a canvas that draws the render tool's PNG of
+the same client area. The pages take turns within one run, each load in a
+fresh tab on an origin of its own (a new loopback address, so a new
+renderer with nothing compiled yet) with the browser's cache off and
+service workers bypassed, as a new user's first visit. A load is timed from
+navigation start to the first animation frame whose canvas holds every pure
+red pixel of the figure's part in the client area; a probe that the
+DevTools protocol adds to each page before its own scripts counts them.
+
+Each screen size is measured on a fast link (the loopback) and on a link
+the DevTools protocol throttles to a 40 ms round trip and 20 Mbit/s each
+way. The server compresses what a static host would (gzip for text and
+WebAssembly, when the browser accepts it; not the PNG).
+
+Usage: bench/web/first_frame.py [--page DIR] [--before DIR] [--render PATH]
+                                [--runs N] [--size WxH ...] [--detail]
+  --page    the page to measure (default: dist/web)
+  --before  another build's page (an older one, say), measured in the same
+            turns
+  --render  the native render tool (default: build/ci/tools/ostrevane-render)
+  --runs    loads of each page per screen size and link (default: 15)
+  --detail  also when each of a page's files arrived, as medians
+Prints, per link and screen size, the medians and the ratio of the page's to
+the bare page's. Goal: the ratio within 1.1x on both links. Exit status 0
+done, 1 a load failed, 77 nothing to measure with (no page, render tool,
+Chromium or python3-selenium).
+"""
+
+import argparse
+import base64
+import gzip
+import io
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+import chromium  # noqa: E402
+
+# The frame around the client area, as the page's style draws it.
+BORDER = 4
+TITLE_HEIGHT = 28
+
+LINKS = [("fast", None),
+         ("throttled", {"offline": False, "latency": 40, "downloadThroughput": 20e6 / 8,
+                          "uploadThroughput": 20e6 / 8})]
+
+# Added before each page's scripts: on every animation frame, once a canvas
+# has a size, count its pure red pixels; the first frame that has them all
+# resolves window.benchFirstFrame with the frame's time since navigation
+# start, and when each file arrived (and the page's performance marks). Gives up (null) after 30 s.
+PROBE = """
+window.benchFirstFrame = new Promise(resolve => {
+  const expected = %d;
+  setTimeout(() => resolve(null), 30000);
+  function frame() {
+    const now = performance.now();
+    const canvas = document.querySelector('canvas');
+    if (canvas && canvas.width > 0 && canvas.height > 0) {
+      const pixels = new Uint32Array(canvas.getContext('2d').getImageData(
+          0, 0, canvas.width, canvas.height).data.buffer);
+      let red = 0;
+      for (let i = 0; i < pixels.length; ++i) {
+        red += pixels[i] === 0xFF0000FF;
+      }
+      if (red === expected) {
+        const files = performance.getEntriesByType('resource').map(
+            e => [e.name.replace(/^.*\\//, ''), e.responseEnd]);
+        files.unshift(['(document)', performance.getEntriesByType('navigation')[0].responseEnd]);
+        performance.getEntriesByType('mark').forEach(e => files.push([e.name, e.startTime]));
+        resolve({time: now, files: files});
+        return;
+      }
+    }
+    requestAnimationFrame(frame);
+  }
+  requestAnimationFrame(frame);
+});
+"""
+
+# The bare page: the client area's picture drawn on a canvas where the page
+# puts its client area, with the same context settings.
+BARE_PAGE = """<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Bare</title>
+<style>html, body { margin: 0; background: #20303f; }
+canvas { position: absolute; left: %dpx; top: %dpx; }</style>
+</head>
+<body>
+<canvas width="0" height="0"></canvas>
+<script>
+const canvas = document.querySelector('canvas');
+const context = canvas.getContext('2d', {alpha: false, willReadFrequently: true});
+const image = new Image();
+image.onload = () => {
+  canvas.width = image.width;
+  canvas.height = image.height;
+  context.drawImage(image, 0, 0);
+};
+image.src = 'client.png';
+</script>
+</body>
+</html>
+""" % (BORDER, BORDER + TITLE_HEIGHT)
+
+# The top-left width x height of the PNG at arguments[0] as a PNG (base64),
+# and its pure red pixels.
+CROP = """
+const [url, width, height, done] = arguments;
+fetch(url).then(r => r.blob()).then(createImageBitmap).then(bitmap => {
+  const canvas = document.createElement('canvas');
+  canvas.width = width;
+  canvas.height = height;
+  const context = canvas.getContext('2d', {willReadFrequently: true});
+  context.drawImage(bitmap, 0, 0);
+  const pixels = new Uint32Array(context.getImageData(0, 0, width, height).data.buffer);
+  const red = pixels.reduce((n, p) => n + (p === 0xFF0000FF), 0);
+  canvas.toBlob(blob => {
+    const reader = new FileReader();
+    reader.onload = () => done([reader.result.split(',')[1], red]);
+    reader.readAsDataURL(blob);
+  }, 'image/png');
+}).catch(e => done(String(e)));
+"""
+
+# Once the first frame is in: a page that keeps itself for offline use has
+# settled that (<html data-offline>), so that its service worker does not
+# install during a later load.
+SETTLE = """
+const done = arguments[arguments.length - 1];
+const root = document.documentElement;
+if (!document.querySelector('link[rel=manifest]') || root.dataset.offline) {
+  done();
+} else {
+  new MutationObserver(() => root.dataset.offline && done()).observe(
+      root, {attributes: true, attributeFilter: ['data-offline']});
+}
+"""
+
+
+class CompressingHandler(chromium.QuietHandler):
+    """Serves files as a static host does: text and WebAssembly gzipped
+    (once, then kept) for a browser that accepts it."""
+    COMPRESSED = (".html", ".js", ".css", ".wasm", ".json", ".webmanifest", ".svg")
+    compressed = {}
+
+    def send_head(self):
+        path = self.translate_path(self.path)
+        if os.path.isdir(path):
+            path = os.path.join(path, "index.html")
+        if (not path.endswith(self.COMPRESSED) or not os.path.isfile(path) or
+                "gzip" not in self.headers.get("Accept-Encoding", "")):
+            return super().send_head()
+        if path not in self.compressed:
+            with open(path, "rb") as f:
+                self.compressed[path] = gzip.compress(f.read(), 9)
+        body = self.compressed[path]
+        self.send_response(200)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        return io.BytesIO(body)
+
+
+class Server(chromium.StaticServer):
+    handler_class = CompressingHandler
+
+
+class Bench:
+    def __init__(self, workdir):
+        self.driver = chromium.start(os.path.join(workdir, "profile"),
+                                     os.path.join(workdir, "chromedriver.log"))
+        self.loads = 0
+
+    def close(self):
+        try:
+            self.driver.quit()
+        except Exception:  # the browser may already be gone
+            pass
+
+    def cdp(self, command, params=None):
+        return self.driver.execute_cdp_cmd(command, params or {})
+
+    def fresh_tab(self):
+        old = self.driver.current_window_handle
+        self.driver.switch_to.new_window("tab")
+        new = self.driver.current_window_handle
+        self.driver.switch_to.window(old)
+        self.driver.close()
+        self.driver.switch_to.window(new)
+
+    def next_host(self):
+        """A loopback address not used before in this run: a site of its own."""
+        self.loads += 1
+        return "127.0.%d.%d" % (1 + self.loads // 250, 1 + self.loads % 250)
+
+    def load(self, root, size, link, expected):
+        """The first whole frame of the page in `root`: {time, files}."""
+        server = Server(root, self.next_host())
+        try:
+            self.fresh_tab()
+            self.cdp("Network.enable")
+            self.cdp("Network.setCacheDisabled", {"cacheDisabled": True})
+            self.cdp("Network.setBypassServiceWorker", {"bypass": True})
+            if link:
+                self.cdp("Network.emulateNetworkConditions", link)
+            self.cdp("Emulation.setDeviceMetricsOverride", {
+                "width": size[0], "height": size[1], "deviceScaleFactor": 1, "mobile": False})
+            self.cdp("Page.addScriptToEvaluateOnNewDocument", {"source": PROBE % expected})
+            self.cdp("Page.navigate", {"url": server.url})
+            result = None
+            for _ in range(100):
+                reply = self.cdp("Runtime.evaluate", {
+                    "expression": "location.href === %r ? window.benchFirstFrame : 'loading'" %
+                                  server.url, "awaitPromise": True, "returnByValue": True})
+                result = reply.get("result", {}).get("value")
+                if result != "loading":
+                    break
+            if not isinstance(result, dict):
+                raise SystemExit("first_frame: %s never showed the whole figure (%d red pixels)"
+                                 % (root, expected))
+            self.driver.execute_async_script(SETTLE)
+            return result
+        finally:
+            server.close()
+
+    def bare_page(self, render, size, workdir):
+        """A folder with the bare page for a size, and the red pixels the
+        client area holds."""
+        client = (size[0] * 3 // 4, size[1] * 3 // 4)
+        folder = os.path.join(workdir, "bare-%dx%d" % size)
+        os.mkdir(folder)
+        full = os.path.join(workdir, "screen-%dx%d.png" % size)
+        subprocess.run([render, "--size", "%dx%d" % size, "--output", full], check=True,
+                       timeout=120)
+        server = chromium.StaticServer(workdir)
+        try:
+            self.driver.get(server.url + "bare-%dx%d/" % size)
+            result = self.driver.execute_async_script(CROP, server.url + os.path.basename(full),
+                                                      client[0], client[1])
+        finally:
+            server.close()
+        if not isinstance(result, list):
+            raise SystemExit("first_frame: cannot cut the client area from %s: %s" %
+                             (full, result))
+        with open(os.path.join(folder, "client.png"), "wb") as f:
+            f.write(base64.b64decode(result[0]))
+        with open(os.path.join(folder, "index.html"), "w", encoding="utf-8") as f:
+            f.write(BARE_PAGE)
+        return folder, result[1]
+
+
+def median_files(results):
+    """Per file, the median time it arrived, in the order of the first load."""
+    names = [name for name, _ in results[0]["files"]]
+    return [(name, statistics.median(dict(r["files"]).get(name, float("nan")) for r in results))
+            for name in names]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--page", default=os.path.join(ROOT, "dist", "web"))
+    parser.add_argument("--before")
+    parser.add_argument("--render", default=os.path.join(ROOT, "build", "ci", "tools",
+                                                         "ostrevane-render"))
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--size", nargs="+", default=["1366x768", "1920x1080"])
+    parser.add_argument("--link", nargs="+", choices=[name for name, _ in LINKS],
+                        default=[name for name, _ in LINKS])
+    parser.add_argument("--detail", action="store_true")
+    args = parser.parse_args()
+    missing = ["a page in %s (scripts/web.sh builds it)" % path
+               for path in [args.page] + ([args.before] if args.before else [])
+               if not os.path.isfile(os.path.join(path, "index.html"))]
+    missing += ["the render tool %s" % args.render] if not os.access(args.render, os.X_OK) else []
+    missing += ["%s" % tool for tool in ("chromium", "chromedriver") if not shutil.which(tool)]
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        missing.append("python3-selenium")
+    if missing:
+        print("first_frame: nothing to measure with, no %s" % ", no ".join(missing))
+        return 77
+    sizes = [tuple(int(v) for v in size.split("x")) for size in args.size]
+
+    with tempfile.TemporaryDirectory(prefix="web-first-frame-") as workdir:
+        bench = Bench(workdir)
+        try:
+            bare = {size: bench.bare_page(args.render, size, workdir) for size in sizes}
+            pages = [("page", args.page)] + ([("before", args.before)] if args.before else [])
+            pages.append(("bare", None))
+            # One load of each first, not counted: the browser's own first
+            # start-up work falls on none of them.
+            folder, red = bare[sizes[0]]
+            for _, root in pages:
+                bench.load(root or folder, sizes[0], None, red)
+            print("First whole frame, median ms from navigation start over %d loads of each "
+                  "(cache off, a fresh tab and origin each)" % args.runs)
+            header = "%-12s %-10s %9s %9s %7s" % ("link", "screen", "page", "bare", "ratio")
+            if args.before:
+                header += " %9s %7s" % ("before", "ratio")
+            print(header)
+            for link_name, link in [entry for entry in LINKS if entry[0] in args.link]:
+                for size in sizes:
+                    folder, red = bare[size]
+                    results = {name: [] for name, _ in pages}
+                    for run in range(args.runs):
+                        # Each page goes first in turn.
+                        turn = pages[run % len(pages):] + pages[:run % len(pages)]
+                        for name, root in turn:
+                            results[name].append(bench.load(root or folder, size, link, red))
+                    medians = {name: statistics.median(r["time"] for r in results[name])
+                               for name in results}
+                    line = "%-12s %-10s %9.1f %9.1f %6.2fx" % (
+                        link_name, "%dx%d" % size, medians["page"], medians["bare"],
+                        medians["page"] / medians["bare"])
+                    if args.before:
+                        line += " %9.1f %6.2fx" % (medians["before"],
+                                                   medians["before"] / medians["bare"])
+                    print(line, flush=True)
+                    if args.detail:
+                        for name in results:
+                            print("    %-7s %s" % (name, ", ".join(
+                                "%s %.0f" % item for item in median_files(results[name]))))
+        finally:
+            bench.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
