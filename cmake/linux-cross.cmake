@@ -27,15 +27,14 @@ set(ENV{PKG_CONFIG_PATH} "")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OSTREVANE_CROSS_SYSROOT)
 if(OSTREVANE_CROSS_SYSROOT)
   set(ostrevane_cross_root ${OSTREVANE_CROSS_SYSROOT})
-  set(CMAKE_SYSROOT ${ostrevane_cross_root})
-  set(CMAKE_FIND_ROOT_PATH ${ostrevane_cross_root})
-  set(ENV{PKG_CONFIG_SYSROOT_DIR} ${ostrevane_cross_root})
+  set(CMAKE_SYSROOT ${OSTREVANE_CROSS_SYSROOT})
+  set(CMAKE_FIND_ROOT_PATH ${OSTREVANE_CROSS_SYSROOT})
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} ${OSTREVANE_CROSS_SYSROOT})
 else()
   set(ostrevane_cross_root /)
   set(CMAKE_FIND_ROOT_PATH /usr/${ostrevane_cross_triplet})
 endif()
-set(ENV{PKG_CONFIG_LIBDIR}
-    ${ostrevane_cross_root}/usr/lib/${ostrevane_cross_triplet}/pkgconfig:${ostrevane_cross_root}/usr/share/pkgconfig)
+set(ENV{PKG_CONFIG_LIBDIR} ${OSTREVANE_CROSS_SYSROOT}/usr/lib/${ostrevane_cross_triplet}/pkgconfig:${OSTREVANE_CROSS_SYSROOT}/usr/share/pkgconfig)
 
 # The programs run here under user-mode emulation (Debian's qemu-user), on
 # the target system's own loader and libraries (the multiarch libc6, as on
