@@ -67,24 +67,36 @@ cross() {
 # mmdebstrap from the archive's packages of that architecture (nothing is
 # installed on this machine): for when the archive cannot give them beside
 # the host's, whose versions they must then match (a package list caught
-# in the middle of a mirror's sync, say). It has no dpkg records, so a
-# build against it is tested but not packaged. Made once; a partial one is
-# made again.
+# in the middle of a mirror's sync, say). dpkg installs them there without
+# a chroot, so the folder keeps its own dpkg records, from which the
+# package's Depends are read (packaging/sysroot_shlibdeps.sh). Made once; a
+# partial one is made again.
 sysroot_arch=""
 make_sysroot() {
     local arch=$1 root=build/sysroot-$1
-    [ ! -f "$root/.complete" ] || return 0
+    [ ! -f "$root/.complete" ] || [ ! -s "$root/var/lib/dpkg/status" ] || return 0
     rm -rf "$root" "$root.partial"
     local codename includes mirror=http://deb.debian.org/debian
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     includes=$(IFS=,; echo "${cross_libs[*]},libc6-dev,wayland-protocols")
     mkdir -p build
-    if ! timeout 1800 mmdebstrap --quiet --variant=extract --architectures="$arch" \
+    # Maintainer scripts run here, on the folder (libc6's asks debconf,
+    # which reads its configuration from the folder).
+    if ! DEBIAN_FRONTEND=noninteractive timeout 1800 mmdebstrap --quiet --mode=chrootless \
+            --variant=custom --architectures="$arch" \
+            --setup-hook='mkdir -p "$1/etc" "$1/var/cache/debconf" && cp /etc/debconf.conf "$1/etc/"' \
             --include="$includes" "$codename" "$root.partial" "deb $mirror $codename main" \
             "deb $mirror $codename-updates main"; then
         echo "deps.sh: cannot make the $arch libraries' folder $root (above)" >&2
         return 1
     fi
+    # Links that name a file from the root (libz.so -> /lib/...) would name
+    # this machine's: they name the folder's own instead.
+    local link target
+    while IFS= read -r -d '' link; do
+        target=$(readlink "$link")
+        ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$root.partial$target")" "$link"
+    done < <(find "$root.partial" -type l -lname '/*' -print0)
     touch "$root.partial/.complete"
     mv "$root.partial" "$root"
 }

@@ -29,7 +29,22 @@ if [ -L dist ] || { [ -e dist ] && [ ! -d dist ]; }; then
     exit 1
 fi
 scripts/deps.sh package
-case "$what" in arm64|armhf) scripts/deps.sh "$what" ;; esac
+# A cross build's libraries beside the host's, or when the archive cannot
+# give them there now, in a sysroot with dpkg records of its own, which
+# dpkg-shlibdeps then reads (packaging/debian/sysroot-shlibdeps).
+sysroot=""
+case "$what" in
+    arm64|armhf)
+        if ! scripts/deps.sh "$what"; then
+            scripts/deps.sh "$what-sysroot"
+            sysroot=$PWD/build/sysroot-$what
+            echo "package.sh: $what built against $sysroot: its libraries cannot be installed beside the host's now" >&2
+            shlibdeps=$(mktemp -d "${TMPDIR:-/tmp}/ostrevane-package.XXXXXX")
+            trap 'rm -rf "$shlibdeps"' EXIT
+            ln -s "$PWD/packaging/debian/sysroot-shlibdeps" "$shlibdeps/dpkg-shlibdeps"
+            export PATH=$shlibdeps:$PATH OSTREVANE_SHLIBDEPS_SYSROOT=$sysroot
+        fi ;;
+esac
 mkdir -p dist
 # Dates inside the packages (the Debian changelog's) are the last commit's,
 # so that the same sources make the same packages.
@@ -61,9 +76,10 @@ publish() {
 # armhf) the cross-built one (preset package-<arch>), whose icons this
 # machine's render tool draws.
 build_deb() {
-    local arch=${1:-$(dpkg --print-architecture)} preset=package icons=()
+    local arch=${1:-$(dpkg --print-architecture)} preset=package icons=() fresh=""
     if [ "$arch" != "$(dpkg --print-architecture)" ]; then
-        preset=package-$arch
+        # Afresh: the libraries found may have moved (into a sysroot or out).
+        preset=package-$arch fresh=--fresh
         cmake --preset lean >/dev/null
         cmake --build --preset lean --target ostrevane-render -j "$jobs"
         icons=(-DOSTREVANE_ICON_RENDER="$PWD/build/lean/tools/ostrevane-render")
@@ -75,8 +91,9 @@ build_deb() {
     local cxxflags ldflags
     cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
     ldflags=$(dpkg-buildflags --get LDFLAGS)
-    cmake --preset "$preset" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" \
-        -DCMAKE_EXE_LINKER_FLAGS="$ldflags -Wl,-z,now" "${icons[@]}"
+    cmake --preset "$preset" $fresh -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" \
+        -DCMAKE_EXE_LINKER_FLAGS="$ldflags -Wl,-z,now" "${icons[@]}" \
+        -DOSTREVANE_CROSS_SYSROOT="$sysroot"
     cmake --build --preset "$preset" -j "$jobs"
     rm -rf "build/$preset/cpack"
     (cd "build/$preset" && cpack -G DEB -B "$PWD/cpack")
