@@ -2,7 +2,7 @@
 # Installs the Debian packages a task needs, only those missing; for the
 # tests also axe-core, the accessibility checker the browser tests run in
 # the page, from the npm registry into build/npm/ (nothing outside the tree).
-# Usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf
+# Usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf|arm64-sysroot|armhf-sysroot
 set -euo pipefail
 cd "$(dirname "$0")/.."
 AXE_CORE_VERSION=4.14.1
@@ -63,6 +63,32 @@ cross() {
     echo "g++-$triplet" "binutils-$triplet" qemu-user "${cross_libs[@]/%/:$arch}"
 }
 
+# The same libraries in a folder of their own, build/sysroot-<arch>, made by
+# mmdebstrap from the archive's packages of that architecture (nothing is
+# installed on this machine): for when the archive cannot give them beside
+# the host's, whose versions they must then match (a package list caught
+# in the middle of a mirror's sync, say). It has no dpkg records, so a
+# build against it is tested but not packaged. Made once; a partial one is
+# made again.
+sysroot_arch=""
+make_sysroot() {
+    local arch=$1 root=build/sysroot-$1
+    [ ! -f "$root/.complete" ] || return 0
+    rm -rf "$root" "$root.partial"
+    local codename includes mirror=http://deb.debian.org/debian
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    includes=$(IFS=,; echo "${cross_libs[*]},libc6-dev,wayland-protocols")
+    mkdir -p build
+    if ! timeout 1800 mmdebstrap --quiet --variant=extract --architectures="$arch" \
+            --include="$includes" "$codename" "$root.partial" "deb $mirror $codename main" \
+            "deb $mirror $codename-updates main"; then
+        echo "deps.sh: cannot make the $arch libraries' folder $root (above)" >&2
+        return 1
+    fi
+    touch "$root.partial/.complete"
+    mv "$root.partial" "$root"
+}
+
 case "${1:-}" in
     run) wanted=("${build[@]}" "${run[@]}") ;;
     test) wanted=("${build[@]}" "${testlibs[@]}" "${test[@]}" "${package[@]}") ;;
@@ -71,7 +97,12 @@ case "${1:-}" in
     web) wanted=("${web[@]}") ;;
     arm64|armhf) read -r -a cross_packages <<<"$(cross "$1")"
                  wanted=("${build[@]}" "${package[@]}" "${cross_packages[@]}") ;;
-    *) echo "usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf" >&2; exit 2 ;;
+    arm64-sysroot|armhf-sysroot)
+        sysroot_arch=${1%-sysroot}
+        wanted=("${build[@]}" "g++-${cross_triplet[$sysroot_arch]}"
+                "binutils-${cross_triplet[$sysroot_arch]}" qemu-user mmdebstrap) ;;
+    *) echo "usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf|arm64-sysroot|armhf-sysroot" >&2
+       exit 2 ;;
 esac
 # npm comes with Node.js from some sources; Debian ships it on its own.
 if [ "$1" = test ] && ! command -v npm >/dev/null; then
@@ -97,6 +128,7 @@ for package in "${wanted[@]}"; do
 done
 if [ ${#missing[@]} -eq 0 ]; then
     [ "$1" != test ] || install_axe_core
+    [ -z "$sysroot_arch" ] || make_sysroot "$sysroot_arch"
     exit 0
 fi
 
@@ -146,3 +178,4 @@ if [ -n "$cross_arch" ]; then
 fi
 timeout 1800 $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 [ "$1" != test ] || install_axe_core
+[ -z "$sysroot_arch" ] || make_sysroot "$sysroot_arch"
