@@ -1,79 +1,13 @@
 #!/usr/bin/env python3
-"""The program under hostile conditions on a real X server (Xvfb).
+"""The program under hostile conditions, on the end-to-end tests' drivers
+(tests/e2e, on PYTHONPATH as CTest sets it): each case starts its own
+display through them, bounds every step with a timeout and kills every
+process it started. The X11 cases run through GNUstep's AppKit with
+--appkit. Each case prints what it did in "hostile: key=value" lines, for
+the record. Missing tools make a case skip (exit code 77), except under
+CI=true.
 
-Built on the end-to-end tests' drivers (tests/e2e, on PYTHONPATH as CTest
-sets it): each case starts its own display through them, bounds every step
-with a timeout and kills every process it started.
-
-Cases:
-  display-killed ROUNDS
-        the X server is killed (SIGKILL or SIGTERM) at a random moment: while
-        the program starts, right after its window appears, or in the middle
-        of a storm of resizes; every time the program ends within a second
-        with exit code 1 and one line on stderr naming the display
-  storm COUNT
-        COUNT moves, resizes, exposures, covering windows and synthetic
-        events (tests/hostile/x11_storm); the program stays up, and once the
-        window is put back the client area shows the canvas at its top left
-        and white beyond it; closing still ends it with exit code 0
-  command-lines
-        no argument, empty ones, the longest single argument Linux passes,
-        about a megabyte of them, and arguments of arbitrary bytes: ignored,
-        the window shows the canvas and closes with exit code 0
-  forged-destroy
-        another client sends the window a DestroyNotify for itself (as any
-        client can) though it is not destroyed: the program carries on,
-        showing the canvas, and closes with exit code 0
-  screen WxH
-        on a WxH screen the window opens, shows the canvas (top left of the
-        client area), and closing ends the program with exit code 0
-  no-canvas
-        on a screen whose canvas bitmap cannot be allocated (the program's
-        memory is limited to less than it needs), the window still opens,
-        shows only the class background (white) and closes with exit code 0
-  refused-window [after-creation]
-        the server refuses to make the window (tests/hostile/x11_refuse):
-        within 10 s, one line naming the display, the request and the
-        server's reason, and exit code 1; with after-creation it refuses a
-        request made once the window exists (a property change as the
-        window is mapped), which is no refusal of the window: the program
-        shows the canvas and closes with exit code 0, nothing on stderr
-
-On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
-back end:
-  compositor-killed ROUNDS
-        weston is killed (SIGKILL) or shut down (SIGTERM) at a random moment:
-        while the program starts, right after its window appears, or while
-        the window is being resized on sway; every time the program ends
-        within a second with exit code 1 and one line on stderr naming the
-        compositor
-  wayland-storm COUNT
-        COUNT random floats, resizes (down to 1x1 and beyond the output) and
-        moves by sway; the program stays up, the client area then shows the
-        canvas, and `swaymsg kill` ends it with exit code 0
-  wayland-screen WxH
-        on a WxH weston output the window opens and the program stays up
-        until weston is killed (exit code 1)
-  hostile-compositor MODE
-        on tests/hostile/wayland_hostile_compositor: `sizes` (absurd output
-        sizes and scales, configures, keymaps, key codes): the program
-        stays up until the compositor is killed, then exits with 1;
-        `protocol-error`: one line naming the error, exit code 1, within a
-        second; `no-buffer` (the program cannot make a pixel buffer): the
-        same; `close`, `close-decorated` (libdecor frames the window) and
-        `client-side-decorations` (server-side ones refused: libdecor must
-        frame it): exit code 0; `never-release` (no frame callback or
-        buffer ever comes back): the program waits without spinning, and
-        exits with 1 when the compositor is killed; `keeps-buffers` (each
-        buffer held until the next is shown; tests/e2e/show_states typed
-        'c' at, so that it paints again at the same size in another colour): no buffer is
-        written while held, and the program waits and ends as under
-        never-release
-
-With --appkit, the X11 cases run through GNUstep's AppKit instead.
-
-Each case prints what it did in "hostile: key=value" lines, for the record.
-Missing tools make a case skip (exit code 77), except under CI=true.
+Usage: hostile_test.py --program ... CASE [VALUE] (the cases: CASES)
 """
 
 import argparse
@@ -86,7 +20,7 @@ import time
 
 import ostrevane_e2e as e2e
 from ostrevane_e2e import check, expect_lost, parse_size
-from ostrevane_support import uniform, wait_until
+from ostrevane_support import OwnClock, uniform, wait_until
 from compositors import Compositor
 import wayland_cases
 import appkit_cases
@@ -115,32 +49,49 @@ def put_back(d, x, y, width, height, expected):
 # --- Cases ---------------------------------------------------------------------
 
 
-def display_killed(args, workdir, rounds):
+def killed_rounds(args, rounds, name, moments, driver, disturb):
+    """`rounds` times, a display of its own (driver(moment)) is killed
+    (SIGKILL) or shut down (SIGTERM) at one of `moments` in turn, brought
+    about by disturb(d, moment, rng): every time the program ends within a
+    second of its own time (OwnClock: a busy machine may keep it waiting for
+    a processor) with exit code 1 and one line on stderr naming the display."""
     rng = random.Random(args.seed)
-    moments = ["starting", "window shown", "in a storm"]
     worst = 0.0
     for round_number in range(rounds):
         moment = moments[round_number % len(moments)]
         how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
-        with x11(args, workdir, (640, 480)) as d:
+        with driver(moment) as d:
             d.launch(wait=moment != "starting")
-            if moment == "starting":
-                time.sleep(rng.uniform(0.0, 0.3))
-            elif moment == "in a storm":
-                d.processes.spawn([args.storm, d.window, "100000", str(rng.randrange(1 << 30)),
-                                   "640", "480"], env=d.env(), stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
-                time.sleep(rng.uniform(0.1, 0.5))
-            else:
-                time.sleep(rng.uniform(0.0, 0.2))
+            disturb(d, moment, rng)
+            name, clock = d.lost_name(), OwnClock(d.process)
             d.kill_display(how)
-            worst = max(worst, expect_lost(d.process, d.lost_name(), "round %d (%s, %s)"
-                                           % (round_number, moment, how.name), d.err_path))
-    record("display_killed_rounds", rounds)
-    record("display_killed_slowest_exit_s", "%.3f" % worst)
+            worst = max(worst, expect_lost(d.process, name, "round %d (%s, %s)"
+                                           % (round_number, moment, how.name), d.err_path,
+                                           clock=clock))
+    record(name + "_rounds", rounds)
+    record(name + "_slowest_exit_s", "%.3f" % worst)
+
+
+def display_killed(args, workdir, rounds):
+    """The X server lost while the program starts, once its window is
+    shown, or in a storm of resizes."""
+    def disturb(d, moment, rng):
+        if moment == "in a storm":
+            d.processes.spawn([args.storm, d.window, "100000", str(rng.randrange(1 << 30)),
+                               "640", "480"], env=d.env(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.1, 0.5))
+        else:
+            time.sleep(rng.uniform(0.0, 0.3 if moment == "starting" else 0.2))
+
+    killed_rounds(args, rounds, "display_killed", ["starting", "window shown", "in a storm"],
+                  lambda moment: x11(args, workdir, (640, 480)), disturb)
 
 
 def storm(args, workdir, count):
+    """COUNT moves, resizes, exposures, covering windows and synthetic events
+    (x11_storm): the program stays up, the window put back shows the canvas
+    at its top left, and closing ends it with exit code 0."""
     width, height = 1024, 768
     with x11(args, workdir, (width, height)) as d:
         expected = d.expected()
@@ -166,6 +117,8 @@ def storm(args, workdir, count):
 
 
 def forged_destroy(args, workdir, _):
+    """Another client sends the window a DestroyNotify for itself (as any
+    client can): the program carries on, showing the canvas."""
     with x11(args, workdir, (640, 480)) as d:
         expected = d.expected()
         d.launch()
@@ -184,6 +137,8 @@ def forged_destroy(args, workdir, _):
 
 
 def command_lines(args, workdir, _):
+    """No argument, empty ones, the longest single argument Linux passes,
+    about a megabyte of them, arbitrary bytes: all ignored."""
     rng = random.Random(args.seed)
     longest = 131071  # MAX_ARG_STRLEN less the terminating NUL
     every_byte = bytes(range(1, 256))
@@ -215,6 +170,8 @@ def command_lines(args, workdir, _):
 
 
 def screen(args, workdir, size):
+    """On a WxH screen the window opens, shows the canvas and closes with
+    exit code 0."""
     width, height = size
     started = time.monotonic()
     with x11(args, workdir, size) as d:
@@ -243,6 +200,8 @@ def screen(args, workdir, size):
 
 
 def no_canvas(args, workdir, _):
+    """A canvas that cannot be allocated (the program's memory limited): the
+    window opens, shows the class background (white), closes with 0."""
     # The canvas of this screen takes 432 MB, the window (three quarters of
     # each side) 243 MB: the program gets room for the window only.
     width, height = 12000, 9000
@@ -270,6 +229,9 @@ def no_canvas(args, workdir, _):
 
 
 def refused_window(args, workdir, when):
+    """The server refuses the window (x11_refuse): one line naming the
+    display, the request and the reason, exit code 1. "after-creation": a
+    request refused once the window exists is no refusal of the window."""
     env = {"LD_PRELOAD": args.refuse, "X11_REFUSE": when or "creation"}
     if args.sanitized:
         env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
@@ -292,36 +254,31 @@ def refused_window(args, workdir, when):
 
 
 def compositor_killed(args, workdir, rounds):
-    rng = random.Random(args.seed)
-    moments = ["starting", "window shown", "resized on sway"]
-    worst = 0.0
-    for round_number in range(rounds):
-        moment = moments[round_number % len(moments)]
-        how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
-        on_sway = moment == "resized on sway"
-        with (wayland_cases.SwayDriver(args, workdir, (800, 600)) if on_sway
-              else wayland_cases.Weston(args, workdir, (640, 480))) as d:
-            d.launch(wait=moment != "starting")
-            if moment == "starting":
-                # Connecting, binding and setting up decorations take a few
-                # milliseconds.
-                time.sleep(rng.uniform(0.0, 0.1))
-            elif not on_sway:
-                time.sleep(rng.uniform(0.0, 0.2))
-            else:
-                d.msg(d.criteria(), "floating", "enable")
-                # Resizes queued in the compositor as it goes.
-                d.msg("; ".join("%s resize set %d px %d px"
-                                     % (d.criteria(), rng.randrange(1, 900), rng.randrange(1, 700))
-                                     for _ in range(50)))
-            d.kill_display(how)
-            worst = max(worst, expect_lost(d.process, d.lost_name(), "round %d (%s, %s)"
-                                           % (round_number, moment, how.name), d.err_path))
-    record("compositor_killed_rounds", rounds)
-    record("compositor_killed_slowest_exit_s", "%.3f" % worst)
+    """weston lost while the program starts or once its window is shown;
+    sway lost while it resizes the window."""
+    def disturb(d, moment, rng):
+        if moment != "resized on sway":
+            # Connecting, binding and setting up decorations take a few
+            # milliseconds.
+            time.sleep(rng.uniform(0.0, 0.1 if moment == "starting" else 0.2))
+            return
+        d.msg(d.criteria(), "floating", "enable")
+        # Resizes queued in the compositor as it goes.
+        d.msg("; ".join("%s resize set %d px %d px"
+                        % (d.criteria(), rng.randrange(1, 900), rng.randrange(1, 700))
+                        for _ in range(50)))
+
+    killed_rounds(args, rounds, "compositor_killed",
+                  ["starting", "window shown", "resized on sway"],
+                  lambda moment: wayland_cases.SwayDriver(args, workdir, (800, 600))
+                  if moment == "resized on sway" else wayland_cases.Weston(args, workdir,
+                                                                           (640, 480)),
+                  disturb)
 
 
 def wayland_storm(args, workdir, count):
+    """COUNT random floats, resizes (to 1x1 and beyond the output) and moves
+    by sway: the program stays up, shows the canvas, ends with 0 on kill."""
     width, height = 1024, 768
     rng = random.Random(args.seed)
     with wayland_cases.SwayDriver(args, workdir, (width, height)) as d:
@@ -359,6 +316,8 @@ def wayland_storm(args, workdir, count):
 
 
 def wayland_screen(args, workdir, size):
+    """On a WxH weston output the window opens and the program stays up
+    until weston is killed."""
     with wayland_cases.Weston(args, workdir, size) as d:
         d.launch()
         time.sleep(1.0)
@@ -370,6 +329,9 @@ def wayland_screen(args, workdir, size):
 
 
 def hostile_compositor(args, workdir, mode):
+    """On wayland_hostile_compositor in MODE (see its modes there): absurd
+    sizes and keymaps, protocol errors, no buffers, closes with and
+    without decorations, buffers never released or kept while shown."""
     check(args.hostile_compositor is not None, "--hostile-compositor is needed")
     with Compositor(workdir) as compositor:
         compositor.start([args.hostile_compositor, compositor.socket, mode, str(args.seed)])
