@@ -61,97 +61,32 @@ command -v python3 >/dev/null || { echo "wayland_run.sh: python3 is not installe
 [ -x /usr/bin/time ] || { echo "wayland_run.sh: /usr/bin/time is not installed (apt-get install time)" >&2; exit 1; }
 
 workdir=$(mktemp -d)
-chmod 700 "$workdir"
-weston_pid=""
-stop_weston() {
-    if [ -n "$weston_pid" ]; then
-        # weston leads a process group of its own (setsid): end that group.
-        kill -- "-$weston_pid" 2>/dev/null || true
-        wait "$weston_pid" 2>/dev/null || true
-        weston_pid=""
-    fi
-}
-cleanup() {
-    stop_weston
-    rm -rf "$workdir"
-}
-trap cleanup EXIT
+trap 'rm -rf "$workdir"' EXIT
 
-cat >"$workdir/weston.ini" <<'EOF'
-[core]
-idle-time=0
-
-[shell]
-panel-position=none
-animation=none
-startup-animation=none
-close-animation=none
-focus-animation=none
-EOF
-
-# sway refuses to run as root: as root it runs as the unprivileged user the
-# end-to-end tests use (made here if missing), through runuser; the clients
-# (root) reach its socket all the same. Without sway, or not as root, only
-# weston is measured.
-sway_user=ostrevane-e2e
+# Each compositor is started by tests/support, as the end-to-end tests start
+# theirs. sway refuses to run as root: as root it runs as the unprivileged
+# user the end-to-end tests use (made there if missing); the clients (root)
+# reach its socket all the same. Without sway, or not as root, only weston
+# is measured.
 compositors=(weston)
 if command -v sway >/dev/null && command -v runuser >/dev/null && [ "$(id -u)" -eq 0 ]; then
-    if id -u "$sway_user" >/dev/null 2>&1 ||
-        useradd --system --no-create-home --shell /usr/sbin/nologin "$sway_user" 2>/dev/null ||
-        id -u "$sway_user" >/dev/null 2>&1; then
-        compositors+=(sway)
-        chmod 711 "$workdir"
-    fi
+    compositors+=(sway)
 fi
-
-# Starts compositor $1 on a $2 x $3 output; sets runtime, socket, weston_pid.
-start_compositor() {
-    runtime="$workdir/runtime-$1-$2x$3"
-    mkdir -m 700 "$runtime"
-    if [ "$1" = weston ]; then
-        socket="ostrevane-bench-$$-$2x$3"
-        XDG_RUNTIME_DIR=$runtime setsid weston --config="$workdir/weston.ini" \
-            --backend=headless-backend.so --use-pixman --width="$2" --height="$3" \
-            --socket="$socket" --idle-time=0 >"$workdir/$1.log" 2>&1 &
-    else
-        # Tiled, the window gets the size sway gives it, as does the
-        # baseline's (which draws at a size the compositor insists on).
-        printf 'output HEADLESS-1 resolution %dx%d\nxwayland disable\n' "$2" "$3" \
-            >"$runtime/config"
-        chown -R "$sway_user" "$runtime"
-        socket=""
-        setsid runuser -u "$sway_user" -- env -i PATH="$PATH" XDG_RUNTIME_DIR="$runtime" \
-            HOME="$runtime" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-            sway -c "$runtime/config" >"$workdir/$1.log" 2>&1 &
-    fi
-    weston_pid=$!
-    for _ in $(seq 150); do
-        if [ "$1" = sway ]; then
-            socket=$(cd "$runtime" && ls wayland-* 2>/dev/null | grep -v lock | head -1 || true)
-        fi
-        [ -n "$socket" ] && [ -S "$runtime/$socket" ] && return 0
-        kill -0 "$weston_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "wayland_run.sh: $1 did not start:" >&2
-    tail -5 "$workdir/$1.log" >&2
-    exit 1
-}
 
 summary=""
 for size in "${sizes[@]}"; do
   for compositor in "${compositors[@]}"; do
     width=${size%x*}
     height=${size#*x}
-    start_compositor "$compositor" "$width" "$height"
     echo "== $compositor, output ${width}x${height}"
-    # On sway there is no libdecor frame: sway draws the window's.
+    # On sway there is no libdecor frame: sway draws the window's. Tiled
+    # there, the window gets the size sway gives it, as does the baseline's
+    # (which draws at a size the compositor insists on).
     framed=("${decorated[@]}")
     [ "$compositor" = weston ] || framed=()
-    env -u DISPLAY XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY="$socket" \
-        OSTREVANE_BACKEND=wayland timeout 1800 python3 "$probe" "$runs" -- "$program" \
+    python3 tests/support/ostrevane_support.py "$compositor" "$size" -- \
+        env OSTREVANE_BACKEND=wayland timeout 1800 python3 "$probe" "$runs" -- "$program" \
         -- "$baseline" "${framed[@]}" | tee "$workdir/runs.txt"
-    stop_weston
 
     summary+=$(awk -v w="$width" -v h="$height" -v on="$compositor" '
         $1 == "program" && $2 ~ /bare_wayland_window:--libdecor$/ { framed = $4; framedrss = $10; framedcommit = $14; next }

@@ -36,8 +36,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from ostrevane_support import (DEADLINE, SKIP, Failure, OwnClock, Processes, Skip, check,  # noqa
-                               first_difference, read_png, require_tools, start_xvfb,
-                               unavailable, wait_exit, wait_for_match, wait_until)
+                               first_difference, read_png, unavailable, wait_exit,
+                               wait_for_match, wait_until)
 
 TITLE = "Ostrevane"
 # Keys and the WM_CHARs a Western Windows gives for them: e-acute, the euro
@@ -111,30 +111,6 @@ def render_expected(args, workdir, size, runner=None, render=None, cwd=None):
 
 def parse_size(text):
     return tuple(int(v) for v in text.split("x"))
-
-
-class Session(Processes):
-    """An Xvfb and the processes started on it, for the harnesses that
-    drive the program on X themselves (hostile conditions, memcheck)."""
-
-    def __init__(self, workdir, size, xvfb_args=()):
-        super().__init__()
-        self.workdir, self.size, self.xvfb_args = workdir, size, xvfb_args
-
-    def start_xvfb(self):
-        self.xvfb, self.display = start_xvfb(super(), self.size, self.xvfb_args)
-        return self.display
-
-    def env(self):
-        return dict(os.environ, DISPLAY=self.display, OSTREVANE_BACKEND="x11")
-
-    def spawn(self, argv, env=None, **popen):
-        return super().spawn(argv, env=env or self.env(), stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, **popen)
-
-    def run(self, argv, timeout=DEADLINE, env=None):
-        return subprocess.run(argv, env=env or self.env(), capture_output=True, text=True,
-                              timeout=timeout)
 
 
 # --- Drivers -------------------------------------------------------------------
@@ -214,9 +190,9 @@ class Driver:
             unavailable("no %s (not built)" % (path or kind))
         return path
 
-    def launch(self, kind="program", argv=(), env=None, title=None):
-        """Starts the program (or `kind`: reporter, states) and waits until
-        its window is shown."""
+    def launch(self, kind="program", argv=(), env=None, title=None, wait=True):
+        """Starts the program (or `kind`: reporter, states) and, with `wait`,
+        waits until its window is shown."""
         if not self.running:
             self.start()
             self.running = True
@@ -237,7 +213,8 @@ class Driver:
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
             self.process = self.spawn(self.runner + [self.program_path(kind)] + list(argv), env,
                                       out, err)
-        self.wait_window(self.title)
+        if wait:
+            self.wait_window(self.title)
         return self.process
 
     def expect_running(self, what):

@@ -1,252 +1,28 @@
-"""The Wayland drivers of the end-to-end tests, with no X server: weston
-(headless, pixman) and sway (headless, run as an unprivileged user, which
-the test makes; it runs as root in CI).
-
-Each compositor gets a runtime folder of its own (mode 0700), a socket name
-of its own and a process group of its own; the whole group is killed at the
-end, and the case fails if any process of that runtime folder outlives it
-(Xwayland, shell helpers). The program finds Wayland on its own (no
-DISPLAY, no OSTREVANE_BACKEND). weston draws no decorations: libdecor's
-frame and caption must be above the client area; weston leaves the window
-its default size, 3/4 of the output. sway tiles it, frames it itself and
-types at it through wtype's virtual keyboard.
+"""The Wayland drivers of the end-to-end tests, with no X server: weston and
+sway, headless, as tests/support/compositors.py starts them (sway as an
+unprivileged user: the tests run as root in CI), the case failing if any
+process of a compositor's runtime folder outlives it. The program finds
+Wayland on its own (no DISPLAY, no OSTREVANE_BACKEND). weston draws no
+decorations: libdecor's frame and caption must be above the client area;
+weston leaves the window its default size, 3/4 of the output. sway tiles
+it, frames it itself and types at it through wtype's virtual keyboard.
 
 Their own cases follow each driver.
 """
 
 import json
 import os
-import pwd
 import shutil
 import signal
 import subprocess
-import tempfile
-import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import TITLE, check, expect_lost
-from ostrevane_support import (DEADLINE, Failure, Skip, crop, doubled_difference,
-                               first_difference, processes_with,
-                               read_png, require_tools, uniform, wait_for_match,
-                               wait_until)
-
-# The unprivileged account sway runs as (sway refuses root).
-SWAY_USER = "ostrevane-e2e"
-# weston's desktop: one flat colour, no panel, no animations.
-WESTON_BACKGROUND = (0x20, 0x40, 0xC0)
-WESTON_INI = """[core]
-idle-time=0
-
-[shell]
-background-color=0xff2040c0
-panel-position=none
-animation=none
-startup-animation=none
-close-animation=none
-focus-animation=none
-"""
-
-
-class Compositor:
-    """A compositor in a process group and runtime folder of its own, and
-    the programs started on it."""
-
-    def __init__(self, workdir, user=None):
-        self.user = user
-        self.runtime_dir = tempfile.mkdtemp(prefix="ostrevane-wl-", dir=workdir)
-        os.chmod(self.runtime_dir, 0o700)
-        if user is not None:
-            os.chmod(workdir, 0o755)
-            os.chown(self.runtime_dir, user.pw_uid, user.pw_gid)
-        self.socket = "ostrevane-%d-%d" % (os.getpid(), int(time.monotonic() * 1000) % 100000)
-        self.process = None
-        self.programs = []
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
-    def env(self, extra=None):
-        env = {key: value for key, value in os.environ.items()
-               if key not in ("DISPLAY", "WAYLAND_DISPLAY", "OSTREVANE_BACKEND", "XAUTHORITY")}
-        env["XDG_RUNTIME_DIR"] = self.runtime_dir
-        env["WAYLAND_DISPLAY"] = self.socket
-        env.update(extra or {})
-        return env
-
-    def stage(self, path):
-        """A copy of the file at `path` that the compositor's user can read
-        and run (the build may sit in a folder closed to it), with the
-        suppression files (memcheck.sh reads its own) and the Wayland
-        module beside it."""
-        staged_dir = os.path.join(os.path.dirname(self.runtime_dir), "staged")
-        os.makedirs(staged_dir, mode=0o755, exist_ok=True)
-        source_dir = os.path.dirname(os.path.abspath(path))
-        for name in os.listdir(source_dir):
-            if name.endswith(".supp") or name.endswith(".so"):
-                shutil.copy(os.path.join(source_dir, name), staged_dir)
-        target = os.path.join(staged_dir, os.path.basename(path))
-        shutil.copy(path, target)
-        os.chmod(target, 0o755)
-        return target
-
-    def command(self, argv, env):
-        """argv run with `env`, as the compositor's user."""
-        if self.user is None:
-            return argv
-        argv = [self.stage(arg) if os.path.isabs(arg) and os.path.isfile(arg)
-                and not arg.startswith("/usr/") else arg
-                for arg in argv]
-        env = dict(env)
-        options = env.get("LSAN_OPTIONS", "")
-        if "suppressions=" in options:
-            parts = [part if not part.startswith("suppressions=")
-                     else "suppressions=" + self.stage(part[len("suppressions="):])
-                     for part in options.split(":")]
-            env["LSAN_OPTIONS"] = ":".join(parts)
-        assignments = ["%s=%s" % item for item in sorted(env.items())
-                       if item[0] in ("XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "SWAYSOCK", "PATH",
-                                      "HOME", "LANG", "LC_ALL", "ASAN_OPTIONS", "LSAN_OPTIONS",
-                                      "UBSAN_OPTIONS")
-                       or item[0].startswith("WLR_")]
-        return ["runuser", "-u", self.user.pw_name, "--", "env", "-i"] + assignments + argv
-
-    def start(self, argv, extra_env=None):
-        env = self.env(extra_env)
-        self.log = open(os.path.join(self.runtime_dir, "..", "compositor.log"), "wb")
-        self.process = subprocess.Popen(self.command(argv, env), env=env, stdout=self.log,
-                                        stderr=subprocess.STDOUT, start_new_session=True,
-                                        cwd=self.runtime_dir)
-
-        def socket():
-            check(self.process.poll() is None, "%s exited at start (code %s): %s"
-                  % (argv[0], self.process.returncode, self.log_tail()))
-            return self.find_socket()
-
-        self.socket = wait_until(argv[0], socket, "made no socket")
-
-    def find_socket(self):
-        """The compositor's socket: the name asked for, or the one it chose
-        itself (sway takes the first free wayland-N)."""
-        names = os.listdir(self.runtime_dir)
-        if self.socket in names:
-            return self.socket
-        chosen = sorted(name for name in names
-                        if name.startswith("wayland-") and not name.endswith(".lock"))
-        return chosen[0] if chosen else None
-
-    def log_tail(self, limit=600):
-        try:
-            with open(os.path.join(self.runtime_dir, "..", "compositor.log"), "rb") as f:
-                data = f.read()
-            return (data[-limit:] if limit else data).decode(errors="replace").strip()
-        except OSError:
-            return ""
-
-    def run(self, argv, timeout=DEADLINE, extra_env=None, cwd=None):
-        env = self.env(extra_env)
-        return subprocess.run(self.command(argv, env), env=env, capture_output=True, text=True,
-                              timeout=timeout, cwd=cwd or self.runtime_dir)
-
-    def spawn_program(self, program, extra_env=None, stdout=subprocess.PIPE,
-                      stderr=subprocess.PIPE):
-        """Starts `program` (a path, or a command line) on the compositor."""
-        env = self.env(extra_env)
-        argv = [program] if isinstance(program, str) else list(program)
-        process = subprocess.Popen(self.command(argv, env), env=env, stdout=stdout,
-                                   stderr=stderr, start_new_session=True)
-        self.programs.append(process)
-        return process
-
-    def kill(self, how=signal.SIGKILL):
-        """Ends the compositor: SIGKILL to its whole process group, or
-        `how` to the compositor alone (which then takes its helpers
-        down; close() kills whatever is left)."""
-        if self.process is not None and self.process.poll() is None:
-            try:
-                if how == signal.SIGKILL:
-                    os.killpg(self.process.pid, signal.SIGKILL)
-                else:
-                    os.kill(self.compositor_pid(), how)
-            except ProcessLookupError:
-                pass
-        if self.process is not None and how == signal.SIGKILL:
-            self.process.wait(timeout=DEADLINE)
-
-    def compositor_pid(self):
-        """The compositor itself (under runuser, its child)."""
-        if self.user is None:
-            return self.process.pid
-        with open("/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)) as f:
-            children = f.read().split()
-        return int(children[0]) if children else self.process.pid
-
-    def close(self):
-        for process in self.programs:
-            if process.poll() is None:
-                os.killpg(process.pid, signal.SIGKILL)
-            process.wait(timeout=DEADLINE)
-        if self.process is not None:
-            try:
-                os.killpg(self.process.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.process.wait(timeout=DEADLINE)
-        if getattr(self, "log", None) is not None:
-            self.log.close()
-        # Anything left of this compositor (Xwayland, shell helpers) is a
-        # fault of the test's clean-up: kill it, then say so.
-        def leftover():
-            return processes_with("XDG_RUNTIME_DIR=" + self.runtime_dir)
-        try:
-            wait_until("processes outlived the compositor", lambda: not leftover(), leftover)
-        finally:
-            for pid in leftover():
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-
+from ostrevane_e2e import check, expect_lost
+from ostrevane_support import (DEADLINE, OwnClock, crop, doubled_difference, first_difference,
+                               read_png, require_tools, uniform, wait_for_match, wait_until)
+from compositors import WESTON_BACKGROUND, start_sway, start_weston
 
 # --- weston ------------------------------------------------------------------
-
-
-def start_weston(workdir, size, options=()):
-    require_tools("weston", "weston-screenshooter", "weston-debug")
-    compositor = Compositor(workdir)
-    ini = os.path.join(workdir, "weston.ini")
-    with open(ini, "w") as f:
-        f.write(WESTON_INI)
-    try:
-        compositor.start(["weston", "--config=" + ini, "--backend=headless-backend.so",
-                          "--use-pixman", "--width=%d" % size[0], "--height=%d" % size[1],
-                          "--socket=" + compositor.socket, "--debug", "--idle-time=0"]
-                         + list(options))
-    except BaseException:
-        compositor.close()
-        raise
-    return compositor
-
-
-def weston_window_title(compositor, timeout=DEADLINE, title=TITLE):
-    """Waits for the program's toplevel in weston's scene graph."""
-    wait_until("no toplevel '%s' in weston's scene graph" % title,
-               lambda: "top-level window '%s'" % title in compositor.run(
-                   ["weston-debug", "scene-graph"], timeout=timeout).stdout,
-               "not within %d s" % timeout, timeout, 0.1)
-
-
-def weston_screenshot(compositor, workdir):
-    shots = os.path.join(workdir, "shots")
-    shutil.rmtree(shots, ignore_errors=True)
-    os.mkdir(shots)
-    result = compositor.run(["weston-screenshooter"], cwd=shots)
-    check(result.returncode == 0, "weston-screenshooter failed: " + result.stderr.strip())
-    names = [name for name in os.listdir(shots) if name.endswith(".png")]
-    check(len(names) == 1, "weston-screenshooter wrote %s" % names)
-    return read_png(os.path.join(shots, names[0]))
 
 
 def find_client_area(shot, expected, size):
@@ -269,26 +45,54 @@ def find_client_area(shot, expected, size):
     return None
 
 
-class Weston(e2e.Driver):
-    name = "weston"
-    labels = ("wayland",)
-    options = ()
+class CompositorDriver(e2e.Driver):
+    """What the weston and sway drivers share: the program on
+    self.compositor, which is the display."""
 
-    def start(self):
-        self.compositor = start_weston(self.workdir, self.size, self.options)
-        self.processes.adopt(self.compositor)
+    labels = ("wayland",)
 
     def spawn(self, argv, env, stdout, stderr):
         return self.compositor.spawn_program(argv, env, stdout, stderr)
 
+    def lost_name(self):
+        return self.compositor.socket
+
+    def kill_display(self, how=signal.SIGKILL):
+        self.compositor.kill(how)
+        self.running = False
+
+
+class Weston(CompositorDriver):
+    name = "weston"
+    options = ()
+
+    def start(self):
+        require_tools("weston-screenshooter", "weston-debug")
+        self.compositor = start_weston(self.workdir, self.size, self.options)
+        self.processes.adopt(self.compositor)
+
     def wait_window(self, title):
-        weston_window_title(self.compositor, title=title)
+        """Until the program's toplevel is in weston's scene graph."""
+        wait_until("no toplevel '%s' in weston's scene graph" % title,
+                   lambda: "top-level window '%s'" % title in self.compositor.run(
+                       ["weston-debug", "scene-graph"]).stdout, "not within %d s" % DEADLINE,
+                   interval=0.1)
+
+    def screenshot(self):
+        shots = os.path.join(self.workdir, "shots")
+        shutil.rmtree(shots, ignore_errors=True)
+        os.mkdir(shots)
+        result = self.compositor.run(["weston-screenshooter"], cwd=shots)
+        check(result.returncode == 0, "weston-screenshooter failed: " + result.stderr.strip())
+        names = [name for name in os.listdir(shots) if name.endswith(".png")]
+        check(len(names) == 1, "weston-screenshooter wrote %s" % names)
+        return read_png(os.path.join(shots, names[0]))
 
     def client_size(self):
         return (self.size[0] * 3 // 4, self.size[1] * 3 // 4)
 
     def difference(self, expected):
-        self.shot = weston_screenshot(self.compositor, self.workdir)
+        self.shot = self.screenshot()
         check(self.shot[:2] == self.size, "screenshot is %dx%d" % self.shot[:2])
         self.at = find_client_area(self.shot, expected, self.client_size())
         return None if self.at else ("no %dx%d client area showing the canvas in the screenshot"
@@ -306,12 +110,6 @@ class Weston(e2e.Driver):
         check(desktop == 0, "no caption bar above the client area (%d of %d pixels are desktop)"
               % (desktop, w))
 
-    def lost_name(self):
-        return self.compositor.socket
-
-    def kill_display(self, how=signal.SIGKILL):
-        self.compositor.kill(how)
-        self.running = False
 
 
 def weston_no_xdg_shell_case(d):
@@ -362,7 +160,7 @@ def xwayland_lost_case(d):
         display = log[log.index("listening on display :") + 21:].split()[0]
         d.running = True
         d.launch(env={"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
-        clock = e2e.OwnClock(d.process)
+        clock = OwnClock(d.process)
         d.kill_display(how)
         expect_lost(d.process, '"%s"' % display, "Xwayland %s, weston got %s" % (display, how.name),
                     d.err_path, timeout=1.5, clock=clock)
@@ -380,65 +178,25 @@ Weston.OWN_CASES = {
 # --- sway --------------------------------------------------------------------
 
 
-def sway_user():
-    """The unprivileged account sway runs as, made once."""
-    check(os.geteuid() == 0, "the sway case creates a user: run it as root")
-    try:
-        return pwd.getpwnam(SWAY_USER)
-    except KeyError:
-        pass
-    result = subprocess.run(["useradd", "--system", "--no-create-home", "--shell",
-                             "/usr/sbin/nologin", SWAY_USER], capture_output=True, text=True,
-                            timeout=DEADLINE)
-    # 9: made meanwhile by a test running beside this one.
-    check(result.returncode in (0, 9), "useradd failed: " + result.stderr.strip())
-    return pwd.getpwnam(SWAY_USER)
-
-
-class Sway:
+class SwayDriver(CompositorDriver):
     """sway, and a virtual keyboard (wtype, idle) that keeps the seat's
     keyboard there from the start: a program binds it as it starts, and no
     typed key can come before it has."""
 
-    def __init__(self, workdir, size):
-        require_tools("sway", "swaymsg", "grim", "wtype", "runuser", "useradd")
-        if os.geteuid() != 0:
-            if os.environ.get("CI") == "true":
-                raise Failure("the sway case must run as root in CI (it makes a user)")
-            raise Skip("the sway case runs as root (it makes an unprivileged user)")
-        self.user = sway_user()
-        self.workdir = workdir
-        self.compositor = Compositor(workdir, self.user)
-        config = os.path.join(self.compositor.runtime_dir, "config")
-        with open(config, "w") as f:
-            f.write("output HEADLESS-1 resolution %dx%d\n" % size)
-            f.write("xwayland disable\n")
-        os.chown(config, self.user.pw_uid, self.user.pw_gid)
-        self.extra = {"WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
-                      "WLR_LIBINPUT_NO_DEVICES": "1", "HOME": self.compositor.runtime_dir}
-        try:
-            self.compositor.start(["sway", "-c", config], self.extra)
-            # sway names its IPC socket after its user and process.
-            names = wait_until("sway made no IPC socket", lambda: [
-                name for name in os.listdir(self.compositor.runtime_dir)
-                if name.startswith("sway-ipc.") and name.endswith(".sock")],
-                self.compositor.log_tail)
-            self.extra["SWAYSOCK"] = os.path.join(self.compositor.runtime_dir, names[0])
-            keeper = self.compositor.spawn_program(["wtype", "-s", "86400000"], self.extra,
-                                                   subprocess.DEVNULL, subprocess.DEVNULL)
-            wait_until("the idle virtual keyboard", lambda: keeper.poll() is not None or any(
-                "keyboard" in device.get("type", "") for device in json.loads(
-                    self.msg("-t", "get_inputs", "-r"))), "no keyboard in sway's inputs")
-            check(keeper.poll() is None, "wtype ended at start")
-        except BaseException:
-            self.compositor.close()
-            raise
+    name = "sway"
+    output_size = None
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
+    def start(self):
+        require_tools("swaymsg", "grim", "wtype")
+        self.compositor = self.processes.adopt(start_sway(self.workdir,
+                                                          self.output_size or self.size))
+        self.extra = self.compositor.extra
+        keeper = self.compositor.spawn_program(["wtype", "-s", "86400000"], self.extra,
+                                               subprocess.DEVNULL, subprocess.DEVNULL)
+        wait_until("the idle virtual keyboard", lambda: keeper.poll() is not None or any(
+            "keyboard" in device.get("type", "") for device in json.loads(
+                self.msg("-t", "get_inputs", "-r"))), "no keyboard in sway's inputs")
+        check(keeper.poll() is None, "wtype ended at start")
 
     def msg(self, *argv, all_must_succeed=True):
         """swaymsg; some commands of a batch may be refused (a tiled window
@@ -449,26 +207,25 @@ class Sway:
               % (" ".join(argv)[:200], result.stdout.strip()[:400], result.stderr.strip()))
         return result.stdout
 
-    def window(self, title=TITLE):
+    def node(self):
         """The program's node in sway's tree, or None."""
-        tree = json.loads(self.msg("-t", "get_tree", "-r"))
-        stack = [tree]
+        stack = [json.loads(self.msg("-t", "get_tree", "-r"))]
         while stack:
             node = stack.pop()
-            if node.get("name") == title and node.get("pid"):
+            if node.get("name") == self.title and node.get("pid"):
                 return node
             stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
         return None
 
-    def wait_window(self, program, title=TITLE, timeout=DEADLINE):
-        """The program's node in sway's tree, once it is there; fails if the
-        program ends first."""
+    def wait_window(self, title):
+        """Until the program's node is in sway's tree; fails if the program
+        ends first."""
         def shown():
-            check(program.poll() is None, "the program ended (code %s) with no window in sway's "
-                  "tree" % program.returncode)
-            return self.window(title)
+            check(self.process.poll() is None, "the program ended (code %s) with no window in "
+                  "sway's tree" % self.process.returncode)
+            return self.node()
 
-        return wait_until("sway's tree", shown, "no window '%s'" % title, timeout)
+        wait_until("sway's tree", shown, "no window '%s'" % title)
 
     def wtype(self, *argv):
         result = self.compositor.run(["wtype"] + list(argv), extra_env=self.extra)
@@ -482,49 +239,21 @@ class Sway:
         check(result.returncode == 0, "grim failed: " + result.stderr.strip())
         return read_png(path)
 
-    def client_area(self, title=TITLE):
-        node = self.window(title)
+    def client_area(self):
+        node = self.node()
         check(node is not None, "the window is gone from sway's tree")
         rect, inner = node["rect"], node["window_rect"]
         return rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"]
 
-    def difference(self, expected, title=TITLE):
-        x, y, w, h = self.client_area(title)
+    def difference(self, expected):
+        x, y, w, h = self.client_area()
         return first_difference(crop(self.screenshot(), x, y, w, h), expected)
 
-    def expect_picture(self, what, expected):
-        """Waits until the window shows the canvas; returns its size."""
-        wait_for_match(what, lambda: self.difference(expected))
+    def client_size(self):
         return self.client_area()[2:]
-
-    def close(self):
-        self.compositor.close()
-
-
-class SwayDriver(e2e.Driver):
-    name = "sway"
-    labels = ("wayland",)
-    output_size = None
-
-    def start(self):
-        self.sway = Sway(self.workdir, self.output_size or self.size)
-        self.processes.adopt(self.sway)
-        self.compositor = self.sway.compositor
-
-    def spawn(self, argv, env, stdout, stderr):
-        return self.compositor.spawn_program(argv, env, stdout, stderr)
-
-    def wait_window(self, title):
-        self.sway.wait_window(self.process, title)
 
     def criteria(self):
         return '[title="^%s$"]' % self.title
-
-    def difference(self, expected):
-        return self.sway.difference(expected, title=self.title)
-
-    def client_size(self):
-        return self.sway.client_area(self.title)[2:]
 
     def type(self, text="", keys=()):
         argv = [text] if text else []
@@ -534,14 +263,14 @@ class SwayDriver(e2e.Driver):
                     for m in mods]
             argv += [a for m in mods for a in ("-M", m)] + ["-k", key] + [
                 a for m in mods for a in ("-m", m)]
-        self.sway.wtype(*argv)
+        self.wtype(*argv)
 
     def resize(self, width, height):
         """Floated and resized: the client area follows sway's size (the size
         asked for holds sway's border and title bar too)."""
-        self.sway.msg(self.criteria(), "floating", "enable")
-        self.sway.msg(self.criteria(), "resize", "set", "width", "%d px" % width, "height",
-                      "%d px" % height)
+        self.msg(self.criteria(), "floating", "enable")
+        self.msg(self.criteria(), "resize", "set", "width", "%d px" % width, "height",
+                 "%d px" % height)
         return wait_until("resized to %dx%d" % (width, height), lambda: (
             lambda w, h: width - 40 < w <= width and height - 60 < h <= height and (w, h))(
                 *self.client_size()), lambda: "client area %dx%d" % self.client_size())
@@ -553,21 +282,15 @@ class SwayDriver(e2e.Driver):
         self.expect_picture("after the keys", expected)
 
     def close_window(self):
-        self.sway.msg(self.criteria(), "kill")
+        self.msg(self.criteria(), "kill")
 
     def burst(self):
-        self.sway.msg(self.criteria(), "floating", "enable")
-        self.sway.wtype("-d", "1", "a" * 200)
-        self.sway.msg("; ".join("%s resize set %d px %d px" % (self.criteria(), 100 + i * 7 % 500,
-                                                               80 + i * 11 % 400)
-                                for i in range(50)))
+        self.msg(self.criteria(), "floating", "enable")
+        self.wtype("-d", "1", "a" * 200)
+        self.msg("; ".join("%s resize set %d px %d px" % (self.criteria(), 100 + i * 7 % 500,
+                                                          80 + i * 11 % 400)
+                           for i in range(50)))
 
-    def lost_name(self):
-        return self.compositor.socket
-
-    def kill_display(self, how=signal.SIGKILL):
-        self.compositor.kill(how)
-        self.running = False
 
 
 def sway_scaled_case(d):
@@ -578,14 +301,14 @@ def sway_scaled_case(d):
     expected = d.expected()
     d.start()
     d.running = True
-    d.sway.msg("output", "HEADLESS-1", "scale", "2")
+    d.msg("output", "HEADLESS-1", "scale", "2")
     d.launch()
     size = [None]
 
     def difference():
-        x, y, w, h = d.sway.client_area()
+        x, y, w, h = d.client_area()
         size[0] = (w, h)
-        shot = d.sway.screenshot()
+        shot = d.screenshot()
         check(shot[:2] == d.output_size, "screenshot is %dx%d" % shot[:2])
         return doubled_difference(shot, x, y, w, h, expected)
 
@@ -603,8 +326,8 @@ def sway_show_states_case(d):
     d.launch("states")
     for key in "hmrnhmrh":
         d.type(keys=(key,))
-        d.sway.wait_window(d.process, d.title)
-    x, y, w, h = d.sway.client_area(d.title)
+        d.wait_window(d.title)
+    x, y, w, h = d.client_area()
     d.expect_picture("after the show states", uniform(w, h, (255, 255, 255)))
     print("ok - sway: hidden and shown, maximised, restored, minimised: the %dx%d client area is "
           "white, no protocol error" % (w, h))
@@ -619,11 +342,11 @@ def sway_key_repeat_case(d):
     repeating key is released nothing repeats (window_rect_reporter's
     WM_CHARs counted)."""
     d.launch("reporter")
-    d.sway.msg("input", "type:keyboard", "repeat_delay", "200")
+    d.msg("input", "type:keyboard", "repeat_delay", "200")
 
     def held(*argv):
         before = len(d.chars())
-        d.sway.wtype(*argv)
+        d.wtype(*argv)
         d.type(e2e.SENTINEL)
         wait_until(" ".join(argv), lambda: ord(e2e.SENTINEL) in d.chars()[before:],
                    lambda: "WM_CHARs %s" % d.chars()[before:])
@@ -633,12 +356,12 @@ def sway_key_repeat_case(d):
     # Held 1.5 s at 40 a second after 200 ms: the first, then about 52 more;
     # at rate 0 none.
     for rate, fewest, most in ((40, 35, 60), (0, 1, 1)):
-        d.sway.msg("input", "type:keyboard", "repeat_rate", str(rate))
+        d.msg("input", "type:keyboard", "repeat_rate", str(rate))
         counts, got = held("-P", "a", "-s", "1500", "-p", "a")
         check(set(counts) == {0x61} and fewest <= counts[0x61] <= most,
               "'a' held 1.5 s at repeat_rate %d: %s" % (rate, counts))
         print("ok - sway: 'a' held 1.5 s at repeat_rate %d typed %d" % (rate, counts[0x61]))
-    d.sway.msg("input", "type:keyboard", "repeat_rate", "40")
+    d.msg("input", "type:keyboard", "repeat_rate", "40")
     # 'b' pressed while 'a' is held repeats in its place; releasing 'a'
     # then stops nothing.
     counts, got = held("-P", "a", "-P", "b", "-s", "100", "-p", "a", "-s", "1400", "-p", "b")

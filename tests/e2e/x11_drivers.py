@@ -60,9 +60,9 @@ class Xvfb(e2e.Driver):
                                     env=dict(self.program_env(), **env), stdout=stdout,
                                     stderr=stderr, cwd=self.workdir)
 
-    def run(self, argv, what=None):
+    def run(self, argv, what=None, timeout=DEADLINE):
         result = subprocess.run(argv, env=self.env(), capture_output=True, text=True,
-                                timeout=DEADLINE)
+                                timeout=timeout)
         check(result.returncode == 0 or what is None,
               "%s failed: %s" % (what, result.stderr.strip()))
         return result

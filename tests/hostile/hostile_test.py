@@ -1,101 +1,32 @@
 #!/usr/bin/env python3
-"""The program under hostile conditions on a real X server (Xvfb).
+"""The program under hostile conditions, on the end-to-end tests' drivers
+(tests/e2e, on PYTHONPATH as CTest sets it): each case starts its own
+display through them, bounds every step with a timeout and kills every
+process it started. The X11 cases run through GNUstep's AppKit with
+--appkit. Each case prints what it did in "hostile: key=value" lines, for
+the record. Missing tools make a case skip (exit code 77), except under
+CI=true.
 
-Built on the end-to-end tests' helpers (tests/e2e/ostrevane_e2e.py, on
-PYTHONPATH as CTest sets it): each case starts its own Xvfb, bounds every
-step with a timeout and kills every process it started.
-
-Cases:
-  display-killed ROUNDS
-        the X server is killed (SIGKILL or SIGTERM) at a random moment: while
-        the program starts, right after its window appears, or in the middle
-        of a storm of resizes; every time the program ends within a second
-        with exit code 1 and one line on stderr naming the display
-  storm COUNT
-        COUNT moves, resizes, exposures, covering windows and synthetic
-        events (tests/hostile/x11_storm); the program stays up, and once the
-        window is put back the client area shows the canvas at its top left
-        and white beyond it; closing still ends it with exit code 0
-  command-lines
-        no argument, empty ones, the longest single argument Linux passes,
-        about a megabyte of them, and arguments of arbitrary bytes: ignored,
-        the window shows the canvas and closes with exit code 0
-  forged-destroy
-        another client sends the window a DestroyNotify for itself (as any
-        client can) though it is not destroyed: the program carries on,
-        showing the canvas, and closes with exit code 0
-  screen WxH
-        on a WxH screen the window opens, shows the canvas (top left of the
-        client area), and closing ends the program with exit code 0
-  no-canvas
-        on a screen whose canvas bitmap cannot be allocated (the program's
-        memory is limited to less than it needs), the window still opens,
-        shows only the class background (white) and closes with exit code 0
-  refused-window [after-creation]
-        the server refuses to make the window (tests/hostile/x11_refuse):
-        within 10 s, one line naming the display, the request and the
-        server's reason, and exit code 1; with after-creation it refuses a
-        request made once the window exists (a property change as the
-        window is mapped), which is no refusal of the window: the program
-        shows the canvas and closes with exit code 0, nothing on stderr
-
-On Wayland compositors (tests/e2e/wayland_cases.py), through the Wayland
-back end:
-  compositor-killed ROUNDS
-        weston is killed (SIGKILL) or shut down (SIGTERM) at a random moment:
-        while the program starts, right after its window appears, or while
-        the window is being resized on sway; every time the program ends
-        within a second with exit code 1 and one line on stderr naming the
-        compositor
-  wayland-storm COUNT
-        COUNT random floats, resizes (down to 1x1 and beyond the output) and
-        moves by sway; the program stays up, the client area then shows the
-        canvas, and `swaymsg kill` ends it with exit code 0
-  wayland-screen WxH
-        on a WxH weston output the window opens and the program stays up
-        until weston is killed (exit code 1)
-  hostile-compositor MODE
-        on tests/hostile/wayland_hostile_compositor: `sizes` (absurd output
-        sizes and scales, configures, keymaps, key codes): the program
-        stays up until the compositor is killed, then exits with 1;
-        `protocol-error`: one line naming the error, exit code 1, within a
-        second; `no-buffer` (the program cannot make a pixel buffer): the
-        same; `close`, `close-decorated` (libdecor frames the window) and
-        `client-side-decorations` (server-side ones refused: libdecor must
-        frame it): exit code 0; `never-release` (no frame callback or
-        buffer ever comes back): the program waits without spinning, and
-        exits with 1 when the compositor is killed; `keeps-buffers` (each
-        buffer held until the next is shown; tests/e2e/show_states typed
-        'c' at, so that it paints again at the same size in another colour): no buffer is
-        written while held, and the program waits and ends as under
-        never-release
-
-With --appkit, the X11 cases run through GNUstep's AppKit instead.
-
-Each case prints what it did in "hostile: key=value" lines, for the record.
-Missing tools make a case skip (exit code 77), except under CI=true.
+Usage: hostile_test.py --program ... CASE [VALUE] (the cases: CASES)
 """
 
 import argparse
-import contextlib
 import os
 import random
-import resource
 import signal
 import subprocess
 import sys
 import time
 
 import ostrevane_e2e as e2e
-from ostrevane_e2e import TITLE, check, expect_lost
-from ostrevane_support import uniform
+from ostrevane_e2e import check, expect_lost, parse_size
+from ostrevane_support import OwnClock, uniform, wait_until
+from compositors import Compositor
 import wayland_cases
 import appkit_cases
 import x11_drivers
 
 WHITE = (255, 255, 255)
-# Where the program is built with AddressSanitizer its start-up is slower.
-FIND_MS = e2e.DEADLINE * 1000
 
 
 def record(key, value):
@@ -103,142 +34,111 @@ def record(key, value):
     sys.stdout.flush()
 
 
-class Program(x11_drivers.Xvfb):
-    """The program on one Xvfb session, looked at as the X11 driver of the
-    end-to-end tests looks."""
-
-    def __init__(self, args, session):
-        super().__init__(args, session.workdir, session.size)
-        self.session, self.display, self.running, self.title = session, session.display, True, TITLE
-        if args.appkit:
-            self.backend = "appkit"
-            self.program_env = lambda: appkit_cases.appkit_env(self)
-
-    def start(self, argv=(), env=None, preexec=None):
-        self.process = self.session.spawn([self.args.program] + list(argv),
-                                          dict(self.program_env(), **(env or {})),
-                                          preexec_fn=preexec)
-        return self.process
-
-    def find(self):
-        self.wait_window(TITLE)
-
-    def expect(self, what, expected):
-        self.expect_picture(what, expected)
-
-    def place(self, x, y, width, height):
-        self.move(x, y)
-        self.resize(width, height)
-
-    def close(self, what, allow_stderr=lambda line: False):
-        self.close_window()
-        e2e.expect_exit(self.process, 0, what + ", after WM_DELETE_WINDOW",
-                        allow_stderr=allow_stderr)
+def x11(args, workdir, size):
+    """The end-to-end tests' X11 driver (AppKit's, with --appkit) on a WxH
+    Xvfb of the case's own."""
+    return (appkit_cases.AppKit if args.appkit else x11_drivers.Xvfb)(args, workdir, size)
 
 
-@contextlib.contextmanager
-def program_on_xvfb(args, workdir, size, **start):
-    """An Xvfb of `size`, the program started on it (start() takes `start`)
-    and its window found; everything is killed at the end."""
-    with e2e.Session(workdir, size) as session:
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start(**start)
-        program.find()
-        yield program
-
-
-def render(args, workdir, width, height):
-    return e2e.render_expected(args, workdir, (width, height))
+def put_back(d, x, y, width, height, expected):
+    d.move(x, y)
+    d.resize(width, height)
+    d.expect_picture("after the storm, %dx%d at (%d, %d)" % (width, height, x, y), expected)
 
 
 # --- Cases ---------------------------------------------------------------------
 
 
-def display_killed(args, workdir, rounds):
-    e2e.require_tools("Xvfb")
+def killed_rounds(args, rounds, name, moments, driver, disturb):
+    """`rounds` times, a display of its own (driver(moment)) is killed
+    (SIGKILL) or shut down (SIGTERM) at one of `moments` in turn, brought
+    about by disturb(d, moment, rng): every time the program ends within a
+    second of its own time (OwnClock: a busy machine may keep it waiting for
+    a processor) with exit code 1 and one line on stderr naming the display."""
     rng = random.Random(args.seed)
-    moments = ["starting", "window shown", "in a storm"]
     worst = 0.0
     for round_number in range(rounds):
         moment = moments[round_number % len(moments)]
         how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
-        with e2e.Session(workdir, (640, 480)) as session:
-            session.start_xvfb()
-            program = Program(args, session)
-            program.start()
-            storm = None
-            if moment == "starting":
-                time.sleep(rng.uniform(0.0, 0.3))
-            else:
-                program.find()
-                if moment == "in a storm":
-                    storm = subprocess.Popen(
-                        [args.storm, program.window, "100000", str(rng.randrange(1 << 30)),
-                         "640", "480"], env=session.env(),
-                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    session.adopt(storm)
-                    time.sleep(rng.uniform(0.1, 0.5))
-                else:
-                    time.sleep(rng.uniform(0.0, 0.2))
-            session.xvfb.send_signal(how)
-            session.xvfb.wait(timeout=e2e.DEADLINE)
-            worst = max(worst, expect_lost(program.process, session.display, "round %d (%s, %s)"
-                                           % (round_number, moment, how.name)))
-    record("display_killed_rounds", rounds)
-    record("display_killed_slowest_exit_s", "%.3f" % worst)
+        with driver(moment) as d:
+            d.launch(wait=moment != "starting")
+            disturb(d, moment, rng)
+            name, clock = d.lost_name(), OwnClock(d.process)
+            d.kill_display(how)
+            worst = max(worst, expect_lost(d.process, name, "round %d (%s, %s)"
+                                           % (round_number, moment, how.name), d.err_path,
+                                           clock=clock))
+    record(name + "_rounds", rounds)
+    record(name + "_slowest_exit_s", "%.3f" % worst)
+
+
+def display_killed(args, workdir, rounds):
+    """The X server lost while the program starts, once its window is
+    shown, or in a storm of resizes."""
+    def disturb(d, moment, rng):
+        if moment == "in a storm":
+            d.processes.spawn([args.storm, d.window, "100000", str(rng.randrange(1 << 30)),
+                               "640", "480"], env=d.env(), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.1, 0.5))
+        else:
+            time.sleep(rng.uniform(0.0, 0.3 if moment == "starting" else 0.2))
+
+    killed_rounds(args, rounds, "display_killed", ["starting", "window shown", "in a storm"],
+                  lambda moment: x11(args, workdir, (640, 480)), disturb)
 
 
 def storm(args, workdir, count):
-    e2e.require_tools("Xvfb", "xdotool")
+    """COUNT moves, resizes, exposures, covering windows and synthetic events
+    (x11_storm): the program stays up, the window put back shows the canvas
+    at its top left, and closing ends it with exit code 0."""
     width, height = 1024, 768
-    expected = render(args, workdir, width, height)
-    with program_on_xvfb(args, workdir, (width, height)) as program:
-        session = program.session
-        program.expect("first frame", expected)
+    with x11(args, workdir, (width, height)) as d:
+        expected = d.expected()
+        d.launch()
+        d.expect_picture("first frame", expected)
         started = time.monotonic()
-        result = session.run([args.storm, program.window, str(count), str(args.seed),
-                              str(width), str(height)], timeout=600)
-        check(result.returncode == 0, "x11_storm failed: " + result.stderr.strip())
+        result = d.run([args.storm, d.window, str(count), str(args.seed), str(width), str(height)],
+                       "x11_storm", timeout=600)
         elapsed = time.monotonic() - started
-        check(program.process.poll() is None, "the program ended during the storm")
+        d.expect_running("during the storm")
         for line in result.stdout.splitlines():
             key, _, value = line.partition("=")
             record("storm_" + key, value)
         record("storm_events", count)
         record("storm_seconds", "%.2f" % elapsed)
         # Put back where it can be seen whole, at two sizes.
-        program.place(13, 17, 700, 500)
-        program.expect("after the storm, 700x500", expected)
-        program.place(0, 0, width, height)
-        program.expect("after the storm, full screen", expected)
+        put_back(d, 13, 17, 700, 500, expected)
+        put_back(d, 0, 0, width, height, expected)
         print("ok - %d storm events: the picture is where it was in the client area" % count)
-        program.close("after the storm")
+        d.close_window()
+        d.expect_closed("after the storm")
         print("ok - closed with exit code 0 after the storm")
 
 
-def forged_destroy(args, workdir):
-    e2e.require_tools("Xvfb")
-    width, height = 640, 480
-    expected = render(args, workdir, width, height)
-    with program_on_xvfb(args, workdir, (width, height)) as program:
-        program.expect("first frame", expected)
-        result = program.session.run([args.storm, "--forge-destroy", program.window], timeout=30)
-        check(result.returncode == 0, "x11_storm --forge-destroy failed: " + result.stderr.strip())
-        time.sleep(0.5)
-        check(program.process.poll() is None,
-              "a DestroyNotify sent by another client ended the program (exit %s)" %
-              program.process.poll())
-        program.expect("after a forged DestroyNotify", expected)
+def forged_destroy(args, workdir, _):
+    """Another client sends the window a DestroyNotify for itself (as any
+    client can): the program carries on, showing the canvas."""
+    with x11(args, workdir, (640, 480)) as d:
+        expected = d.expected()
+        d.launch()
+        d.expect_picture("first frame", expected)
+        d.run([args.storm, "--forge-destroy", d.window], "x11_storm --forge-destroy")
+        try:
+            # An Expose after the forged event: once it is painted, the
+            # program has taken the event.
+            d.sync(expected)
+        finally:
+            d.expect_running("after a DestroyNotify sent by another client")
         print("ok - a forged DestroyNotify is ignored")
-        program.close("after a forged DestroyNotify")
+        d.close_window()
+        d.expect_closed("after a forged DestroyNotify")
         print("ok - closed with exit code 0")
 
 
-def command_lines(args, workdir):
-    e2e.require_tools("Xvfb")
-    width, height = 320, 240
-    expected = render(args, workdir, width, height)
+def command_lines(args, workdir, _):
+    """No argument, empty ones, the longest single argument Linux passes,
+    about a megabyte of them, arbitrary bytes: all ignored."""
     rng = random.Random(args.seed)
     longest = 131071  # MAX_ARG_STRLEN less the terminating NUL
     every_byte = bytes(range(1, 256))
@@ -255,14 +155,13 @@ def command_lines(args, workdir):
                                        b"1x1+0+0", b"%s%n%x%p", b"-h", b"--", b"-"]),
     ]
     total_bytes = 0
-    with e2e.Session(workdir, (width, height)) as session:
-        session.start_xvfb()
+    with x11(args, workdir, (320, 240)) as d:
+        expected = d.expected()
         for name, argv in cases:
-            program = Program(args, session)
-            program.start(argv)
-            program.find()
-            program.expect(name, expected)
-            program.close(name)
+            d.launch(argv=argv)
+            d.expect_picture(name, expected)
+            d.close_window()
+            d.expect_closed(name)
             total_bytes += sum(len(a) + 1 for a in argv)
             print("ok - %s (%d arguments, %d bytes): ignored" % (
                 name, len(argv), sum(len(a) for a in argv)))
@@ -270,128 +169,122 @@ def command_lines(args, workdir):
     record("command_line_bytes", total_bytes)
 
 
-def screen(args, workdir, width, height):
-    e2e.require_tools("Xvfb", "xdotool")
+def screen(args, workdir, size):
+    """On a WxH screen the window opens, shows the canvas and closes with
+    exit code 0."""
+    width, height = size
     started = time.monotonic()
-    with program_on_xvfb(args, workdir, (width, height)) as program:
-        x, y, w, h = program.geometry()
+    with x11(args, workdir, size) as d:
+        d.launch()
+        x, y, w, h = d.geometry()
         check(w >= 1 and h >= 1, "client area %dx%d" % (w, h))
         if width * height <= 1 << 22:
-            program.expect("first frame", render(args, workdir, width, height))
+            d.expect_picture("first frame", d.expected())
         else:
             # Too large to render and capture whole: look at the top left of
             # a smaller window. The figure is drawn around the screen's
             # centre, less than 300 pixels from it, so there the canvas is
             # black.
             check(min(width, height) > 2000, "no reference for this screen size")
-            program.place(0, 0, 400, 300)
-            program.expect("top left of the canvas", uniform(400, 300, (0, 0, 0)))
+            d.move(0, 0)
+            d.resize(400, 300)
+            d.expect_picture("top left of the canvas", uniform(400, 300, (0, 0, 0)))
         elapsed = time.monotonic() - started
         print("ok - %dx%d screen: %dx%d window shows the canvas (%.1f s)" % (
             width, height, w, h, elapsed))
-        program.close("%dx%d screen" % (width, height))
+        d.close_window()
+        d.expect_closed("%dx%d screen" % size)
         print("ok - closed with exit code 0")
-        record("screen_%dx%d_window" % (width, height), "%dx%d" % (w, h))
-        record("screen_%dx%d_seconds" % (width, height), "%.1f" % (time.monotonic() - started))
+        record("screen_%dx%d_window" % size, "%dx%d" % (w, h))
+        record("screen_%dx%d_seconds" % size, "%.1f" % (time.monotonic() - started))
 
 
-def no_canvas(args, workdir):
-    e2e.require_tools("Xvfb", "xdotool")
+def no_canvas(args, workdir, _):
+    """A canvas that cannot be allocated (the program's memory limited): the
+    window opens, shows the class background (white), closes with 0."""
     # The canvas of this screen takes 432 MB, the window (three quarters of
     # each side) 243 MB: the program gets room for the window only.
     width, height = 12000, 9000
     env = {}
-    preexec = None
-    if args.sanitized:
-        env["ASAN_OPTIONS"] = (os.environ.get("ASAN_OPTIONS", "") +
-                               ":allocator_may_return_null=1:max_allocation_size_mb=300")
-    else:
-        limit = 640 << 20
-
-        def preexec():
-            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    with program_on_xvfb(args, workdir, (width, height), env=env, preexec=preexec) as program:
-        _, _, w, h = program.geometry()
+    with x11(args, workdir, (width, height)) as d:
+        if args.sanitized:
+            env["ASAN_OPTIONS"] = (os.environ.get("ASAN_OPTIONS", "") +
+                                   ":allocator_may_return_null=1:max_allocation_size_mb=300")
+        else:
+            d.prefix = ["prlimit", "--as=%d" % (640 << 20)]
+        d.launch(env=env)
+        _, _, w, h = d.geometry()
         # The window as it opened, seen through a small part of it: shrinking
         # keeps the top left (north-west bit gravity) without a repaint.
-        program.place(0, 0, 400, 300)
-        program.expect("window without a canvas", uniform(400, 300, WHITE))
+        d.move(0, 0)
+        d.resize(400, 300)
+        d.expect_picture("window without a canvas", uniform(400, 300, WHITE))
         print("ok - %dx%d screen, no canvas: the %dx%d window shows its white background" % (
             width, height, w, h))
-        program.close("without a canvas",
-                      allow_stderr=lambda line: "AddressSanitizer failed to allocate" in line)
+        d.close_window()
+        e2e.expect_exit(d.process, 0, "without a canvas, after WM_DELETE_WINDOW", d.err_path,
+                        allow_stderr=lambda line: "AddressSanitizer failed to allocate" in line)
         print("ok - closed with exit code 0")
         record("no_canvas_screen", "%dx%d" % (width, height))
 
 
 def refused_window(args, workdir, when):
-    e2e.require_tools("Xvfb")
+    """The server refuses the window (x11_refuse): one line naming the
+    display, the request and the reason, exit code 1. "after-creation": a
+    request refused once the window exists is no refusal of the window."""
     env = {"LD_PRELOAD": args.refuse, "X11_REFUSE": when or "creation"}
     if args.sanitized:
         env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
-    if when == "after-creation":
-        expected = render(args, workdir, 640, 480)
-        with program_on_xvfb(args, workdir, (640, 480), env=env) as program:
-            program.expect("with a request refused after the window was made", expected)
-            program.close("with a request refused after the window was made")
-        print("ok - an error after the window was made: the window stays, exit code 0")
-        return
-    with e2e.Session(workdir, (640, 480)) as session:
-        session.start_xvfb()
-        program = Program(args, session)
-        program.start(env=env)
-        _, stderr = program.process.communicate(timeout=e2e.DEADLINE)
-        lines = stderr.decode(errors="replace").splitlines()
-        check(program.process.returncode == 1 and len(lines) == 1 and all(
-            name in lines[0] for name in (session.display, "X_CreateWindow", "BadValue")),
-              "exit code %s, stderr %r" % (program.process.returncode, lines))
+    with x11(args, workdir, (640, 480)) as d:
+        if when == "after-creation":
+            what = "with a request refused after the window was made"
+            d.launch(env=env)
+            d.expect_picture(what, d.expected())
+            d.close_window()
+            d.expect_closed(what)
+            print("ok - an error after the window was made: the window stays, exit code 0")
+            return
+        d.launch(env=env, wait=False)
+        stderr, _ = e2e.expect_exit(d.process, 1, "a refused window", d.err_path)
+        lines = stderr.splitlines()
+        check(len(lines) == 1 and all(
+            name in lines[0] for name in (d.display, "X_CreateWindow", "BadValue")),
+              "a refused window: stderr %r" % lines)
         print("ok - a refused window: exit 1, %s" % lines[0])
 
 
 def compositor_killed(args, workdir, rounds):
-    rng = random.Random(args.seed)
-    moments = ["starting", "window shown", "resized on sway"]
-    worst = 0.0
-    for round_number in range(rounds):
-        moment = moments[round_number % len(moments)]
-        how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
-        what = "round %d (%s, %s)" % (round_number, moment, how.name)
-        if moment == "resized on sway":
-            sway = wayland_cases.Sway(workdir, (800, 600))
-            compositor = sway.compositor
-        else:
-            compositor = wayland_cases.start_weston(workdir, (640, 480))
-        with compositor:
-            program = compositor.spawn_program(args.program)
-            if moment == "starting":
-                # Connecting, binding and setting up decorations take a few
-                # milliseconds.
-                time.sleep(rng.uniform(0.0, 0.1))
-            elif moment == "window shown":
-                wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
-                time.sleep(rng.uniform(0.0, 0.2))
-            else:
-                sway.wait_window(program, timeout=FIND_MS / 1000)
-                criteria = '[title="^%s$"]' % e2e.TITLE
-                sway.msg(criteria, "floating", "enable")
-                # Resizes queued in the compositor as it goes.
-                sway.msg("; ".join("%s resize set %d px %d px"
-                                   % (criteria, rng.randrange(1, 900), rng.randrange(1, 700))
-                                   for _ in range(50)))
-            compositor.kill(how)
-            worst = max(worst, expect_lost(program, compositor.socket, what))
-    record("compositor_killed_rounds", rounds)
-    record("compositor_killed_slowest_exit_s", "%.3f" % worst)
+    """weston lost while the program starts or once its window is shown;
+    sway lost while it resizes the window."""
+    def disturb(d, moment, rng):
+        if moment != "resized on sway":
+            # Connecting, binding and setting up decorations take a few
+            # milliseconds.
+            time.sleep(rng.uniform(0.0, 0.1 if moment == "starting" else 0.2))
+            return
+        d.msg(d.criteria(), "floating", "enable")
+        # Resizes queued in the compositor as it goes.
+        d.msg("; ".join("%s resize set %d px %d px"
+                        % (d.criteria(), rng.randrange(1, 900), rng.randrange(1, 700))
+                        for _ in range(50)))
+
+    killed_rounds(args, rounds, "compositor_killed",
+                  ["starting", "window shown", "resized on sway"],
+                  lambda moment: wayland_cases.SwayDriver(args, workdir, (800, 600))
+                  if moment == "resized on sway" else wayland_cases.Weston(args, workdir,
+                                                                           (640, 480)),
+                  disturb)
 
 
 def wayland_storm(args, workdir, count):
+    """COUNT random floats, resizes (to 1x1 and beyond the output) and moves
+    by sway: the program stays up, shows the canvas, ends with 0 on kill."""
     width, height = 1024, 768
-    expected = render(args, workdir, width, height)
     rng = random.Random(args.seed)
-    with wayland_cases.Sway(workdir, (width, height)) as sway:
-        program = sway.compositor.spawn_program(args.program)
-        sway.wait_window(program, timeout=FIND_MS / 1000)
-        criteria = '[title="^%s$"]' % e2e.TITLE
+    with wayland_cases.SwayDriver(args, workdir, (width, height)) as d:
+        expected = d.expected()
+        d.launch()
+        criteria = d.criteria()
         commands = []
         for _ in range(count):
             kind = rng.randrange(4)
@@ -406,39 +299,41 @@ def wayland_storm(args, workdir, count):
                 commands.append("move position %d %d" % (rng.randrange(-width, width),
                                                          rng.randrange(-height, height)))
         for start in range(0, count, 50):
-            sway.msg("; ".join("%s %s" % (criteria, c) for c in commands[start:start + 50]),
-                     all_must_succeed=False)
-        check(program.poll() is None, "the program ended in the storm")
+            d.msg("; ".join("%s %s" % (criteria, c) for c in commands[start:start + 50]),
+                       all_must_succeed=False)
+        d.expect_running("in the storm")
         # Put back: floating, inside the output.
-        sway.msg(criteria, "floating", "enable")
-        sway.msg(criteria, "resize", "set", "640 px", "480 px")
-        sway.msg(criteria, "move", "position", "10", "10")
-        w, h = sway.expect_picture("after the storm", expected)
+        d.msg(criteria, "floating", "enable")
+        d.msg(criteria, "resize", "set", "640 px", "480 px")
+        d.msg(criteria, "move", "position", "10", "10")
+        d.expect_picture("after the storm", expected)
+        w, h = d.client_size()
         print("ok - %d sway commands; then the %dx%d client area shows the canvas" % (count, w, h))
-        sway.msg(criteria, "kill")
-        e2e.expect_exit(program, 0, "after swaymsg kill", allow_stderr=lambda line: False)
+        d.close_window()
+        d.expect_closed("after swaymsg kill")
         print("ok - swaymsg kill ends it with exit code 0")
     record("wayland_storm_commands", count)
 
 
-def wayland_screen(args, workdir, width, height):
-    with wayland_cases.start_weston(workdir, (width, height)) as compositor:
-        program = compositor.spawn_program(args.program)
-        wayland_cases.weston_window_title(compositor, FIND_MS / 1000)
+def wayland_screen(args, workdir, size):
+    """On a WxH weston output the window opens and the program stays up
+    until weston is killed."""
+    with wayland_cases.Weston(args, workdir, size) as d:
+        d.launch()
         time.sleep(1.0)
-        check(program.poll() is None, "the program ended on a %dx%d output (code %s): %s" % (
-            width, height, program.returncode,
-            program.stderr.read().decode(errors="replace").strip()
-            if program.returncode is not None else ""))
-        print("ok - on a %dx%d weston output the window opens" % (width, height))
-        compositor.kill()
-        expect_lost(program, compositor.socket, "%dx%d output, weston killed" % (width, height))
-    record("wayland_screen", "%dx%d" % (width, height))
+        d.expect_running("on a %dx%d output" % size)
+        print("ok - on a %dx%d weston output the window opens" % size)
+        d.kill_display()
+        expect_lost(d.process, d.lost_name(), "%dx%d output, weston killed" % size, d.err_path)
+    record("wayland_screen", "%dx%d" % size)
 
 
 def hostile_compositor(args, workdir, mode):
+    """On wayland_hostile_compositor in MODE (see its modes there): absurd
+    sizes and keymaps, protocol errors, no buffers, closes with and
+    without decorations, buffers never released or kept while shown."""
     check(args.hostile_compositor is not None, "--hostile-compositor is needed")
-    with wayland_cases.Compositor(workdir) as compositor:
+    with Compositor(workdir) as compositor:
         compositor.start([args.hostile_compositor, compositor.socket, mode, str(args.seed)])
         extra_env = None
         if mode == "client-side-decorations" and "ASAN_OPTIONS" in os.environ:
@@ -468,8 +363,8 @@ def hostile_compositor(args, workdir, mode):
             print("ok - xdg_toplevel.close ends the program with exit code 0")
             return
         if mode == "keeps-buffers":
-            e2e.wait_until("holding buffers", lambda: "kept 3" in compositor.log_tail(None) or
-                           program.poll() is not None, compositor.log_tail, 30)
+            wait_until("holding buffers", lambda: "kept 3" in compositor.log_tail(None) or
+                       program.poll() is not None, compositor.log_tail)
             check("written while held" not in compositor.log_tail(None),
                   "the program wrote into a buffer the compositor held")
             print("ok - painted again at the same size, never into a buffer still held")
@@ -499,6 +394,26 @@ def hostile_compositor(args, workdir, mode):
         expect_lost(program, compositor.socket, "%s compositor killed" % mode)
 
 
+def count(default):
+    return lambda value: int(value or default)
+
+
+def as_given(value):
+    return value
+
+
+# Each case: its function, and how it reads its value.
+CASES = {
+    "display-killed": (display_killed, count(6)), "storm": (storm, count(500)),
+    "forged-destroy": (forged_destroy, as_given), "command-lines": (command_lines, as_given),
+    "screen": (screen, parse_size), "no-canvas": (no_canvas, as_given),
+    "refused-window": (refused_window, as_given),
+    "compositor-killed": (compositor_killed, count(6)),
+    "wayland-storm": (wayland_storm, count(300)), "wayland-screen": (wayland_screen, parse_size),
+    "hostile-compositor": (hostile_compositor, as_given),
+}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -514,47 +429,12 @@ def main():
                         help="the X11 cases through GNUstep's AppKit (see appkit_cases.py)")
     parser.add_argument("--states", help="tests/e2e/show_states, for keeps-buffers")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("HOSTILE_SEED", "1")))
-    parser.add_argument("case", choices=["display-killed", "storm", "forged-destroy",
-                                         "command-lines", "screen", "no-canvas", "refused-window",
-                                         "compositor-killed", "wayland-storm", "wayland-screen",
-                                         "hostile-compositor"])
+    parser.add_argument("case", choices=list(CASES))
     parser.add_argument("value", nargs="?")
     args = parser.parse_args()
-
-    def body(workdir):
-        if args.case == "display-killed":
-            display_killed(args, workdir, int(args.value or "6"))
-        elif args.case == "storm":
-            storm(args, workdir, int(args.value or "500"))
-        elif args.case == "forged-destroy":
-            forged_destroy(args, workdir)
-        elif args.case == "command-lines":
-            command_lines(args, workdir)
-        elif args.case == "compositor-killed":
-            compositor_killed(args, workdir, int(args.value or "6"))
-        elif args.case == "wayland-storm":
-            wayland_storm(args, workdir, int(args.value or "300"))
-        elif args.case == "hostile-compositor":
-            hostile_compositor(args, workdir, args.value)
-        elif args.case == "wayland-screen":
-            width, height = (int(v) for v in args.value.split("x"))
-            wayland_screen(args, workdir, width, height)
-        elif args.case == "refused-window":
-            refused_window(args, workdir, args.value)
-        elif args.case == "screen":
-            width, height = (int(v) for v in args.value.split("x"))
-            screen(args, workdir, width, height)
-        else:
-            no_canvas(args, workdir)
-
-    def appkit_body(workdir):
-        before = appkit_cases.outside_state()
-        try:
-            body(workdir)
-        finally:
-            appkit_cases.end_helpers({"HOME": os.path.join(workdir, "home")}, before)
-
-    return e2e.run_case("ostrevane-hostile-", appkit_body if args.appkit else body)
+    function, read = CASES[args.case]
+    return e2e.run_case("ostrevane-hostile-",
+                        lambda workdir: function(args, workdir, read(args.value)))
 
 
 if __name__ == "__main__":

@@ -2,15 +2,17 @@
 """What the tests and the benchmarks share: one deadline for every wait for a
 state, an X server (Xvfb) and a slow link to it (latency_proxy.py) started
 on a display of their own, processes that never outlive their run, and
-images read and compared.
+images read and compared (Wayland compositors: compositors.py).
 
-Run as a command, it puts another command on an Xvfb of its own (as xvfb-run
-does, without guessing a display number), for shell scripts:
+Run as a command, it puts another command on a display of its own (as
+xvfb-run does, without guessing a display number), for shell scripts:
 
   ostrevane_support.py xvfb WxH [XVFB_ARG...] -- COMMAND [ARG...]
+  ostrevane_support.py weston|sway WxH -- COMMAND [ARG...]
 
-COMMAND runs with DISPLAY set; its exit code is the command's, and Xvfb is
-ended whatever happens.
+COMMAND runs with DISPLAY set (xvfb), or WAYLAND_DISPLAY and XDG_RUNTIME_DIR
+(weston, sway); its exit code is the command's, and the display is ended
+whatever happens.
 """
 
 import os
@@ -21,6 +23,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import zlib
 
@@ -420,27 +423,34 @@ def count_red(image):
 # --- Command line --------------------------------------------------------------
 
 
-def xvfb_run(argv):
-    """ostrevane_support.py xvfb WxH [XVFB_ARG...] -- COMMAND [ARG...]"""
-    if len(argv) < 4 or "--" not in argv[2:]:
+def display_run(argv):
+    """The command line (see above)."""
+    split = argv.index("--", 2) if "--" in argv[2:] else 0
+    if split == 0 or len(argv) == split + 1 or (
+            argv[0] not in ("xvfb", "weston", "sway") or (argv[0] != "xvfb" and split != 2)):
         sys.stderr.write(__doc__)
         return 2
-    split = argv.index("--", 2)
     size = tuple(int(v) for v in argv[1].split("x"))
-    with Processes() as processes:
-        try:
-            _, display = start_xvfb(processes, size, argv[2:split], log=sys.stderr)
-        except (Failure, Skip) as error:
-            sys.stderr.write("ostrevane_support: %s\n" % error)
-            return 1
-        command = processes.spawn(argv[split + 1:], env=dict(os.environ, DISPLAY=display))
-        signal.signal(signal.SIGTERM, lambda *_: command.terminate())
-        signal.signal(signal.SIGINT, lambda *_: command.terminate())
-        return command.wait()
+    try:
+        with Processes() as processes:
+            if argv[0] == "xvfb":
+                _, display = start_xvfb(processes, size, argv[2:split], log=sys.stderr)
+                env = dict(os.environ, DISPLAY=display)
+            else:
+                import compositors
+                workdir = tempfile.mkdtemp(prefix="ostrevane-%s-" % argv[0])
+                processes.at_close(lambda: shutil.rmtree(workdir, ignore_errors=True))
+                start = compositors.start_weston if argv[0] == "weston" else compositors.start_sway
+                env = processes.adopt(start(workdir, size)).env()
+            command = processes.spawn(argv[split + 1:], env=env)
+            signal.signal(signal.SIGTERM, lambda *_: command.terminate())
+            signal.signal(signal.SIGINT, lambda *_: command.terminate())
+            code = command.wait()
+    except (Failure, Skip) as error:
+        sys.stderr.write("ostrevane_support: %s\n" % error)
+        return 1
+    return code
 
 
 if __name__ == "__main__":
-    if sys.argv[1:2] != ["xvfb"]:
-        sys.stderr.write(__doc__)
-        sys.exit(2)
-    sys.exit(xvfb_run(sys.argv[1:]))
+    sys.exit(display_run(sys.argv[1:]))
