@@ -6,6 +6,9 @@
 #define OSTREVANE_PLATFORM_BACKENDS_APPKIT_APPKIT_SHARED_H
 
 #import <AppKit/AppKit.h>
+#if defined(GNUSTEP)
+#import <GNUstepGUI/GSDisplayServer.h>
+#endif
 
 #include <signal.h>
 #include <stdlib.h>
@@ -42,6 +45,14 @@ inline void PrepareProcess(const std::string& programName) {
 #endif
 }
 
+#if defined(GNUSTEP)
+// GNUstep draws through an X server (gnustep_display.cpp): its I/O errors
+// end the program, from before the connection is made; once made, the
+// connection (`connection`: its Display) is watched for the server's end.
+void WatchX11Display(const std::string& programName);
+void WatchX11Connection(void* connection);
+#endif
+
 // After +sharedApplication, before -finishLaunching.
 inline void PrepareApplication() {
 #if defined(GNUSTEP)
@@ -50,6 +61,9 @@ inline void PrepareApplication() {
     // program would ignore kill and Ctrl+C. They end it, as elsewhere.
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    // -finishLaunching waits for GNUstep's helpers without reading from
+    // the X server: a server gone meanwhile is reported at once.
+    WatchX11Connection([GSCurrentServer() serverDevice]);
 #else
     // Started from a terminal rather than as Ostrevane.app, a program is
     // not a regular application until it says so: no Dock icon, no key
@@ -57,11 +71,6 @@ inline void PrepareApplication() {
     [NSApp setActivationPolicy:NSApplicationActivationPolicyRegular];
 #endif
 }
-
-#if defined(GNUSTEP)
-// GNUstep draws through an X server (gnustep_display.cpp).
-void WatchX11Display(const std::string& programName);
-#endif
 
 // A lost display ends the program with one line on stderr. On macOS the
 // window server does not go away under a running program.
