@@ -100,6 +100,13 @@ class AppKit(x11_drivers.Xvfb):
     def program_env(self):
         return appkit_env(self)
 
+    def wait_helper_started(self):
+        """Until the program has started gdnc: as it finishes launching,
+        before its window is shown."""
+        home = "HOME=" + os.path.join(self.workdir, "home")
+        wait_until("gdnc started by the program", lambda: processes_with(home, ("gdnc",)),
+                   lambda: "none (program exit %s): %s" % (self.process.poll(), self.stderr()))
+
     def check_identity(self, fields=None):
         if isinstance(self, x11_drivers.Openbox):
             check(self.info().get("parent") == "frame", "openbox did not frame the window")

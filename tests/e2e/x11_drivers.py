@@ -56,6 +56,8 @@ class Xvfb(e2e.Driver):
         return self.env()
 
     def spawn(self, argv, env, stdout, stderr):
+        # The program's connection will be the one the server does not hold yet.
+        self.held = server_connections(self.xvfb)
         return self.processes.spawn(list(self.prefix) + argv,
                                     env=dict(self.program_env(), **env), stdout=stdout,
                                     stderr=stderr, cwd=self.workdir)
@@ -163,6 +165,15 @@ class Xvfb(e2e.Driver):
     def lost_name(self):
         return self.display
 
+    def wait_connected(self):
+        """Until the program has connected to the X server (where no other
+        client starts meanwhile: no window manager). A server gone before
+        that leaves the display's number free for another one (another
+        test's) to take, which the program would then connect to."""
+        wait_until("the program's connection to " + self.display,
+                   lambda: server_connections(self.xvfb) - self.held,
+                   lambda: "none (program exit %s): %s" % (self.process.poll(), self.stderr()))
+
     def kill_display(self, how=signal.SIGKILL):
         self.xvfb.send_signal(how)
         wait_exit(self.xvfb)
@@ -249,6 +260,21 @@ def screen_change_case(d):
     d.close_window()
     d.expect_closed("after the screen change")
     print("ok - after the screen became 640x480 the window shows the canvas cut to it")
+
+
+def server_connections(server):
+    """The connected Unix sockets the X server process holds: one per
+    client."""
+    held = set()
+    for fd in os.listdir("/proc/%d/fd" % server.pid):
+        try:
+            held.add(os.readlink("/proc/%d/fd/%s" % (server.pid, fd)))
+        except OSError:
+            pass
+    with open("/proc/%d/net/unix" % server.pid) as f:
+        # Num RefCount Protocol Flags Type St Inode [Path]; St 03: connected.
+        rows = [line.split() for line in f.read().splitlines()[1:]]
+    return held & {"socket:[%s]" % row[6] for row in rows if row[5] == "03"}
 
 
 def expect_quick_failure(program, env, named, what):

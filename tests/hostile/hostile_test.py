@@ -61,11 +61,11 @@ def killed_rounds(args, rounds, name, moments, driver, disturb):
         moment = moments[round_number % len(moments)]
         how = signal.SIGKILL if round_number % 2 == 0 else signal.SIGTERM
         with driver(moment) as d:
-            d.launch(wait=moment != "starting")
+            d.launch(wait=not moment.startswith("starting"))
             disturb(d, moment, rng)
-            name, clock = d.lost_name(), OwnClock(d.process)
+            lost, clock = d.lost_name(), OwnClock(d.process)
             d.kill_display(how)
-            worst = max(worst, expect_lost(d.process, name, "round %d (%s, %s)"
+            worst = max(worst, expect_lost(d.process, lost, "round %d (%s, %s)"
                                            % (round_number, moment, how.name), d.err_path,
                                            clock=clock))
     record(name + "_rounds", rounds)
@@ -73,18 +73,27 @@ def killed_rounds(args, rounds, name, moments, driver, disturb):
 
 
 def display_killed(args, workdir, rounds):
-    """The X server lost while the program starts, once its window is
-    shown, or in a storm of resizes."""
+    """The X server lost while the program starts (from its connection to
+    the server on, up to 1.6 s later), with --appkit also as soon as GNUstep
+    has started its notification centre (which it waits for without reading
+    from the server), once its window is shown, or in a storm of resizes."""
     def disturb(d, moment, rng):
         if moment == "in a storm":
             d.processes.spawn([args.storm, d.window, "100000", str(rng.randrange(1 << 30)),
                                "640", "480"], env=d.env(), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.1, 0.5))
+        elif moment == "starting":
+            d.wait_connected()
+            time.sleep(10 ** rng.uniform(-3, 0.2))
+        elif moment == "starting its helpers":
+            d.wait_helper_started()
         else:
-            time.sleep(rng.uniform(0.0, 0.3 if moment == "starting" else 0.2))
+            time.sleep(rng.uniform(0.0, 0.2))
 
-    killed_rounds(args, rounds, "display_killed", ["starting", "window shown", "in a storm"],
+    moments = ["starting", "window shown", "in a storm"]
+    killed_rounds(args, rounds, "display_killed",
+                  moments + (["starting its helpers"] if args.appkit else []),
                   lambda moment: x11(args, workdir, (640, 480)), disturb)
 
 
