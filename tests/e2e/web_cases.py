@@ -65,6 +65,19 @@ return {x: c.left, y: c.top, width: c.width, height: c.height,
 """
 
 
+# A key typed as soon as the window is shown, before its first frame: the
+# focus then, the focus after it, and the events it queued for the program.
+KEY_BEFORE_FRAME = """
+new MutationObserver((changes, observer) => {
+  if (!document.querySelector('.frame:not([hidden])')) return;
+  observer.disconnect();
+  const sent = () => Object.values(Module.ostrevanePage.eventCounts()).reduce((a, b) => a + b);
+  const focus = document.activeElement.className, before = sent();
+  document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {key: 'q', bubbles: true}));
+  window.keyBeforeFrame = [focus, document.activeElement.className, sent() - before];
+}).observe(document, {subtree: true, childList: true, attributes: true});
+"""
+
 # axe-core's checks of the page (its script already in the page): the rules
 # that fail, with the elements they fail on.
 RUN_AXE = """
@@ -213,6 +226,7 @@ class Web(e2e.Driver):
     kept_keys = ("shift+Tab", "ctrl+w", "ctrl+q", "super+q")
     scale = 1
     file_url = False
+    before_load = None  # a script each page runs before its own
 
     def start(self):
         load_selenium()
@@ -233,6 +247,9 @@ class Web(e2e.Driver):
         return root
 
     def spawn(self, argv, env, stdout, stderr):
+        if self.before_load:
+            self.browser.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                                {"source": self.before_load})
         if self.file_url:
             # From a file: URL, where there are no service workers.
             self.browser.driver.get("file://" + os.path.abspath(argv[0]) + "/index.html")
@@ -407,8 +424,14 @@ def page_case(d):
     from selenium.webdriver.common.keys import Keys
     require_file(d.args.axe, "scripts/deps.sh test installs axe-core")
     expected = d.expected()
+    d.before_load = KEY_BEFORE_FRAME
     d.launch()
     d.expect_picture("first frame", expected)
+    # The client area takes the focus with the first frame; a key typed
+    # before it goes to the window all the same, and leaves it the focus.
+    typed = d.browser.js("return window.keyBeforeFrame;")
+    check(typed is not None and typed[1:] == ["client", 1],
+          "a key before the first frame: %r (focus before, focus after, events)" % typed)
     d.browser.expect_accessible("running", d.args.axe)
     # Empty, the status line takes no room but stays in the accessibility
     # tree, so that screen readers announce the message it will get.

@@ -43,6 +43,7 @@
   var activeWindow = null;
   var topZ = 0;
   var presented = false;  // the program's first picture
+  var focusDue = null;  // the window shown last, whose client area takes the focus
 
   function setState(state, message) {
     root.dataset.state = state;
@@ -224,7 +225,7 @@
     // Keys typed here go to the program, but Shift+Tab moves the focus to
     // the close button. From there Tab comes back: the client area is next
     // in the page's focus order.
-    client.addEventListener("keydown", function (e) {
+    win.typed = function (e) {
       if (isTab(e) && e.shiftKey) {
         e.preventDefault();
         close.focus();
@@ -238,7 +239,8 @@
         }
         queue({type: CHARS, window: win.id, chars: chars});
       }
-    });
+    };
+    client.addEventListener("keydown", win.typed);
 
     frame.appendChild(titlebar);
     frame.appendChild(client);
@@ -283,6 +285,39 @@
     });
     screenElement.appendChild(frame);
   }
+
+  // A shown window's client area takes the focus as the next frame starts,
+  // where the browser lays the page out anyway (focusing it at once would
+  // lay it out before the program has even painted). A key that comes
+  // before then is the window's all the same.
+  function focusSoon(win) {
+    if (focusDue === null) {
+      requestAnimationFrame(function () {
+        takeDueFocus();
+      });
+    }
+    focusDue = win;
+  }
+
+  function takeDueFocus() {
+    var win = focusDue;
+    focusDue = null;
+    var active = document.activeElement;
+    if (win && windows.get(win.id) === win && !win.frame.hidden &&
+        (!active || active === document.body)) {
+      win.client.focus({preventScroll: true});
+    }
+    return win;
+  }
+
+  document.addEventListener("keydown", function (e) {
+    if (focusDue !== null && (e.target === document.body || e.target === root)) {
+      var win = takeDueFocus();
+      if (document.activeElement === win.client) {
+        win.typed(e);
+      }
+    }
+  }, true);
 
   function isTab(e) {
     return e.key === "Tab" && !e.ctrlKey && !e.altKey && !e.metaKey;
@@ -371,7 +406,7 @@
       layout(win);
       activate(win);
       if (show !== MINIMIZED) {
-        win.client.focus({preventScroll: true});
+        focusSoon(win);
       }
       if (win.x !== requested.x || win.y !== requested.y || win.width !== requested.width ||
           win.height !== requested.height) {
