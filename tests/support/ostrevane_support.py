@@ -208,6 +208,10 @@ class OwnClock:
             if time.monotonic() - self.started > DEADLINE:
                 return None
             time.sleep(0.005)
+        return self.now()
+
+    def now(self):
+        """Its own time so far."""
         self.queued = queued_seconds(self.pid) or self.queued
         # A wait that began before the clock is counted when it ends.
         return max(0.0, time.monotonic() - self.started - (self.queued - self.first))
