@@ -202,13 +202,22 @@ class OwnClock:
     def wait(self):
         """Waits (within the DEADLINE) until the process has ended, leaving
         it to be reaped; returns its own time then, or None."""
-        while os.waitid(os.P_PID, self.process.pid,
-                        os.WEXITED | os.WNOWAIT | os.WNOHANG) is None:
+        while not self.ended():
             self.queued = queued_seconds(self.pid) or self.queued
             if time.monotonic() - self.started > DEADLINE:
                 return None
             time.sleep(0.005)
         return self.now()
+
+    def ended(self):
+        """Whether the process has ended, reaped (by Popen.poll, say) or not."""
+        if self.process.returncode is not None:
+            return True
+        try:
+            return os.waitid(os.P_PID, self.process.pid,
+                             os.WEXITED | os.WNOWAIT | os.WNOHANG) is not None
+        except ChildProcessError:  # reaped meanwhile
+            return True
 
     def now(self):
         """Its own time so far."""
