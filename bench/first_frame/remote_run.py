@@ -32,7 +32,8 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
 import latency_proxy  # noqa: E402
-from ostrevane_support import Failure, Processes, Skip, start_proxy, start_xvfb  # noqa: E402
+from ostrevane_support import (Failure, Processes, Skip, start_proxy, start_xvfb,  # noqa: E402
+                               wait_until)
 
 
 def measure(args, programs, display, mbit, workdir):
@@ -41,6 +42,14 @@ def measure(args, programs, display, mbit, workdir):
     with Processes() as processes:
         proxy, remote = start_proxy(processes, display, args.delay_ms, mbit, log)
         result = run_probe(args, programs, display, remote)
+
+        # The proxy records a connection once it has seen both ends close,
+        # which may come after the probe has reaped the program.
+        def recorded():
+            with open(log) as f:
+                return sum(1 for _ in f) >= args.runs * len(programs)
+        wait_until("the latency proxy's record of every run", recorded,
+                   "fewer connections than runs")
         proxy.terminate()
         proxy.wait()
     return read_runs(programs, result, log, args.delay_ms)
