@@ -57,6 +57,28 @@ headless::WindowView View(HWND hwnd) {
     return view;
 }
 
+// Fills a part of the window black through a window DC.
+void FillBlack(HWND hwnd, int x, int y, int width, int height) {
+    HDC dc = GetDC(hwnd);
+    SelectObject(dc, GetStockObject(BLACK_BRUSH));
+    PatBlt(dc, x, y, width, height, PATCOPY);
+    ReleaseDC(hwnd, dc);
+}
+
+// A handler that paints nothing and keeps the update rectangle of each
+// WM_PAINT.
+std::function<bool(HWND, UINT, WPARAM, LPARAM, LRESULT*)> KeepPaintRect(RECT* painted) {
+    return [painted](HWND h, UINT message, WPARAM, LPARAM, LRESULT*) {
+        PAINTSTRUCT paint;
+        if (message != WM_PAINT || BeginPaint(h, &paint) == nullptr) {
+            return false;
+        }
+        *painted = paint.rcPaint;
+        EndPaint(h, &paint);
+        return true;
+    };
+}
+
 class WindowManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -464,10 +486,7 @@ TEST_F(WindowManagerTest, EraseReportsWhenTheProcedureLeftItUndone) {
 
 TEST_F(WindowManagerTest, EraseRequestsAreKeptUntilThePaint) {
     HWND hwnd = Shown(200, 100);
-    HDC dc = GetDC(hwnd);
-    SelectObject(dc, GetStockObject(BLACK_BRUSH));
-    PatBlt(dc, 0, 0, 200, 100, PATCOPY);
-    ReleaseDC(hwnd, dc);
+    FillBlack(hwnd, 0, 0, 200, 100);
     // An erasing request followed by a non-erasing one still erases.
     RECT first = {0, 0, 10, 10};
     RECT second = {50, 50, 60, 60};
@@ -486,15 +505,7 @@ TEST_F(WindowManagerTest, ALargerInvalidationTakesInTheSmallerPendingOne) {
     RECT small = {30, 20, 40, 30}, large = {10, 10, 120, 80}, painted = {};
     InvalidateRect(hwnd, &small, TRUE);
     InvalidateRect(hwnd, &large, TRUE);
-    handler = [&](HWND h, UINT message, WPARAM, LPARAM, LRESULT*) {
-        PAINTSTRUCT paint;
-        if (message == WM_PAINT && BeginPaint(h, &paint) != nullptr) {
-            painted = paint.rcPaint;
-            EndPaint(h, &paint);
-            return true;
-        }
-        return false;
-    };
+    handler = KeepPaintRect(&painted);
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(Count(WM_PAINT), 1);
     auto corners = [](const RECT& r) {
@@ -528,16 +539,7 @@ TEST_F(WindowManagerTest, ClassWithoutBrushIsNotErased) {
 TEST_F(WindowManagerTest, ExposedAreasArePaintedAgain) {
     HWND hwnd = Shown(300, 200);
     RECT painted = {};
-    handler = [&](HWND h, UINT message, WPARAM, LPARAM, LRESULT*) {
-        if (message == WM_PAINT) {
-            PAINTSTRUCT paint;
-            BeginPaint(h, &paint);
-            painted = paint.rcPaint;
-            EndPaint(h, &paint);
-            return true;
-        }
-        return false;
-    };
+    handler = KeepPaintRect(&painted);
     ASSERT_TRUE(headless::InjectExpose(hwnd, RECT{5, 6, 50, 60}));
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(Count(WM_PAINT), 1);
@@ -553,10 +555,7 @@ TEST_F(WindowManagerTest, ExposedAreasArePaintedAgain) {
 TEST_F(WindowManagerTest, DrawingReachesTheDisplayOnlyForTheChangedArea) {
     HWND hwnd = Shown(300, 200);
     size_t before = View(hwnd).presented.size();
-    HDC dc = GetDC(hwnd);
-    SelectObject(dc, GetStockObject(BLACK_BRUSH));
-    PatBlt(dc, 100, 50, 10, 5, PATCOPY);
-    ReleaseDC(hwnd, dc);
+    FillBlack(hwnd, 100, 50, 10, 5);
     headless::WindowView view = View(hwnd);
     ASSERT_EQ(view.presented.size(), before + 1);
     RECT shown = view.presented.back();
@@ -693,23 +692,14 @@ TEST_F(WindowManagerTest, PositionChangesBecomeMoveAndSizeThroughTheDefaultProce
 
 TEST_F(WindowManagerTest, ResizingKeepsOldPixelsAndErasesTheNewArea) {
     HWND hwnd = Shown(100, 80);
-    HDC dc = GetDC(hwnd);
-    SelectObject(dc, GetStockObject(BLACK_BRUSH));
-    PatBlt(dc, 0, 0, 100, 80, PATCOPY);
-    ReleaseDC(hwnd, dc);
-    handler = [&](HWND h, UINT message, WPARAM, LPARAM, LRESULT*) {
-        if (message == WM_PAINT) {
-            PAINTSTRUCT paint;
-            BeginPaint(h, &paint);
-            EXPECT_EQ(paint.rcPaint.left, 0);
-            EXPECT_EQ(paint.rcPaint.right, 160);
-            EndPaint(h, &paint);
-            return true;
-        }
-        return false;
-    };
+    FillBlack(hwnd, 0, 0, 100, 80);
+    RECT painted = {};
+    handler = KeepPaintRect(&painted);
     ASSERT_TRUE(headless::InjectConfigure(hwnd, RECT{10, 20, 170, 140}));
     EXPECT_EQ(PumpUntilIdle(), -1);
+    EXPECT_EQ(Count(WM_PAINT), 1);
+    EXPECT_EQ(painted.left, 0);
+    EXPECT_EQ(painted.right, 160);
     headless::WindowView view = View(hwnd);
     ASSERT_EQ(view.Width(), 160);
     EXPECT_EQ(view.Pixel(99, 79), 0u) << "old pixels were not kept";

@@ -174,7 +174,31 @@ protected:
         return window->hwnd;
     }
 
+    // Shows the program's window; what follows must keep the canvas it made.
+    HWND Show(MainWindow* window) {
+        HWND hwnd = CreateMain(window, SW_SHOWNORMAL);
+        canvas_ = Canvas();
+        canvasDC_ = memoryDC;
+        canvasBitmap_ = bitmap;
+        EXPECT_TRUE(PlatformObserveLines(memoryDC, CountLines, &lines_));
+        calls.clear();
+        return hwnd;
+    }
+    void ExpectCanvasKept() {
+        EXPECT_EQ(lines_, 0) << "lines were drawn on the canvas";
+        EXPECT_EQ(memoryDC, canvasDC_);
+        EXPECT_EQ(bitmap, canvasBitmap_);
+        int scans = 0;  // read at its own size, whatever the screen's now
+        EXPECT_EQ(test_support::ReadPixels(canvasDC_, canvasBitmap_, kWidth, kHeight, &scans),
+                  canvas_);
+        EXPECT_EQ(scans, kHeight);
+    }
+
     HINSTANCE instance_ = reinterpret_cast<HINSTANCE>(0x400000);
+    std::vector<std::uint32_t> canvas_;
+    HDC canvasDC_ = NULL;
+    HBITMAP canvasBitmap_ = NULL;
+    int lines_ = 0;
 };
 
 TEST_F(ShellTest, CreationDrawsTheFigureBeforeCreateWindowReturns) {
@@ -219,12 +243,7 @@ TEST_F(ShellTest, ShowingPaintsTheCanvasAtOnce) {
 
 TEST_F(ShellTest, PaintingCopiesTheCanvasWithoutRedrawingIt) {
     MainWindow window(instance_, "MyWindow", RecordingProc);
-    HWND hwnd = CreateMain(&window, SW_SHOWNORMAL);
-    std::vector<std::uint32_t> before = Canvas();
-    HDC canvasDC = memoryDC;
-    HBITMAP canvasBitmap = bitmap;
-    int lines = 0;
-    ASSERT_TRUE(PlatformObserveLines(memoryDC, CountLines, &lines));
+    HWND hwnd = Show(&window);
 
     // Paint requests of every kind: the display's, the program's own, and
     // a partial one.
@@ -236,11 +255,8 @@ TEST_F(ShellTest, PaintingCopiesTheCanvasWithoutRedrawingIt) {
     ASSERT_TRUE(UpdateWindow(hwnd));
 
     EXPECT_EQ(Count(WM_PAINT), 3);
-    EXPECT_EQ(lines, 0) << "painting drew lines";
-    EXPECT_EQ(memoryDC, canvasDC);
-    EXPECT_EQ(bitmap, canvasBitmap);
-    EXPECT_EQ(Canvas(), before);
-    EXPECT_TRUE(ShowsCanvas(hwnd, before, kWidth, kHeight));
+    ExpectCanvasKept();
+    EXPECT_TRUE(ShowsCanvas(hwnd, canvas_, kWidth, kHeight));
     // Validated: nothing is left to paint.
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(Count(WM_PAINT), 3);
@@ -248,11 +264,7 @@ TEST_F(ShellTest, PaintingCopiesTheCanvasWithoutRedrawingIt) {
 
 TEST_F(ShellTest, TypedCharactersAreSwallowed) {
     MainWindow window(instance_, "MyWindow", RecordingProc);
-    HWND hwnd = CreateMain(&window, SW_SHOWNORMAL);
-    std::vector<std::uint32_t> before = Canvas();
-    int lines = 0;
-    ASSERT_TRUE(PlatformObserveLines(memoryDC, CountLines, &lines));
-    calls.clear();
+    HWND hwnd = Show(&window);
 
     ASSERT_TRUE(headless::InjectChars(hwnd, U"q\x1b\r \x03\x17"));
     EXPECT_EQ(PumpUntilIdle(), -1);
@@ -265,20 +277,13 @@ TEST_F(ShellTest, TypedCharactersAreSwallowed) {
         EXPECT_NE(call.function, "PostQuitMessage");
     }
     EXPECT_TRUE(IsWindow(hwnd));
-    EXPECT_EQ(lines, 0);
-    EXPECT_EQ(Canvas(), before);
-    EXPECT_TRUE(ShowsCanvas(hwnd, before, kWidth, kHeight));
+    ExpectCanvasKept();
+    EXPECT_TRUE(ShowsCanvas(hwnd, canvas_, kWidth, kHeight));
 }
 
 TEST_F(ShellTest, PositionChangesRefreshOnlyTheScreenMetrics) {
     MainWindow window(instance_, "MyWindow", RecordingProc);
-    HWND hwnd = CreateMain(&window, SW_SHOWNORMAL);
-    std::vector<std::uint32_t> before = Canvas();
-    HDC canvasDC = memoryDC;
-    HBITMAP canvasBitmap = bitmap;
-    int lines = 0;
-    ASSERT_TRUE(PlatformObserveLines(memoryDC, CountLines, &lines));
-    calls.clear();
+    HWND hwnd = Show(&window);
 
     // The screen shrinks, then the window is moved and resized.
     headless::SetScreenSize(640, 480);
@@ -293,15 +298,7 @@ TEST_F(ShellTest, PositionChangesRefreshOnlyTheScreenMetrics) {
     EXPECT_EQ(screenHeight, 480);
     EXPECT_EQ(centreX, 320);
     EXPECT_EQ(centreY, 240);
-    // The canvas is the one made at creation, unchanged and not redrawn.
-    EXPECT_EQ(memoryDC, canvasDC);
-    EXPECT_EQ(bitmap, canvasBitmap);
-    EXPECT_EQ(lines, 0);
-    int scans = 0;
-    std::vector<std::uint32_t> after =
-        test_support::ReadPixels(canvasDC, canvasBitmap, kWidth, kHeight, &scans);
-    EXPECT_EQ(scans, kHeight);
-    EXPECT_EQ(after, before);
+    ExpectCanvasKept();
 }
 
 TEST_F(ShellTest, DestructionDeletesTheDCThenTheBitmapThenPostsQuit) {
