@@ -79,9 +79,9 @@ def display_killed(args, workdir, rounds):
     from the server), once its window is shown, or in a storm of resizes."""
     def disturb(d, moment, rng):
         if moment == "in a storm":
-            d.processes.spawn([args.storm, d.window, "100000", str(rng.randrange(1 << 30)),
-                               "640", "480"], env=d.env(), stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+            d.processes.spawn([args.probe, "storm", d.window, "100000",
+                               str(rng.randrange(1 << 30)), "640", "480"], env=d.env(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.1, 0.5))
         elif moment == "starting":
             d.wait_connected()
@@ -99,7 +99,7 @@ def display_killed(args, workdir, rounds):
 
 def storm(args, workdir, count):
     """COUNT moves, resizes, exposures, covering windows and synthetic events
-    (x11_storm): the program stays up, the window put back shows the canvas
+    (x11_probe storm): the program stays up, the window put back shows the canvas
     at its top left, and closing ends it with exit code 0."""
     width, height = 1024, 768
     with x11(args, workdir, (width, height)) as d:
@@ -107,8 +107,8 @@ def storm(args, workdir, count):
         d.launch()
         d.expect_picture("first frame", expected)
         started = time.monotonic()
-        result = d.run([args.storm, d.window, str(count), str(args.seed), str(width), str(height)],
-                       "x11_storm", timeout=600)
+        result = d.run([args.probe, "storm", d.window, str(count), str(args.seed), str(width),
+                        str(height)], "x11_probe storm", timeout=600)
         elapsed = time.monotonic() - started
         d.expect_running("during the storm")
         for line in result.stdout.splitlines():
@@ -132,7 +132,7 @@ def forged_destroy(args, workdir, _):
         expected = d.expected()
         d.launch()
         d.expect_picture("first frame", expected)
-        d.run([args.storm, "--forge-destroy", d.window], "x11_storm --forge-destroy")
+        d.probe("forge-destroy", d.window)
         try:
             # An Expose after the forged event: once it is painted, the
             # program has taken the event.
@@ -451,7 +451,6 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--render", required=True)
     parser.add_argument("--probe", required=True)
-    parser.add_argument("--storm", required=True)
     parser.add_argument("--refuse", help="tests/hostile/x11_refuse, for refused-window")
     parser.add_argument("--hostile-compositor",
                         help="tests/hostile/wayland_hostile_compositor, for hostile-compositor")

@@ -1,6 +1,7 @@
 // x11_probe: what the tests ask of an X server, as a user and a window
 // manager would: find a window by its title, look at it, photograph it and
-// ask it to close. The end-to-end and the conformance tests share it.
+// ask it to close, or storm it. The end-to-end, conformance and hostile tests
+// share it.
 //
 //   x11_probe find TITLE TIMEOUT_MS   waits for a mapped window titled TITLE
 //                                     and prints its id in hex
@@ -39,6 +40,17 @@
 //                                     window and COUNT key presses at it
 //                                     (sent events), without waiting for
 //                                     the program to take any
+//   x11_probe storm WINDOW COUNT SEED MAX_WIDTH MAX_HEIGHT
+//                                     COUNT moves, resizes (up to MAX_WIDTH
+//                                     x MAX_HEIGHT), exposures, covers, sent
+//                                     events and WM_PROTOCOLS messages (no
+//                                     WM_DELETE_WINDOW) chosen from SEED, as
+//                                     other clients and a window manager
+//                                     might; once the server has handled
+//                                     them, prints how many of each it sent
+//                                     ("key=value" lines)
+//   x11_probe forge-destroy WINDOW    sends the window a DestroyNotify for
+//                                     itself, as any client can
 //
 // Exit status: 0 done, 1 failed (reason on stderr), 2 bad usage.
 #include <X11/Xatom.h>
@@ -52,6 +64,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,8 +92,10 @@ bool ParseWindow(const char* text, Window* window) {
 
 // Any protocol error (a window that went away, say) is reported, not fatal.
 bool protocolError = false;
+int protocolErrors = 0;
 int OnError(Display*, XErrorEvent*) {
     protocolError = true;
+    ++protocolErrors;
     return 0;
 }
 
@@ -484,14 +499,159 @@ int Burst(Display* display, Window window, long count) {
     return protocolError ? Fail("no such window") : 0;
 }
 
+int Storm(Display* display, Window window, long count, unsigned seed, int maxWidth, int maxHeight) {
+    const int screen = DefaultScreen(display);
+    const Window root = RootWindow(display, screen);
+    const int screenWidth = DisplayWidth(display, screen);
+    const int screenHeight = DisplayHeight(display, screen);
+    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    const Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+
+    // The cover: an undecorated window put over the target and taken away
+    // again, which leaves the covered part for the target to paint again.
+    XSetWindowAttributes attributes = {};
+    attributes.override_redirect = True;
+    attributes.background_pixel = 0x00FF00;
+    const Window cover =
+        XCreateWindow(display, root, 0, 0, 1, 1, 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+
+    std::mt19937 random(seed);
+    auto between = [&random](long low, long high) {
+        return static_cast<int>(std::uniform_int_distribution<long>(low, high)(random));
+    };
+    struct {
+        long moves = 0, resizes = 0, exposures = 0, covers = 0, synthetic = 0, keys = 0,
+             messages = 0;
+    } counts;
+    for (long i = 0; i < count; ++i) {
+        switch (between(0, 8)) {
+            case 0:
+                XMoveWindow(display, window, between(-200, screenWidth),
+                            between(-200, screenHeight));
+                ++counts.moves;
+                break;
+            case 1:
+                XResizeWindow(display, window, static_cast<unsigned>(between(1, maxWidth)),
+                              static_cast<unsigned>(between(1, maxHeight)));
+                ++counts.resizes;
+                break;
+            case 2:
+                XMoveResizeWindow(display, window, between(-200, screenWidth),
+                                  between(-200, screenHeight),
+                                  static_cast<unsigned>(between(1, maxWidth)),
+                                  static_cast<unsigned>(between(1, maxHeight)));
+                ++counts.moves;
+                ++counts.resizes;
+                break;
+            case 3:
+                XClearArea(display, window, between(-100, maxWidth), between(-100, maxHeight),
+                           static_cast<unsigned>(between(0, maxWidth)),
+                           static_cast<unsigned>(between(0, maxHeight)), True);
+                ++counts.exposures;
+                break;
+            case 4: {
+                XWindowAttributes where;
+                if (XGetWindowAttributes(display, window, &where)) {
+                    XMoveResizeWindow(display, cover, where.x + between(-50, where.width),
+                                      where.y + between(-50, where.height),
+                                      static_cast<unsigned>(between(1, maxWidth / 2 + 1)),
+                                      static_cast<unsigned>(between(1, maxHeight / 2 + 1)));
+                    XMapRaised(display, cover);
+                    XUnmapWindow(display, cover);
+                    ++counts.covers;
+                }
+                break;
+            }
+            case 5: {
+                // What a window manager claims about the window, true or not.
+                XEvent event = {};
+                event.xconfigure.type = ConfigureNotify;
+                event.xconfigure.event = window;
+                event.xconfigure.window = window;
+                event.xconfigure.x = between(-32768, 32767);
+                event.xconfigure.y = between(-32768, 32767);
+                event.xconfigure.width = between(1, maxWidth);
+                event.xconfigure.height = between(1, maxHeight);
+                XSendEvent(display, window, False, StructureNotifyMask, &event);
+                ++counts.synthetic;
+                break;
+            }
+            case 6: {
+                XEvent event = {};
+                event.xexpose.type = Expose;
+                event.xexpose.window = window;
+                event.xexpose.x = between(0, 65535);
+                event.xexpose.y = between(0, 65535);
+                event.xexpose.width = between(0, 65535);
+                event.xexpose.height = between(0, 65535);
+                XSendEvent(display, window, False, ExposureMask, &event);
+                ++counts.synthetic;
+                break;
+            }
+            case 7: {
+                XEvent event = {};
+                event.xkey.type = KeyPress;
+                event.xkey.window = window;
+                event.xkey.root = root;
+                event.xkey.keycode = static_cast<unsigned>(between(8, 255));
+                event.xkey.state = static_cast<unsigned>(between(0, 0xFF));
+                event.xkey.same_screen = True;
+                XSendEvent(display, window, False, KeyPressMask, &event);
+                ++counts.keys;
+                break;
+            }
+            case 8: {
+                XEvent event = {};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = window;
+                event.xclient.message_type =
+                    between(0, 3) == 0 ? static_cast<Atom>(between(1, 400)) : protocols;
+                event.xclient.format = between(0, 3) == 0 ? 8 : 32;
+                for (int k = 0; k < 5; ++k) {
+                    event.xclient.data.l[k] = between(0, 0x7FFFFFFF);
+                }
+                if (static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow) {
+                    event.xclient.data.l[0] = 0;
+                }
+                XSendEvent(display, window, False, NoEventMask, &event);
+                ++counts.messages;
+                break;
+            }
+        }
+        if (i % 64 == 63) {
+            // Keeps the storm from running far ahead of the server.
+            XSync(display, False);
+        }
+    }
+    XDestroyWindow(display, cover);
+    XSync(display, False);
+    std::printf(
+        "moves=%ld\nresizes=%ld\nexposures=%ld\ncovers=%ld\nsynthetic=%ld\nkeys=%ld\n"
+        "messages=%ld\nprotocol_errors=%d\n",
+        counts.moves, counts.resizes, counts.exposures, counts.covers, counts.synthetic,
+        counts.keys, counts.messages, protocolErrors);
+    return 0;
+}
+
+int ForgeDestroy(Display* display, Window window) {
+    XEvent event = {};
+    event.xdestroywindow.type = DestroyNotify;
+    event.xdestroywindow.event = window;
+    event.xdestroywindow.window = window;
+    const Status sent = XSendEvent(display, window, False, StructureNotifyMask, &event);
+    XSync(display, False);
+    return sent != 0 ? 0 : Fail("XSendEvent failed");
+}
+
 int Usage() {
     std::fprintf(
         stderr,
         "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
         "capture WINDOW FILE | "
         "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT | keysyms NAME... "
-        "| "
-        "burst WINDOW COUNT\n");
+        "| burst WINDOW COUNT | storm WINDOW COUNT SEED MAX_WIDTH MAX_HEIGHT | forge-destroy "
+        "WINDOW\n");
     return 2;
 }
 
@@ -536,6 +696,13 @@ int main(int argc, char** argv) {
     } else if (command == "burst" && argc == 4 && ParseWindow(argv[2], &window) &&
                std::atol(argv[3]) > 0) {
         status = Burst(display, window, std::atol(argv[3]));
+    } else if (command == "storm" && argc == 7 && ParseWindow(argv[2], &window) &&
+               std::atol(argv[3]) >= 0 && std::atoi(argv[5]) > 0 && std::atoi(argv[6]) > 0) {
+        status = Storm(display, window, std::atol(argv[3]),
+                       static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)),
+                       std::atoi(argv[5]), std::atoi(argv[6]));
+    } else if (command == "forge-destroy" && argc == 3 && ParseWindow(argv[2], &window)) {
+        status = ForgeDestroy(display, window);
     } else {
         status = Usage();
     }
