@@ -35,8 +35,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrevane_support import (DEADLINE, SKIP, Failure, OwnClock, Processes, Skip, check,  # noqa
-                               first_difference, read_png, unavailable, wait_exit,
+from ostrevane_support import (DEADLINE, SKIP, Closing, Failure, OwnClock, Processes, Skip,  # noqa
+                               check, first_difference, read_png, unavailable, wait_exit,
                                wait_for_match, wait_until)
 
 TITLE = "Ostrevane"
@@ -116,7 +116,7 @@ def parse_size(text):
 # --- Drivers -------------------------------------------------------------------
 
 
-class Driver:
+class Driver(Closing):
     """One display and the program on it. A driver starts its display on the
     first launch (and again after kill_display); everything it started ends
     with close(). Each display provides, as it can:
@@ -158,12 +158,6 @@ class Driver:
         self.running = False
         self.launches = 0
         self.runner = []  # what the program runs under (qemu-user, Wine, memcheck)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
 
     def close(self):
         self.processes.close()
@@ -216,6 +210,14 @@ class Driver:
         if wait:
             self.wait_window(self.title)
         return self.process
+
+    def first_frame(self):
+        """Launches the program and waits for its first frame: the render
+        tool's canvas, which it returns."""
+        expected = self.expected()
+        self.launch()
+        self.expect_picture("first frame", expected)
+        return expected
 
     def expect_running(self, what):
         check(self.process.poll() is None, "%s: the program ended (code %s): %s"
@@ -271,9 +273,7 @@ def picture_case(d):
 def keys_case(d, text=TEXT, keys=KEYS):
     """Typed text, special keys and shortcuts change no pixel and do not end
     the program."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     d.type(text, [key for key in keys if key not in d.kept_keys])
     d.sync(expected)
     d.expect_running("after typed keys")
@@ -307,9 +307,7 @@ def resize_case(d):
     """Moved (where the display lets the test move it), shrunk and grown, and
     where no window manager stands in the way at the screen's own size, the
     window keeps the picture where it was in the client area."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     width, height = d.metrics
     if d.move(37, 23):
         d.expect_picture("moved", expected)
@@ -327,9 +325,7 @@ def resize_case(d):
 def uncover_case(d):
     """A covered part of the client area is painted again once uncovered:
     the whole, and a part away from the left edge."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     w, h = d.client_size()
     for part in (None, (w // 3, h // 4, w // 3, h // 2)):
         d.uncover(part)
@@ -340,9 +336,7 @@ def uncover_case(d):
 def close_case(d):
     """Closing the window as a user does ends the program with exit code 0
     and nothing on stderr."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     d.close_window()
     d.expect_closed("after closing the window")
     print("ok - %s: closing the window ends the program with exit code 0" % d.name)

@@ -22,9 +22,9 @@ import sys
 
 import ostrevane_e2e as e2e
 from ostrevane_e2e import TITLE, check
-from ostrevane_support import (DEADLINE, Processes, count_red, crop, doubled_difference,
-                               first_difference,
-                               read_png, require_tools, unavailable, wait_until)
+from ostrevane_support import (DEADLINE, Closing, Processes, count_red, crop,
+                               doubled_difference, first_difference, read_png, require_tools,
+                               unavailable, wait_until)
 
 import chromium  # noqa: E402 (tests/support, on the path ostrevane_e2e gives)
 from chromium import StaticServer  # noqa: E402
@@ -96,7 +96,7 @@ def load_selenium():
     require_tools("chromium", "chromedriver")
 
 
-class Browser:
+class Browser(Closing):
     """Headless Chromium with a fresh profile, through chromedriver."""
 
     def __init__(self, workdir):
@@ -156,12 +156,6 @@ caches.keys().then(names => Promise.all(names.map(name => caches.open(name).then
 
     def errors(self):
         return [entry["message"] for entry in self.log() if entry.get("level") == "SEVERE"]
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
 
     def close(self):
         try:
@@ -423,10 +417,8 @@ def page_case(d):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     require_file(d.args.axe, "scripts/deps.sh test installs axe-core")
-    expected = d.expected()
     d.before_load = KEY_BEFORE_FRAME
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     # The client area takes the focus with the first frame; a key typed
     # before it goes to the window all the same, and leaves it the focus.
     typed = d.browser.js("return window.keyBeforeFrame;")
@@ -487,11 +479,9 @@ def dense_case(d):
     so the browser scales its canvas up, without smoothing."""
     from selenium.webdriver.common.keys import Keys
     d.scale, d.file_url = 2, True
-    expected = d.expected()
     width, height = d.size
     client = (width * 3 // 4, height * 3 // 4)
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     d.browser.wait_for("the page did not give up keeping itself",
                        lambda: d.browser.offline() == "unavailable")
     check(d.capture()[:2] == client, "the canvas is %dx%d" % d.capture()[:2])

@@ -247,9 +247,7 @@ def screen_change_case(d):
     """The window procedure copies as much of the canvas as the screen is
     large, read again after a RandR change."""
     d.size = (1024, 768)
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     d.probe("primary", "640", "480")
     # Shrinking and growing repaints all but the top-left corner.
     d.resize(50, 40)
@@ -484,9 +482,7 @@ class Openbox(Xvfb):
 def maximise_case(d):
     """Maximised through wmctrl, the canvas stays at the client area's
     origin."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     before = d.wait_stable("before maximising")
     d.maximise(True)
     wait_until("maximising", lambda: d.geometry()[2] > before[2] and d.geometry()[3] > before[3],
@@ -675,9 +671,7 @@ class Wine(Xvfb):
 def alt_f4_case(d):
     """Keys typed at the window do reach it, so that the keys case is not
     vacuous: Alt+F4 closes it, exit code 0."""
-    expected = d.expected()
-    d.launch()
-    d.expect_picture("first frame", expected)
+    expected = d.first_frame()
     d.type(keys=("alt+F4",))
     d.expect_closed("after Alt+F4")
     print("ok - wine: typed keys reach the window: Alt+F4 closes it, exit code 0")

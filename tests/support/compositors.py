@@ -13,8 +13,8 @@ import subprocess
 import tempfile
 import time
 
-from ostrevane_support import (DEADLINE, Failure, Skip, check, processes_with, require_tools,
-                               wait_until)
+from ostrevane_support import (DEADLINE, Closing, Failure, Skip, check, processes_with,
+                               require_tools, wait_until)
 
 # The unprivileged account sway runs as (sway refuses root).
 SWAY_USER = "ostrevane-e2e"
@@ -33,7 +33,7 @@ focus-animation=none
 """
 
 
-class Compositor:
+class Compositor(Closing):
     """A compositor in a process group and runtime folder of its own, and
     the programs started on it."""
 
@@ -47,12 +47,6 @@ class Compositor:
         self.socket = "ostrevane-%d-%d" % (os.getpid(), int(time.monotonic() * 1000) % 100000)
         self.process = None
         self.programs = []
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
 
     def env(self, extra=None):
         env = {key: value for key, value in os.environ.items()

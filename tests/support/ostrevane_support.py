@@ -97,18 +97,22 @@ def wait_exit(process, timeout=DEADLINE):
 # --- Processes ---------------------------------------------------------------
 
 
-class Processes:
-    """The processes a run started; close() ends them all (with their process
-    groups, for those started in a session of their own) and reaps them."""
-
-    def __init__(self):
-        self.started = []
+class Closing:
+    """What a with-statement closes at its end."""
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exception):
         self.close()
+
+
+class Processes(Closing):
+    """The processes a run started; close() ends them all (with their process
+    groups, for those started in a session of their own) and reaps them."""
+
+    def __init__(self):
+        self.started = []
 
     def spawn(self, argv, **popen):
         process = subprocess.Popen(argv, **popen)
