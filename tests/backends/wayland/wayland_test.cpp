@@ -64,12 +64,7 @@ TEST(WaylandShmBuffersTest, EachBufferCatchesUpWithTheOther) {
     std::vector<std::uint32_t> shown(w * h, 0x111111);
     std::vector<std::uint32_t> memory[kBuffersPerWindow] = {std::vector<std::uint32_t>(w * h),
                                                             std::vector<std::uint32_t>(w * h)};
-    platform::ClientPixels source;
-    source.rows = shown.data();
-    source.stride = w;
-    source.width = w;
-    source.height = h;
-    source.ink = RECT{0, 0, w, h};
+    const platform::ClientPixels source{shown.data(), w, w, h, RECT{0, 0, w, h}};
     ShmBuffer buffers[kBuffersPerWindow];
     ShmBuffer* before = nullptr;
     for (const RECT& area :
@@ -124,12 +119,7 @@ TEST(WaylandShmBuffersTest, PresentedPixelsAreCopiedAtOnce) {
         buffer->height = height;
         return true;
     };
-    platform::ClientPixels pixels;
-    pixels.rows = client.data();
-    pixels.stride = w;
-    pixels.width = w;
-    pixels.height = h;
-    pixels.ink = RECT{1, 1, 5, 4};
+    platform::ClientPixels pixels{client.data(), w, w, h, RECT{1, 1, 5, 4}};
     std::uint32_t colour = 0x10;
     std::string error;
     RECT damage = {};
