@@ -103,9 +103,7 @@ def storm(args, workdir, count):
     at its top left, and closing ends it with exit code 0."""
     width, height = 1024, 768
     with x11(args, workdir, (width, height)) as d:
-        expected = d.expected()
-        d.launch()
-        d.expect_picture("first frame", expected)
+        expected = d.first_frame()
         started = time.monotonic()
         result = d.run([args.probe, "storm", d.window, str(count), str(args.seed), str(width),
                         str(height)], "x11_probe storm", timeout=600)
@@ -129,9 +127,7 @@ def forged_destroy(args, workdir, _):
     """Another client sends the window a DestroyNotify for itself (as any
     client can): the program carries on, showing the canvas."""
     with x11(args, workdir, (640, 480)) as d:
-        expected = d.expected()
-        d.launch()
-        d.expect_picture("first frame", expected)
+        expected = d.first_frame()
         d.probe("forge-destroy", d.window)
         try:
             # An Expose after the forged event: once it is painted, the
@@ -324,17 +320,20 @@ def wayland_storm(args, workdir, count):
     record("wayland_storm_commands", count)
 
 
+def stat(pid):
+    """The process's state and the processor time it has used, in ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return fields[0], int(fields[11]) + int(fields[12])  # utime and stime
+
+
 def idle(pid):
     """True once the process is asleep and used no processor time over a
     tenth of a second: its first frame is done (on the largest outputs it
     takes seconds of touching fresh memory) and it waits for events."""
-    def sample():
-        with open("/proc/%d/stat" % pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return fields[0], fields[11:13]  # state, utime and stime
-    first = sample()
+    first = stat(pid)
     time.sleep(0.1)
-    return first[0] == "S" and sample() == first
+    return first[0] == "S" and stat(pid) == first
 
 
 def wayland_screen(args, workdir, size):
@@ -407,15 +406,11 @@ def hostile_compositor(args, workdir, mode):
         # Waiting, not spinning: once the compositor has nothing more to
         # say (its absurd sizes take a while to paint), a second of waiting
         # costs a few milliseconds of processor time.
-        def busy_ticks():
-            with open("/proc/%d/stat" % program.pid) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            return int(fields[11]) + int(fields[12])
         deadline = time.monotonic() + 20
         while True:
-            ticks = busy_ticks()
+            ticks = stat(program.pid)[1]
             time.sleep(1.0)
-            used = (busy_ticks() - ticks) / os.sysconf("SC_CLK_TCK")
+            used = (stat(program.pid)[1] - ticks) / os.sysconf("SC_CLK_TCK")
             if used < 0.1:
                 break
             check(time.monotonic() < deadline,
