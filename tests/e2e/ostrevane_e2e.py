@@ -121,21 +121,19 @@ class Driver(Closing):
     first launch (and again after kill_display); everything it started ends
     with close(). Each display provides, as it can:
 
-      start()                  the display
-      spawn(argv, env, out, err)  a process on it (out, err: files)
-      wait_window(title)       until the window is shown
-      capture() / difference(expected)  the client area's pixels / None if
-                               it shows `expected` at its top left
-      type(text, keys)         types (keys: xdotool's names, "ctrl+c")
-      sync(expected)           until the program has taken all sent so far
-      move(x, y) / resize(w, h)  and waits until it is so (False / the size
-                               the display gave)
-      uncover(part)            covers and uncovers the client area (or the
-                               part x, y, w, h of it)
-      close_window()           as a user closes it
-      burst()                  configures and key presses sent at once
-      kill_display(how), lost_name()  the display lost, and its name
-      check_identity()         what the display says of the window
+      start()                      the display
+      spawn(argv, env, out, err)   a process on it (out, err: files)
+      wait_window(title)           until the window is shown
+      capture() / difference(expected)   the client area's pixels / None if `expected` is at
+                                   its top left
+      type(text, keys)             types (keys: xdotool's names, "ctrl+c")
+      sync(expected)               until the program has taken all sent so far
+      move(x, y) / resize(w, h)    and waits until it is so (False / the size the display gave)
+      uncover(part)                covers and uncovers the client area (or its part x, y, w, h)
+      close_window()               as a user closes it
+      burst()                      configures and key presses sent at once
+      kill_display(how), lost_name()   the display lost, and its name
+      check_identity()             what the display says of the window
     """
 
     name = None

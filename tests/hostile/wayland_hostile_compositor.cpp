@@ -2,30 +2,23 @@
 // Wayland display: just enough of wl_compositor, wl_shm, xdg_wm_base,
 // wl_seat and wl_output (through libwayland-server) to map a window, and
 // then, depending on the mode:
-//   sizes           outputs of no, negative and enormous size and scale,
-//                   configures of absurd sizes and states, broken keymaps
-//                   (wrong format, a size beyond the file, garbage), and
-//                   key and modifier events with arbitrary codes
-//   protocol-error  a protocol error on the window's xdg_surface once it
-//                   shows a buffer
-//   close           xdg_toplevel.close once the window shows a buffer
-//   close-decorated the same, with wl_subcompositor offered and no
-//                   xdg-decoration, so that libdecor frames the window
-//   client-side-decorations
-//                   xdg-decoration offered, but every request for
-//                   server-side decorations answered with client-side ones;
-//                   prints "subsurface" when a frame is drawn (libdecor),
-//                   then closes the window as `close` does
-//   never-release   frame callbacks and buffers are never released
-//   keeps-buffers   a buffer is released only once the next one is shown,
-//                   not when it is replaced (a null attach included), and
-//                   one whose pixels changed meanwhile is a protocol error
-//                   ("written while held"); the window is typed 'c' at, a
-//                   few times after it shows a buffer (tests/e2e/show_states
-//                   then paints it again at the same size, in another
-//                   colour); "kept N" is printed once N buffers were
-//                   released unchanged after being held
-//   anything else   none of that (for the program's own limits)
+//   sizes: outputs of no, negative and enormous size and scale, configures of absurd sizes
+//     and states, broken keymaps (wrong format, a size beyond the file, garbage), and key and
+//     modifier events with arbitrary codes.
+//   protocol-error: a protocol error on the window's xdg_surface once it shows a buffer.
+//   close: xdg_toplevel.close once the window shows a buffer.
+//   close-decorated: the same, with wl_subcompositor offered and no xdg-decoration, so that
+//     libdecor frames the window.
+//   client-side-decorations: xdg-decoration offered, but every request for server-side
+//     decorations answered with client-side ones; prints "subsurface" when a frame is drawn
+//     (libdecor), then closes the window as `close` does.
+//   never-release: frame callbacks and buffers are never released.
+//   keeps-buffers: a buffer is released only once the next one is shown, not when it is
+//     replaced (a null attach included), and one whose pixels changed meanwhile is a protocol
+//     error ("written while held"); the window is typed 'c' at, a few times after it shows a
+//     buffer (tests/e2e/show_states then paints it again at the same size, in another
+//     colour); "kept N" is printed once N buffers were released unchanged after being held.
+//   anything else: none of that (for the program's own limits).
 //
 // Usage: wayland_hostile_compositor SOCKET MODE [SEED]
 // Requests are handled by one dispatcher by name: every request of every

@@ -3,54 +3,31 @@
 // ask it to close, or storm it. The end-to-end, conformance and hostile tests
 // share it.
 //
-//   x11_probe find TITLE TIMEOUT_MS   waits for a mapped window titled TITLE
-//                                     and prints its id in hex
-//   x11_probe info WINDOW             prints wm_name, net_wm_name, the client
-//                                     area on the root (x y width height),
-//                                     whether it is viewable, its parent (the
-//                                     root, or a window manager's frame), the
-//                                     frame extents (left right top bottom,
-//                                     from _NET_FRAME_EXTENTS), net_wm_pid and
-//                                     wm_client_machine
-//   x11_probe cover WINDOW HOLD_MS [X Y W H]
-//                                     maps a window of another colour over
-//                                     WINDOW's client area (or its part at
-//                                     X, Y of size WxH), keeps it there
-//                                     HOLD_MS and removes it again, leaving
-//                                     WINDOW to repaint what it exposes
-//   x11_probe capture WINDOW FILE     writes the window's pixels as a PNG if
-//                                     FILE ends in .png, else as a binary PPM
-//                                     (the window must lie on the screen)
-//   x11_probe close WINDOW            sends WM_DELETE_WINDOW, as a window
-//                                     manager's close button does
-//   x11_probe protocols WINDOW        prints the atoms the window lists in
-//                                     WM_PROTOCOLS, one a line (a window
-//                                     manager closes a window through
-//                                     WM_DELETE_WINDOW only if it is listed)
-//   x11_probe exists WINDOW           exits 0 if the window still exists, 1
-//                                     if not, saying nothing
-//   x11_probe primary WIDTH HEIGHT    shows a WIDTHxHEIGHT mode on the first
-//                                     RandR output and makes it the primary
-//                                     one, the X screen keeping its size
-//   x11_probe keysyms NAME...         binds each keysym the keyboard map
-//                                     lacks to a free keycode, for good, so
-//                                     that typing it remaps nothing while
-//                                     the program reads it
-//   x11_probe burst WINDOW COUNT      queues COUNT moves and resizes of the
-//                                     window and COUNT key presses at it
-//                                     (sent events), without waiting for
-//                                     the program to take any
-//   x11_probe storm WINDOW COUNT SEED MAX_WIDTH MAX_HEIGHT
-//                                     COUNT moves, resizes (up to MAX_WIDTH
-//                                     x MAX_HEIGHT), exposures, covers, sent
-//                                     events and WM_PROTOCOLS messages (no
-//                                     WM_DELETE_WINDOW) chosen from SEED, as
-//                                     other clients and a window manager
-//                                     might; once the server has handled
-//                                     them, prints how many of each it sent
-//                                     ("key=value" lines)
-//   x11_probe forge-destroy WINDOW    sends the window a DestroyNotify for
-//                                     itself, as any client can
+// x11_probe COMMAND ARGS..., the commands:
+//   find TITLE TIMEOUT_MS: waits for a mapped window titled TITLE and prints its id in hex.
+//   info WINDOW: prints wm_name, net_wm_name, the client area on the root (x y width height),
+//     whether it is viewable, its parent (the root, or a window manager's frame), the frame
+//     extents (left right top bottom, from _NET_FRAME_EXTENTS), net_wm_pid, wm_client_machine.
+//   cover WINDOW HOLD_MS [X Y W H]: maps a window of another colour over WINDOW's client area
+//     (or its part at X, Y of size WxH), keeps it there HOLD_MS and removes it again, leaving
+//     WINDOW to repaint what it exposes.
+//   capture WINDOW FILE: writes the window's pixels as a PNG if FILE ends in .png, else as a
+//     binary PPM (the window must lie on the screen).
+//   close WINDOW: sends WM_DELETE_WINDOW, as a window manager's close button does.
+//   protocols WINDOW: prints the atoms the window lists in WM_PROTOCOLS, one a line (a window
+//     manager closes a window through WM_DELETE_WINDOW only if it is listed).
+//   exists WINDOW: exits 0 if the window still exists, 1 if not, saying nothing.
+//   primary WIDTH HEIGHT: shows a WIDTHxHEIGHT mode on the first RandR output and makes it the
+//     primary one, the X screen keeping its size.
+//   keysyms NAME...: binds each keysym the keyboard map lacks to a free keycode, for good, so
+//     that typing it remaps nothing while the program reads it.
+//   burst WINDOW COUNT: queues COUNT moves and resizes of the window and COUNT key presses at
+//     it (sent events), without waiting for the program to take any.
+//   storm WINDOW COUNT SEED MAX_WIDTH MAX_HEIGHT: COUNT moves, resizes (up to MAX_WIDTH x
+//     MAX_HEIGHT), exposures, covers, sent events and WM_PROTOCOLS messages (no
+//     WM_DELETE_WINDOW) chosen from SEED, as other clients and a window manager might; once
+//     the server has handled them, prints how many of each it sent ("key=value" lines).
+//   forge-destroy WINDOW: sends the window a DestroyNotify for itself, as any client can.
 //
 // Exit status: 0 done, 1 failed (reason on stderr), 2 bad usage.
 #include <X11/Xatom.h>
