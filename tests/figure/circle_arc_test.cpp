@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -12,6 +13,9 @@ void RecordSegment(Point2 start, Point2 end) {
     recorded.push_back(start);
     recorded.push_back(end);
 }
+
+// A point as (u, t), to compare in one go.
+std::pair<double, double> UT(Point2 point) { return {point.u, point.t}; }
 
 CircleArc MakeArc(ArcParams params) {
     CircleArc arc;
@@ -43,12 +47,9 @@ TEST(CircleArcTest, SeekStartAcceptsTheTangentTopAtOnce) {
     CircleArc arc = MakeArc({0, 0, 33, 0, 33, 0, 33});
     arc.newPoint = Point2{5, 6};
     Point2 start = arc.SeekStart();
-    EXPECT_EQ(start.u, 0.0);
-    EXPECT_EQ(start.t, 33.0);
-    EXPECT_EQ(arc.lastPoint.u, start.u);
-    EXPECT_EQ(arc.lastPoint.t, start.t);
-    EXPECT_EQ(arc.newPoint.u, 5.0);  // untouched
-    EXPECT_EQ(arc.newPoint.t, 6.0);
+    EXPECT_EQ(UT(start), std::make_pair(0.0, 33.0));
+    EXPECT_EQ(UT(arc.lastPoint), UT(start));
+    EXPECT_EQ(UT(arc.newPoint), std::make_pair(5.0, 6.0));  // untouched
 }
 
 TEST(CircleArcTest, SeekStartWalksDownInAccumulatedSteps) {
@@ -78,8 +79,7 @@ TEST(CircleArcTest, BoundsAreInclusive) {
     // At t = 8 the circle gives u = 6 exactly: the corner of the box.
     arc.params.tMax = 8;
     Point2 start = arc.SeekStart();
-    EXPECT_EQ(start.t, 8.0);
-    EXPECT_EQ(start.u, 6.0);
+    EXPECT_EQ(UT(start), std::make_pair(6.0, 8.0));
 }
 
 TEST(CircleArcTest, SeekStartGivesUpBelowTheBoxAndParksOnTheClosingPoint) {
@@ -98,8 +98,7 @@ TEST(CircleArcTest, SeekStartGivesUpBelowTheBoxAndParksOnTheClosingPoint) {
         arc.newPoint = Point2{arc.Evaluate(params.tMin), params.tMin};
         arc.EmitSegment();
         ASSERT_EQ(recorded.size(), 2u);
-        EXPECT_EQ(recorded[0].u, recorded[1].u);
-        EXPECT_EQ(recorded[0].t, recorded[1].t);
+        EXPECT_EQ(UT(recorded[0]), UT(recorded[1]));
     }
 }
 
@@ -110,10 +109,8 @@ TEST(CircleArcTest, EmitSegmentDrawsFromTheLastPointToTheNewOne) {
     recorded.clear();
     arc.EmitSegment();
     ASSERT_EQ(recorded.size(), 2u);
-    EXPECT_EQ(recorded[0].u, 1.0);
-    EXPECT_EQ(recorded[0].t, 2.0);
-    EXPECT_EQ(recorded[1].u, 3.0);
-    EXPECT_EQ(recorded[1].t, 4.0);
+    EXPECT_EQ(UT(recorded[0]), std::make_pair(1.0, 2.0));
+    EXPECT_EQ(UT(recorded[1]), std::make_pair(3.0, 4.0));
     EXPECT_EQ(arc.lastPoint.u, 1.0);  // the caller advances the pen, not the arc
 
     CircleArc blank;  // zero-initialised arc: no renderer yet

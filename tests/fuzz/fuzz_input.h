@@ -15,7 +15,6 @@ public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     bool Empty() const { return size_ == 0; }
-    std::size_t Remaining() const { return size_; }
 
     template <typename T>
     T Take() {
