@@ -20,6 +20,15 @@ SETUP = """\
 """
 
 
+def commit(at, damage, callback, buffer=12, surface=3):
+    """A frame committed at `at` ms: the buffer attached (unless None), the
+    damage, a frame callback and the commit, a tenth of a millisecond apart."""
+    requests = ["attach(wl_buffer@%d, 0, 0)" % buffer] if buffer else []
+    requests += [damage, "frame(new id wl_callback@%d)" % callback, "commit()"]
+    return "".join("[%11.3f]  -> wl_surface@%d.%s\n" % (at + i / 10, surface, request)
+                   for i, request in enumerate(requests))
+
+
 def read(text, start_us=START_US):
     log = probe.Log(start_us, 0)
     for line in text.splitlines():
@@ -30,46 +39,27 @@ def read(text, start_us=START_US):
 
 class LogTest(unittest.TestCase):
     def test_ends_at_the_done_of_the_whole_frame(self):
-        log = read(SETUP + """\
-[   5003.000]  -> wl_surface@3.attach(wl_buffer@12, 0, 0)
-[   5003.100]  -> wl_surface@3.damage_buffer(0, 0, 2147483647, 2147483647)
-[   5003.200]  -> wl_surface@3.frame(new id wl_callback@10)
-[   5003.300]  -> wl_surface@3.commit()
-[   5020.500] wl_callback@10.done(2)
-""")
+        log = read(SETUP + commit(5003, "damage_buffer(0, 0, 2147483647, 2147483647)", 10)
+                   + "[   5020.500] wl_callback@10.done(2)\n")
         self.assertEqual(log.end_us, 20500)
         self.assertEqual(log.commit_us, 3300)
         self.assertEqual(log.size, (640, 480))
 
     def test_a_partly_damaged_frame_is_not_whole(self):
-        log = read(SETUP + """\
-[   5003.000]  -> wl_surface@3.attach(wl_buffer@12, 0, 0)
-[   5003.100]  -> wl_surface@3.damage(0, 0, 640, 240)
-[   5003.200]  -> wl_surface@3.frame(new id wl_callback@13)
-[   5003.300]  -> wl_surface@3.commit()
-[   5010.000] wl_callback@13.done(2)
-[   5011.000]  -> wl_surface@3.damage(0, 0, 640, 480)
-[   5011.100]  -> wl_surface@3.frame(new id wl_callback@13)
-[   5011.200]  -> wl_surface@3.commit()
-[   5030.000] wl_callback@13.done(3)
-""")
+        log = read(SETUP + commit(5003, "damage(0, 0, 640, 240)", 13)
+                   + "[   5010.000] wl_callback@13.done(2)\n"
+                   + commit(5011, "damage(0, 0, 640, 480)", 13, buffer=None)
+                   + "[   5030.000] wl_callback@13.done(3)\n")
         self.assertEqual(log.end_us, 30000)
 
     def test_other_surfaces_are_decorations_not_the_window(self):
         log = read(SETUP + """\
 [   5002.100]  -> wl_compositor@4.create_surface(new id wl_surface@14)
 [   5002.200]  -> wl_shm_pool@11.create_buffer(new id wl_buffer@15, 0, 688, 552, 2752, 0)
-[   5002.300]  -> wl_surface@14.attach(wl_buffer@15, 0, 0)
-[   5002.400]  -> wl_surface@14.damage_buffer(0, 0, 688, 552)
-[   5002.500]  -> wl_surface@14.frame(new id wl_callback@16)
-[   5002.600]  -> wl_surface@14.commit()
-[   5009.000] wl_callback@16.done(2)
-[   5010.000]  -> wl_surface@3.attach(wl_buffer@12, 0, 0)
-[   5010.100]  -> wl_surface@3.damage_buffer(0, 0, 640, 480)
-[   5010.200]  -> wl_surface@3.frame(new id wl_callback@16)
-[   5010.300]  -> wl_surface@3.commit()
-[   5025.000] wl_callback@16.done(3)
-""")
+""" + commit(5002.3, "damage_buffer(0, 0, 688, 552)", 16, buffer=15, surface=14)
+                   + "[   5009.000] wl_callback@16.done(2)\n"
+                   + commit(5010, "damage_buffer(0, 0, 640, 480)", 16)
+                   + "[   5025.000] wl_callback@16.done(3)\n")
         self.assertEqual(log.end_us, 25000)
         self.assertEqual(log.decorations(), (1, 688 * 552))
 

@@ -112,7 +112,6 @@ class Weston(CompositorDriver):
               % (desktop, w))
 
 
-
 def weston_no_xdg_shell_case(d):
     """weston's fullscreen shell offers no xdg_wm_base: the program says so
     and, with an X server reachable, opens its window there instead."""
@@ -291,7 +290,6 @@ class SwayDriver(CompositorDriver):
         self.msg("; ".join("%s resize set %d px %d px" % (self.criteria(), 100 + i * 7 % 500,
                                                           80 + i * 11 % 400)
                            for i in range(50)))
-
 
 
 def sway_scaled_case(d):
