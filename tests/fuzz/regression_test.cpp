@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -53,11 +54,9 @@ TEST(MissingCanvas, WindowShowsOnlyTheClassBackgroundAndClosesWithZero) {
         EXPECT_EQ(bitmap, static_cast<HBITMAP>(NULL));
         ASSERT_GT(view.Width(), 0);
         ASSERT_GT(view.Height(), 0);
-        std::size_t wrong = 0;
-        for (std::uint32_t pixel : view.pixels) {
-            wrong += pixel != kWhite ? 1 : 0;
-        }
-        EXPECT_EQ(wrong, 0u) << "top-left pixel " << std::hex << view.Pixel(0, 0);
+        EXPECT_EQ(std::count(view.pixels.begin(), view.pixels.end(), kWhite),
+                  static_cast<std::ptrdiff_t>(view.pixels.size()))
+            << "top-left pixel " << std::hex << view.Pixel(0, 0);
     });
     EXPECT_TRUE(looked);
     EXPECT_EQ(result, 0);
@@ -81,11 +80,8 @@ void Pump() {
 std::size_t NeverPresented(HWND hwnd) {
     headless::WindowView view;
     EXPECT_TRUE(headless::GetWindowView(hwnd, &view));
-    std::size_t count = 0;
-    for (std::uint32_t pixel : view.pixels) {
-        count += pixel == headless::kNeverPresented ? 1 : 0;
-    }
-    return count;
+    return static_cast<std::size_t>(
+        std::count(view.pixels.begin(), view.pixels.end(), headless::kNeverPresented));
 }
 
 // A window maximised on a screen that reports no size used to become empty

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -56,11 +57,8 @@ struct Canvas {
     }
     std::uint32_t At(int x, int y) const { return Pixels()[static_cast<size_t>(y) * width + x]; }
     int Count(std::uint32_t value) const {
-        int n = 0;
-        for (std::uint32_t p : Pixels()) {
-            n += p == value;
-        }
-        return n;
+        const std::vector<std::uint32_t> pixels = Pixels();
+        return static_cast<int>(std::count(pixels.begin(), pixels.end(), value));
     }
     // Gives every pixel a different colour.
     void Paint() const {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <platform_extras.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -120,11 +121,7 @@ std::vector<std::uint32_t> ReferenceCanvas(int width, int height) {
 }
 
 int CountRed(const std::vector<std::uint32_t>& pixels) {
-    int n = 0;
-    for (std::uint32_t p : pixels) {
-        n += p == kRed ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(std::count(pixels.begin(), pixels.end(), kRed));
 }
 
 // Compares what the display shows of the window with the canvas: inside the
