@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "tests/figure/test_canvas.h"
 
@@ -75,18 +78,13 @@ TEST(DrawSymmetricSegmentTest, ZeroLengthSegmentLeavesNoPixel) {
     HPEN pen = CreatePen(PS_SOLID, 1, 0x000000FF);
     HGDIOBJ old = SelectObject(memoryDC, pen);
     DrawSymmetricSegment(Point2{30.3, 40.7}, Point2{30.3, 40.7});
-    for (std::uint32_t pixel : canvas.Pixels()) {
-        ASSERT_EQ(pixel, 0u);
-    }
+    ASSERT_EQ(canvas.Pixels(), std::vector<std::uint32_t>(200 * 200, 0u));
     // Ends that round to one pixel in copy 1 may still differ once turned.
     DrawSymmetricSegment(Point2{20.0, 20.0}, Point2{20.4, 20.0});
     EXPECT_EQ(canvas.lines[6], (Line{120, 80, 120, 80}));
     EXPECT_EQ(canvas.lines[7], (Line{73, 93, 72, 92}));
-    bool lit = false;
-    for (std::uint32_t pixel : canvas.Pixels()) {
-        lit = lit || pixel != 0;
-    }
-    EXPECT_TRUE(lit);
+    const std::vector<std::uint32_t> pixels = canvas.Pixels();
+    EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](std::uint32_t p) { return p != 0; }));
     SelectObject(memoryDC, old);
     DeleteObject(pen);
 }

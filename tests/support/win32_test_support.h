@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -99,11 +100,8 @@ public:
         return list;
     }
     int Count(UINT message) const {
-        int n = 0;
-        for (const Received& r : received) {
-            n += r.message == message ? 1 : 0;
-        }
-        return n;
+        const std::vector<UINT> messages = Messages();
+        return static_cast<int>(std::count(messages.begin(), messages.end(), message));
     }
 
     std::vector<Received> received;
