@@ -76,44 +76,33 @@ int OnError(Display*, XErrorEvent*) {
     return 0;
 }
 
-std::string TextProperty(Display* display, Window window, Atom property) {
+// A property's items: 8-bit ones as text, 32-bit CARDINALs as longs (as
+// Xlib hands them over); none when it is missing or of another kind.
+struct Property {
+    std::string text;
+    std::vector<long> cardinals;
+};
+
+Property ReadProperty(Display* display, Window window, Atom property) {
     Atom type = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long remaining = 0;
     unsigned char* data = nullptr;
+    Property read;
     if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
                            &format, &count, &remaining, &data) != Success ||
         data == nullptr) {
-        return std::string();
+        return read;
     }
-    std::string text;
     if (format == 8) {
-        text.assign(reinterpret_cast<char*>(data), count);
-    }
-    XFree(data);
-    return text;
-}
-
-std::vector<long> CardinalProperty(Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    std::vector<long> values;
-    if (XGetWindowProperty(display, window, property, 0, 16, False, XA_CARDINAL, &type, &format,
-                           &count, &remaining, &data) != Success ||
-        data == nullptr) {
-        return values;
-    }
-    if (type == XA_CARDINAL && format == 32) {
-        // Xlib hands 32-bit items over as longs.
+        read.text.assign(reinterpret_cast<char*>(data), count);
+    } else if (type == XA_CARDINAL && format == 32) {
         const long* items = reinterpret_cast<const long*>(data);
-        values.assign(items, items + count);
+        read.cardinals.assign(items, items + count);
     }
     XFree(data);
-    return values;
+    return read;
 }
 
 bool Mapped(Display* display, Window window) {
@@ -132,8 +121,8 @@ Window FindTitled(Display* display, Window parent, const std::string& title, Ato
     Window found = 0;
     for (unsigned i = 0; i < count && found == 0; ++i) {
         Window child = children[i];
-        if ((TextProperty(display, child, XA_WM_NAME) == title ||
-             TextProperty(display, child, netWmName) == title) &&
+        if ((ReadProperty(display, child, XA_WM_NAME).text == title ||
+             ReadProperty(display, child, netWmName).text == title) &&
             Mapped(display, child)) {
             found = child;
         } else {
@@ -180,9 +169,10 @@ int Info(Display* display, Window window) {
     if (!RootGeometry(display, window, &attributes, &x, &y)) {
         return Fail("no such window");
     }
-    std::printf("wm_name=%s\n", TextProperty(display, window, XA_WM_NAME).c_str());
-    std::printf("net_wm_name=%s\n",
-                TextProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False)).c_str());
+    std::printf("wm_name=%s\n", ReadProperty(display, window, XA_WM_NAME).text.c_str());
+    std::printf(
+        "net_wm_name=%s\n",
+        ReadProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False)).text.c_str());
     std::printf("geometry=%d %d %d %d\n", x, y, attributes.width, attributes.height);
     std::printf("viewable=%d\n", attributes.map_state == IsViewable ? 1 : 0);
     Window root = 0;
@@ -194,16 +184,16 @@ int Info(Display* display, Window window) {
     }
     std::printf("parent=%s\n", parent == root ? "root" : "frame");
     std::vector<long> extents =
-        CardinalProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False));
+        ReadProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False)).cardinals;
     if (extents.size() == 4) {
         std::printf("frame_extents=%ld %ld %ld %ld\n", extents[0], extents[1], extents[2],
                     extents[3]);
     }
     std::vector<long> pid =
-        CardinalProperty(display, window, XInternAtom(display, "_NET_WM_PID", False));
+        ReadProperty(display, window, XInternAtom(display, "_NET_WM_PID", False)).cardinals;
     std::printf("net_wm_pid=%ld\n", pid.size() == 1 ? pid[0] : -1L);
     std::printf("wm_client_machine=%s\n",
-                TextProperty(display, window, XA_WM_CLIENT_MACHINE).c_str());
+                ReadProperty(display, window, XA_WM_CLIENT_MACHINE).text.c_str());
     return 0;
 }
 
