@@ -246,18 +246,8 @@ int Cover(Display* display, Window window, long holdMs, const long* area) {
 // true-colour visual into an 8-bit channel.
 class ChannelShape {
 public:
-    explicit ChannelShape(unsigned long mask) : mask_(mask) {
-        while (mask != 0 && (mask & 1UL) == 0) {
-            mask >>= 1;
-            ++shift_;
-        }
-        int bits = 0;
-        while ((mask & 1UL) != 0) {
-            mask >>= 1;
-            ++bits;
-        }
-        top_ = bits == 0 ? 0 : (1UL << bits) - 1;
-    }
+    explicit ChannelShape(unsigned long mask)
+        : mask_(mask), shift_(mask != 0 ? __builtin_ctzl(mask) : 0), top_(mask >> shift_) {}
     std::uint32_t Of(unsigned long pixel) const {
         if (top_ == 0) {
             return 0;
@@ -268,8 +258,8 @@ public:
 
 private:
     unsigned long mask_;
-    int shift_ = 0;
-    unsigned long top_ = 0;  // the channel's largest value
+    int shift_;
+    unsigned long top_;  // the channel's largest value (its mask is one run of bits)
 };
 
 bool EndsWith(const std::string& text, const std::string& end) {
