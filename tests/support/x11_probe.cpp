@@ -36,6 +36,7 @@
 #include <X11/keysym.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -338,24 +339,17 @@ int Close(Display* display, Window window) {
 int Protocols(Display* display, Window window) {
     Atom* listed = nullptr;
     int count = 0;
-    if (!XGetWMProtocols(display, window, &listed, &count) || protocolError) {
-        // No such window, or one with no WM_PROTOCOLS: the error says which.
-        if (listed != nullptr) {
-            XFree(listed);
-        }
-        return protocolError ? Fail("no such window") : 0;
-    }
-    for (int i = 0; i < count; ++i) {
-        char* name = XGetAtomName(display, listed[i]);
-        std::printf("%s\n", name != nullptr ? name : "?");
-        if (name != nullptr) {
+    // Without WM_PROTOCOLS nothing is listed; without the window the error
+    // says so. (XFree takes null.)
+    if (XGetWMProtocols(display, window, &listed, &count) && !protocolError) {
+        for (int i = 0; i < count; ++i) {
+            char* name = XGetAtomName(display, listed[i]);
+            std::printf("%s\n", name != nullptr ? name : "?");
             XFree(name);
         }
     }
-    if (listed != nullptr) {
-        XFree(listed);
-    }
-    return 0;
+    XFree(listed);
+    return protocolError ? Fail("no such window") : 0;
 }
 
 int Exists(Display* display, Window window) {
@@ -415,12 +409,8 @@ int Keysyms(Display* display, char** names, int count) {
         }
         // A free keycode: one with no keysym at all, from the top down.
         auto unused = [&](int c) {
-            for (int k = 0; k < perCode; ++k) {
-                if (map[(c - first) * perCode + k] != NoSymbol) {
-                    return false;
-                }
-            }
-            return true;
+            const KeySym* syms = map + (c - first) * perCode;
+            return std::all_of(syms, syms + perCode, [](KeySym k) { return k == NoSymbol; });
         };
         while (code >= first && !unused(code)) {
             --code;
