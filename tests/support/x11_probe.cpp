@@ -130,9 +130,7 @@ Window FindTitled(Display* display, Window parent, const std::string& title, Ato
             found = FindTitled(display, child, title, netWmName);
         }
     }
-    if (children != nullptr) {
-        XFree(children);
-    }
+    XFree(children);
     return found;
 }
 
@@ -180,7 +178,7 @@ int Info(Display* display, Window window) {
     Window parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
-    if (XQueryTree(display, window, &root, &parent, &children, &count) && children != nullptr) {
+    if (XQueryTree(display, window, &root, &parent, &children, &count)) {
         XFree(children);
     }
     std::printf("parent=%s\n", parent == root ? "root" : "frame");
