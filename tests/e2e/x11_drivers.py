@@ -620,13 +620,11 @@ class Wine(Xvfb):
         super().__init__(args, workdir, size)
         require_tools("wine", "wineserver", "wineboot")
         build = args.windows_build or ""
-        # A multi-configuration build (Visual Studio's) puts them in Release.
-        self.exe, self.render = (
-            path if os.path.isfile(path) or not os.path.isfile(os.path.join(
-                os.path.dirname(path), "Release", os.path.basename(path)))
-            else os.path.join(os.path.dirname(path), "Release", os.path.basename(path))
-            for path in (os.path.join(build, "ostrevane.exe"),
-                         os.path.join(build, "tools", "ostrevane-render.exe")))
+        def built(folder, name):  # in Release in a multi-configuration build (Visual Studio's)
+            path, release = (os.path.join(build, folder, *sub, name) for sub in ((), ("Release",)))
+            return release if os.path.isfile(release) and not os.path.isfile(path) else path
+
+        self.exe, self.render = built("", "ostrevane.exe"), built("tools", "ostrevane-render.exe")
         for path in (self.exe, self.render):
             if not os.path.isfile(path):
                 unavailable("no %s: build the mingw preset and configure with "
