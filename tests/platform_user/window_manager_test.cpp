@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -50,6 +51,9 @@ WNDCLASSEXA TestClass(const char* name) {
     wc.lpszClassName = name;
     return wc;
 }
+
+// A rectangle's left, top, right and bottom, to compare in one go.
+std::array<LONG, 4> Corners(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 headless::WindowView View(HWND hwnd) {
     headless::WindowView view;
@@ -439,10 +443,7 @@ TEST_F(WindowManagerTest, BeginPaintErasesWithTheClassBrushAndValidates) {
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(Messages(), (std::vector<UINT>{WM_PAINT, WM_ERASEBKGND}));
     EXPECT_EQ(insideBeginPaint, (std::vector<UINT>{WM_ERASEBKGND}));
-    EXPECT_EQ(seen.rcPaint.left, 20);
-    EXPECT_EQ(seen.rcPaint.top, 10);
-    EXPECT_EQ(seen.rcPaint.right, 70);
-    EXPECT_EQ(seen.rcPaint.bottom, 40);
+    EXPECT_EQ(Corners(seen.rcPaint), Corners(RECT{20, 10, 70, 40}));
     EXPECT_FALSE(seen.fErase);
     headless::WindowView view = View(hwnd);
     EXPECT_EQ(view.Pixel(20, 10), kWhite);
@@ -508,11 +509,8 @@ TEST_F(WindowManagerTest, ALargerInvalidationTakesInTheSmallerPendingOne) {
     handler = KeepPaintRect(&painted);
     EXPECT_EQ(PumpUntilIdle(), -1);
     EXPECT_EQ(Count(WM_PAINT), 1);
-    auto corners = [](const RECT& r) {
-        return std::vector<LONG>{r.left, r.top, r.right, r.bottom};
-    };
-    EXPECT_EQ(corners(painted), corners(large));
-    EXPECT_EQ(corners(View(hwnd).presented.back()), corners(large));
+    EXPECT_EQ(Corners(painted), Corners(large));
+    EXPECT_EQ(Corners(View(hwnd).presented.back()), Corners(large));
 }
 
 TEST_F(WindowManagerTest, ClassWithoutBrushIsNotErased) {
@@ -558,11 +556,7 @@ TEST_F(WindowManagerTest, DrawingReachesTheDisplayOnlyForTheChangedArea) {
     FillBlack(hwnd, 100, 50, 10, 5);
     headless::WindowView view = View(hwnd);
     ASSERT_EQ(view.presented.size(), before + 1);
-    RECT shown = view.presented.back();
-    EXPECT_EQ(shown.left, 100);
-    EXPECT_EQ(shown.top, 50);
-    EXPECT_EQ(shown.right, 110);
-    EXPECT_EQ(shown.bottom, 55);
+    EXPECT_EQ(Corners(view.presented.back()), Corners(RECT{100, 50, 110, 55}));
     EXPECT_EQ(view.Pixel(100, 50), 0u);
     EXPECT_EQ(view.Pixel(110, 50), kWhite);
 }
@@ -683,10 +677,7 @@ TEST_F(WindowManagerTest, PositionChangesBecomeMoveAndSizeThroughTheDefaultProce
     // The window on the screen is where the display last put it.
     RECT window = {};
     ASSERT_TRUE(GetWindowRect(hwnd, &window));
-    EXPECT_EQ(window.left, 40);
-    EXPECT_EQ(window.top, 30);
-    EXPECT_EQ(window.right, 340);
-    EXPECT_EQ(window.bottom, 180);
+    EXPECT_EQ(Corners(window), Corners(RECT{40, 30, 340, 180}));
     EXPECT_FALSE(GetWindowRect(hwnd, nullptr));
 }
 
