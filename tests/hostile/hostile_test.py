@@ -290,19 +290,13 @@ def wayland_storm(args, workdir, count):
         expected = d.expected()
         d.launch()
         criteria = d.criteria()
-        commands = []
-        for _ in range(count):
-            kind = rng.randrange(4)
-            if kind == 0:
-                commands.append("floating toggle")
-            elif kind == 1:
-                commands.append("resize set %d px %d px" % (rng.randrange(1, 3 * width),
-                                                            rng.randrange(1, 3 * height)))
-            elif kind == 2:
-                commands.append("resize set 1 px 1 px")
-            else:
-                commands.append("move position %d %d" % (rng.randrange(-width, width),
-                                                         rng.randrange(-height, height)))
+        kinds = (lambda: "floating toggle",
+                 lambda: "resize set %d px %d px" % (rng.randrange(1, 3 * width),
+                                                     rng.randrange(1, 3 * height)),
+                 lambda: "resize set 1 px 1 px",
+                 lambda: "move position %d %d" % (rng.randrange(-width, width),
+                                                  rng.randrange(-height, height)))
+        commands = [kinds[rng.randrange(4)]() for _ in range(count)]
         for start in range(0, count, 50):
             d.msg("; ".join("%s %s" % (criteria, c) for c in commands[start:start + 50]),
                        all_must_succeed=False)
