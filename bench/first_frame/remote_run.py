@@ -68,10 +68,8 @@ def run_probe(args, programs, display, remote):
 
 
 def read_runs(programs, result, log, delay_ms):
-    connections = []
     with open(log) as f:
-        for line in f:
-            connections.append(json.loads(line))
+        connections = [json.loads(line) for line in f]
     found = {name: ([], [], [], []) for name, _ in programs}
     for line in result.stdout.splitlines():
         words = line.split()
