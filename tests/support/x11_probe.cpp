@@ -592,11 +592,10 @@ int ForgeDestroy(Display* display, Window window) {
 int Usage() {
     std::fprintf(
         stderr,
-        "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS [X Y W H] | "
-        "capture WINDOW FILE | "
-        "close WINDOW | protocols WINDOW | exists WINDOW | primary WIDTH HEIGHT | keysyms NAME... "
-        "| burst WINDOW COUNT | storm WINDOW COUNT SEED MAX_WIDTH MAX_HEIGHT | forge-destroy "
-        "WINDOW\n");
+        "usage: x11_probe find TITLE TIMEOUT_MS | info WINDOW | cover WINDOW HOLD_MS "
+        "[X Y W H] | capture WINDOW FILE | close WINDOW | protocols WINDOW | exists WINDOW "
+        "| primary WIDTH HEIGHT | keysyms NAME... | burst WINDOW COUNT | storm WINDOW "
+        "COUNT SEED MAX_WIDTH MAX_HEIGHT | forge-destroy WINDOW\n");
     return 2;
 }
 
