@@ -27,6 +27,24 @@ protected:
     fs::path dir;
 };
 
+void ExpectDecodesTo(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
+                     int height) {
+    int w = 0, h = 0, channels = 0;
+    unsigned char* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
+    ASSERT_NE(rgb, nullptr) << stbi_failure_reason();
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+    int wrong = 0;
+    for (std::size_t i = 0; i < pixels.size() && wrong < 5; ++i) {
+        std::uint32_t decoded = (rgb[3 * i] << 16) | (rgb[3 * i + 1] << 8) | rgb[3 * i + 2];
+        if (decoded != pixels[i]) {
+            ADD_FAILURE() << "pixel " << i << " is " << decoded << ", wrote " << pixels[i];
+            ++wrong;
+        }
+    }
+    stbi_image_free(rgb);
+}
+
 TEST_F(PngFileTest, WritesPixelsThatDecodeBack) {
     const int width = 3, height = 2;
     std::vector<std::uint32_t> pixels = {0x00FF0000, 0x0000FF00, 0x000000FF,
@@ -35,16 +53,7 @@ TEST_F(PngFileTest, WritesPixelsThatDecodeBack) {
     std::string path = (dir / "out.png").string();
     ASSERT_TRUE(WritePngFile(path, pixels, width, height, &error)) << error;
 
-    int w = 0, h = 0, channels = 0;
-    unsigned char* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
-    ASSERT_NE(rgb, nullptr);
-    EXPECT_EQ(w, width);
-    EXPECT_EQ(h, height);
-    for (int i = 0; i < width * height; ++i) {
-        std::uint32_t decoded = (rgb[3 * i] << 16) | (rgb[3 * i + 1] << 8) | rgb[3 * i + 2];
-        EXPECT_EQ(decoded, pixels[i]) << i;
-    }
-    stbi_image_free(rgb);
+    ExpectDecodesTo(path, pixels, width, height);
     // Nothing but the file itself is left behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
@@ -96,24 +105,6 @@ std::vector<std::uint32_t> Picture(int width, int height, int colours) {
         pixels[i] = static_cast<std::uint32_t>(pick * 0x010305u + 7) & 0x00FFFFFF;
     }
     return pixels;
-}
-
-void ExpectDecodesTo(const std::string& path, const std::vector<std::uint32_t>& pixels, int width,
-                     int height) {
-    int w = 0, h = 0, channels = 0;
-    unsigned char* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
-    ASSERT_NE(rgb, nullptr) << stbi_failure_reason();
-    ASSERT_EQ(w, width);
-    ASSERT_EQ(h, height);
-    int wrong = 0;
-    for (std::size_t i = 0; i < pixels.size() && wrong < 5; ++i) {
-        std::uint32_t decoded = (rgb[3 * i] << 16) | (rgb[3 * i + 1] << 8) | rgb[3 * i + 2];
-        if (decoded != pixels[i]) {
-            ADD_FAILURE() << "pixel " << i << " is " << decoded << ", wrote " << pixels[i];
-            ++wrong;
-        }
-    }
-    stbi_image_free(rgb);
 }
 
 TEST_F(PngFileTest, FewColoursMakeAPaletteOfTheFewestBitsAndManyMakeRgb) {
