@@ -47,6 +47,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/deadline.h"
 #include "tests/support/x11_delete_window.h"
 #include "tools/png_file.h"
 #include "tools/whole_file.h"
@@ -224,7 +225,8 @@ int Cover(Display* display, Window window, long holdMs, const long* area) {
                       CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &cover);
     XMapRaised(display, xid);
     // The first Expose of the cover: the server has mapped and filled it.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(OSTREVANE_TEST_DEADLINE_SECONDS);
     XEvent event;
     while (!XCheckTypedWindowEvent(display, xid, Expose, &event)) {
         if (std::chrono::steady_clock::now() >= deadline) {
