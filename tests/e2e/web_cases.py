@@ -612,6 +612,13 @@ def update_case(d):
           "the third visit did not show the second build")
     browser.wait_for("the second build did not start", lambda: browser.state()[0] == "running")
     print("ok - the second build's cache %s replaced the first's %s" % (caches[0], first[0]))
+    fetched = browser.driver.execute_async_script("""
+const done = arguments[arguments.length - 1];
+caches.delete(arguments[0]).then(() => fetch('ostrevane.webmanifest')).then(r => r.ok)
+    .then(done, e => done(String(e)));""", caches[0])
+    check(fetched is True and browser.kept() == {},
+          "with its cache gone the worker answered %r and left %r" % (fetched, browser.kept()))
+    print("ok - with its cache gone the worker fetches from the server and makes none again")
 
 
 Web.OWN_CASES = {"page": (page_case, ("1366x768",)), "dense": (dense_case, ("800x600",)),

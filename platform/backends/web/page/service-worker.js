@@ -51,9 +51,9 @@ self.addEventListener("fetch", function (event) {
   if (FILES.indexOf(name) < 0) {
     return;
   }
-  event.respondWith(caches.open(CACHE).then(function (cache) {
-    return cache.match(name);
-  }).then(function (response) {
+  // Only looked up: opening the cache would make it again, empty, when a
+  // newer build's worker, or the user, has just deleted it.
+  event.respondWith(caches.match(name, {cacheName: CACHE}).then(function (response) {
     return response || fetch(event.request);
   }));
 });
