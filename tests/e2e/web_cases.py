@@ -130,13 +130,20 @@ class Browser(Closing):
         return self.js("return document.documentElement.dataset.offline || '';")
 
     def kept(self):
-        """The URLs in each of the page's caches, by cache name."""
+        """The URLs in each of the page's caches, by cache name. Opening a
+        cache makes it again if a worker has just deleted it: while a worker
+        may be changing them, ask only for their names."""
         return dict(self.driver.execute_async_script("""
 const done = arguments[arguments.length - 1];
 caches.keys().then(names => Promise.all(names.map(name => caches.open(name).then(
     cache => cache.keys()).then(requests => [name, requests.map(r => r.url).sort()]))))
     .then(done, e => done([['error', String(e)]]));
 """))
+
+    def cache_names(self):
+        return self.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1];"
+            " caches.keys().then(done, e => done(['error', String(e)]));")
 
     def focused(self):
         return self.js("return document.activeElement.className;")
@@ -603,7 +610,7 @@ def update_case(d):
     caches = []
 
     def replaced():
-        caches[:] = list(browser.kept())
+        caches[:] = browser.cache_names()
         return len(caches) == 1 and caches[0] not in first
     wait_until("the second build's worker did not replace the first's cache", replaced,
                lambda: "caches %r" % caches)
