@@ -623,8 +623,9 @@ def update_case(d):
 const done = arguments[arguments.length - 1];
 caches.delete(arguments[0]).then(() => fetch('ostrevane.webmanifest')).then(r => r.ok)
     .then(done, e => done(String(e)));""", caches[0])
-    check(fetched is True and browser.kept() == {},
-          "with its cache gone the worker answered %r and left %r" % (fetched, browser.kept()))
+    left = browser.kept()
+    check(fetched is True and left == {},
+          "with its cache gone the worker answered %r and left %r" % (fetched, left))
     print("ok - with its cache gone the worker fetches from the server and makes none again")
 
 
