@@ -37,6 +37,13 @@ inline std::string DescribeFailure(Failure failure, const std::string& display,
     return display + " refused a window" + (why.empty() ? "" : ": " + why);
 }
 
+// A display as the one line names it: its kind, then its name in quotes
+// (display ":0", Wayland compositor "wayland-0"). Each back end names its
+// displays through one helper of its own that calls this.
+inline std::string NamedDisplay(const std::string& kind, const std::string& name) {
+    return kind + " \"" + name + "\"";
+}
+
 // Prints "<program>: <what>" on stderr at once. Safe to call from a
 // library's last error handler, just before the process ends.
 inline void PrintFailureLine(const std::string& program, const std::string& what) {

@@ -1,19 +1,17 @@
 // The thread's message queue: posting, sending, dispatching, the quit
-// request, and GetMessageA, which also turns what the display reports into
-// messages.
+// request, and GetMessageA's order and filters.
 //
 // GetMessageA looks in Windows' order: posted messages first, then the quit
 // request, then windows waiting to be painted. Only when none of those is
-// there does it show what was drawn and wait for the display.
+// there does it show what was drawn and wait for the display, whose reports
+// display_events.cpp turns into messages.
 #include <algorithm>
-#include <iterator>
 
 #include "platform/user/window_manager.h"
 
-using platform::BackendEvent;
-using platform::WaitResult;
 using platform::user::FindWindowRecord;
 using platform::user::GetState;
+using platform::user::PumpDisplay;
 using platform::user::State;
 using platform::user::WindowRecord;
 
@@ -55,98 +53,6 @@ MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return msg;
 }
 
-// A move or resize reported by the display: the client pixels follow the
-// new size, and the procedure hears of it through WM_WINDOWPOSCHANGED.
-void ApplyConfigure(HWND hwnd, const RECT& rect) {
-    WindowRecord* window = FindWindowRecord(hwnd);
-    if (window == nullptr || platform::user::RectEmpty(rect)) {
-        return;
-    }
-    const RECT old = window->rect;
-    bool moved = rect.left != old.left || rect.top != old.top;
-    bool sized = platform::user::RectWidth(rect) != platform::user::RectWidth(old) ||
-                 platform::user::RectHeight(rect) != platform::user::RectHeight(old);
-    if (!moved && !sized) {
-        return;
-    }
-    window->rect = rect;
-    if (sized) {
-        platform::user::ResizeWindowSurface(window, platform::user::RectWidth(rect),
-                                            platform::user::RectHeight(rect));
-    }
-    WINDOWPOS pos = {};
-    pos.hwnd = hwnd;
-    pos.hwndInsertAfter = NULL;
-    pos.x = rect.left;
-    pos.y = rect.top;
-    pos.cx = platform::user::RectWidth(rect);
-    pos.cy = platform::user::RectHeight(rect);
-    pos.flags = SWP_NOZORDER | SWP_NOACTIVATE | (moved ? 0 : SWP_NOMOVE) | (sized ? 0 : SWP_NOSIZE);
-    SendMessageA(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
-}
-
-void HandleEvent(const BackendEvent& event) {
-    HWND hwnd = reinterpret_cast<HWND>(event.window);
-    WindowRecord* window = FindWindowRecord(hwnd);
-    if (window == nullptr) {
-        return;
-    }
-    switch (event.type) {
-        case BackendEvent::kClose:
-            PostMessageA(hwnd, WM_CLOSE, 0, 0);
-            break;
-        case BackendEvent::kChars: {
-            // What TranslateMessage would have posted for the key press: one
-            // WM_CHAR per character, in the window's code page.
-            const int count =
-                std::clamp(event.charCount, 0, static_cast<int>(std::size(event.chars)));
-            for (int i = 0; i < count; ++i) {
-                PostMessageA(hwnd, WM_CHAR, platform::user::AnsiFromCodePoint(event.chars[i]), 1);
-            }
-            break;
-        }
-        case BackendEvent::kExpose:
-            platform::user::AddToUpdate(window, event.rect, true);
-            break;
-        case BackendEvent::kConfigure:
-            ApplyConfigure(hwnd, event.rect);
-            break;
-        case BackendEvent::kDestroyed:
-            // Someone else removed the native window: the window is gone.
-            window->nativeGone = true;
-            GetState().windowTakenAway = true;
-            DestroyWindow(hwnd);
-            break;
-    }
-}
-
-// Display events handled in one go at most, so that a display that never
-// stops sending cannot keep the queue from being read.
-const int kEventsPerPump = 256;
-
-// Handles display events; with `wait`, blocks until at least one came.
-// False when the display is gone.
-bool PumpDisplay(bool wait) {
-    for (int handled = 0; handled < kEventsPerPump; ++handled) {
-        State& state = GetState();
-        if (state.backend == nullptr) {
-            // Without a display nothing could ever arrive.
-            return !wait;
-        }
-        BackendEvent event;
-        WaitResult result = state.backend->NextEvent(&event, wait);
-        if (result == WaitResult::kBroken) {
-            return false;
-        }
-        if (result == WaitResult::kNoEvent) {
-            return true;
-        }
-        HandleEvent(event);
-        wait = false;
-    }
-    return true;
-}
-
 bool TakePosted(const Filter& filter, MSG* msg) {
     std::deque<MSG>& posted = GetState().posted;
     for (auto it = posted.begin(); it != posted.end(); ++it) {
@@ -177,26 +83,6 @@ bool TakePaint(const Filter& filter, MSG* msg) {
 
 namespace platform {
 namespace user {
-
-unsigned char AnsiFromCodePoint(char32_t codePoint) {
-    // Windows-1252's bytes 0x80 to 0x9F, by code point; 0 where the byte is
-    // unassigned and stands for the C1 control of the same value.
-    static const char16_t kHighBytes[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
-        return static_cast<unsigned char>(codePoint);
-    }
-    for (int i = 0; i < 32; ++i) {
-        const char32_t mapped =
-            kHighBytes[i] != 0 ? kHighBytes[i] : static_cast<char32_t>(0x80 + i);
-        if (codePoint == mapped) {
-            return static_cast<unsigned char>(0x80 + i);
-        }
-    }
-    return '?';
-}
 
 void DropPostedMessages(HWND hwnd) {
     std::deque<MSG>& posted = GetState().posted;
@@ -265,8 +151,8 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 BOOL WINAPI TranslateMessage(const MSG* msg) {
-    // Key presses arrive as WM_CHAR already (see HandleEvent): no WM_KEYDOWN
-    // is ever queued, so there is nothing to translate.
+    // Key presses arrive as WM_CHAR already (display_events.cpp): no
+    // WM_KEYDOWN is ever queued, so there is nothing to translate.
     (void)msg;
     return FALSE;
 }

@@ -113,6 +113,17 @@ bool EraseBackground(WindowRecord* window, HDC hdc);
 // message_queue.cpp
 void DropPostedMessages(HWND hwnd);
 void ResetMessageQueue();
+
+// display_events.cpp
+// Handles display events; with `wait`, blocks until at least one came.
+// False when the display is gone.
+bool PumpDisplay(bool wait);
+// Around one run of WinMain on `backend`: StartRun before it, and FinishRun
+// with what it returned gives the program's exit code.
+void StartRun();
+int FinishRun(int result, Backend* backend);
+
+// code_page.cpp
 // The Windows-1252 byte of a Unicode code point, the character an ANSI
 // window receives for it; '?' where the code page has none, as
 // WideCharToMultiByte's default character.

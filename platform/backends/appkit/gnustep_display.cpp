@@ -35,7 +35,8 @@ std::string display;
             pause();
         }
     }
-    PrintFailureLine(program, DescribeFailure(Failure::kLost, "display \"" + display + "\"", ""));
+    PrintFailureLine(program,
+                     DescribeFailure(Failure::kLost, NamedDisplay("display", display), ""));
     _exit(1);
 }
 

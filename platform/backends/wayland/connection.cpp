@@ -113,7 +113,7 @@ bool WaylandBackend::Start(std::string* error) {
         return false;
     }
     if (compositor_ == nullptr || shm_ == nullptr || wmBase_ == nullptr) {
-        *error = "Wayland compositor \"" + name_ + "\" offers no " +
+        *error = CompositorTitle(name_) + " offers no " +
                  (compositor_ == nullptr ? "wl_compositor"
                   : shm_ == nullptr      ? "wl_shm"
                                          : "xdg_wm_base");
@@ -192,10 +192,9 @@ std::string WaylandBackend::WhyFailed() {
         if (at != std::string::npos) {
             said = said.substr(at + 2);
         }
-        return "Wayland compositor \"" + name_ + "\" reported a " + text +
-               (said.empty() ? "" : ": " + said);
+        return CompositorTitle(name_) + " reported a " + text + (said.empty() ? "" : ": " + said);
     }
-    return DescribeFailure(Failure::kLost, "Wayland compositor \"" + name_ + "\"",
+    return DescribeFailure(Failure::kLost, CompositorTitle(name_),
                            code != 0 ? std::strerror(code) : "");
 }
 
@@ -282,6 +281,10 @@ NativeWindow* WaylandBackend::FindBySurface(wl_surface* surface) {
     return nullptr;
 }
 
+std::string CompositorTitle(const std::string& name) {
+    return NamedDisplay("Wayland compositor", name);
+}
+
 std::unique_ptr<Backend> OpenCompositor(const std::string& programName, std::string* error) {
     wl_log_set_handler_client(KeepWaylandMessage);
     Process().lastWaylandMessage.clear();
@@ -289,7 +292,7 @@ std::unique_ptr<Backend> OpenCompositor(const std::string& programName, std::str
     std::string name = named != nullptr && named[0] != '\0' ? named : "wayland-0";
     wl_display* display = wl_display_connect(nullptr);
     if (display == nullptr) {
-        *error = "cannot connect to Wayland compositor \"" + name + "\"";
+        *error = "cannot connect to " + CompositorTitle(name);
         if (errno != 0) {
             *error += std::string(" (") + std::strerror(errno) + ")";
         }

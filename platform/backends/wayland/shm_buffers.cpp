@@ -308,7 +308,7 @@ BufferMaker WaylandBackend::MakeBuffer() {
 
 void WaylandBackend::FailForBuffer(int width, int height, const std::string& error) {
     Fail("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +
-         " pixel buffer for Wayland compositor \"" + name_ + "\" (" + error + ")");
+         " pixel buffer for " + CompositorTitle(name_) + " (" + error + ")");
 }
 
 }  // namespace wayland

@@ -103,8 +103,8 @@ const zxdg_toplevel_decoration_v1_listener kXdgToplevelDecorationListener = {
 void LibdecorHandleError(libdecor*, libdecor_error, const char* message) {
     WaylandBackend* self = Process().decorOwner;
     if (self != nullptr) {
-        self->Fail("cannot decorate windows on Wayland compositor \"" + self->name_ +
-                   "\": " + (message != nullptr ? message : "libdecor failed"));
+        self->Fail("cannot decorate windows on " + CompositorTitle(self->name_) + ": " +
+                   (message != nullptr ? message : "libdecor failed"));
     }
 }
 

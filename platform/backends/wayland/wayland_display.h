@@ -191,6 +191,10 @@ public:
     std::deque<BackendEvent> events_;
 };
 
+// The compositor as the one line of a failure names it: Wayland compositor
+// "wayland-0".
+std::string CompositorTitle(const std::string& name);
+
 }  // namespace wayland
 }  // namespace platform
 

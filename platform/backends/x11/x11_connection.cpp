@@ -35,8 +35,6 @@ namespace {
 // ~X11Backend); kept here for the rest of the process.
 Display* abandoned = nullptr;
 
-std::string DisplayTitle() { return "display \"" + Process().display + "\""; }
-
 void ReportLoss() {
     ProcessState& state = Process();
     if (!state.lost) {
@@ -44,7 +42,8 @@ void ReportLoss() {
         // After a refusal the program is ending already, with its one line;
         // once the back end closes, it is ending with the result it has.
         if (!state.refused && !state.closing) {
-            PrintFailureLine(state.program, DescribeFailure(Failure::kLost, DisplayTitle(), ""));
+            PrintFailureLine(state.program,
+                             DescribeFailure(Failure::kLost, DisplayTitle(state.display), ""));
         }
     }
 }
@@ -75,8 +74,9 @@ void ReportRefusal(Display* display, const XErrorEvent& error) {
     XGetErrorDatabaseText(display, "XRequest", number, fallback, request, sizeof(request));
     char reason[256] = {};
     XGetErrorText(display, error.error_code, reason, sizeof(reason));
-    PrintFailureLine(Process().program, DescribeFailure(Failure::kRefusedWindow, DisplayTitle(),
-                                                        std::string(request) + ": " + reason));
+    PrintFailureLine(Process().program,
+                     DescribeFailure(Failure::kRefusedWindow, DisplayTitle(Process().display),
+                                     std::string(request) + ": " + reason));
 }
 
 // An error in a window's requests ends the program, unless it is about the
@@ -161,16 +161,28 @@ bool AskFirstQuestions(Display* display, const char* const* names, int count, At
 
 }  // namespace
 
-void ExpectErrors(Display* display, ExpectedErrors::Meaning meaning, Window xid) {
+std::string DisplayTitle(const std::string& name) { return NamedDisplay("display", name); }
+
+ExpectedErrorRange::ExpectedErrorRange(Display* display, ExpectedErrors::Meaning meaning,
+                                       Window xid, unsigned long first)
+    : display_(display) {
+    static unsigned long ranges = 0;
     ExpectedErrors entry;
     entry.meaning = meaning;
-    entry.first = NextRequest(display);
+    entry.first = first;
     entry.last = ULONG_MAX;
     entry.xid = xid;
+    entry.range = id_ = ++ranges;
     Process().expected.push_back(entry);
 }
 
-void EndExpecting(Display* display) { Process().expected.back().last = NextRequest(display) - 1; }
+ExpectedErrorRange::~ExpectedErrorRange() {
+    for (ExpectedErrors& entry : Process().expected) {
+        if (entry.range == id_) {
+            entry.last = NextRequest(display_) - 1;
+        }
+    }
+}
 
 bool StopExpecting(ExpectedErrors::Meaning meaning, Window xid) {
     std::vector<ExpectedErrors>& expected = Process().expected;
@@ -278,8 +290,8 @@ WaitResult X11Backend::NextEvent(BackendEvent* event, bool wait) {
         }
         pollfd connection = {ConnectionNumber(display_), POLLIN, 0};
         if (poll(&connection, 1, -1) < 0 && errno != EINTR) {
-            PrintFailureLine(program_,
-                             "cannot wait for " + DisplayTitle() + ": " + std::strerror(errno));
+            PrintFailureLine(program_, "cannot wait for " + DisplayTitle(Process().display) + ": " +
+                                           std::strerror(errno));
             return WaitResult::kBroken;
         }
     }
@@ -354,7 +366,7 @@ std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string
     XSetIOErrorHandler(OnIoError);
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
-        *error = DescribeFailure(Failure::kCannotOpen, "display \"" + displayName + "\"",
+        *error = DescribeFailure(Failure::kCannotOpen, DisplayTitle(displayName),
                                  displayName.empty() ? "DISPLAY is not set" : "");
         return nullptr;
     }
@@ -362,7 +374,7 @@ std::unique_ptr<Backend> OpenDisplay(const std::string& programName, std::string
     int depth = 0;
     if (!FindTrueColourVisual(display, &visual, &depth)) {
         XCloseDisplay(display);
-        *error = "display \"" + displayName + "\" has no 24-bit true-colour visual";
+        *error = DisplayTitle(displayName) + " has no 24-bit true-colour visual";
         return nullptr;
     }
     Colormap colormap = visual == DefaultVisual(display, DefaultScreen(display))

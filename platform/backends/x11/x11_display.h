@@ -50,7 +50,8 @@ struct ExpectedErrors {
     unsigned long first = 0;
     unsigned long last = 0;
     Window xid = 0;
-    bool seen = false;  // an error in the range came
+    bool seen = false;        // an error in the range came
+    unsigned long range = 0;  // the ExpectedErrorRange that opened it
 };
 
 // The back end's one piece of process state: what Xlib's error handlers
@@ -75,15 +76,33 @@ struct ProcessState {
 };
 ProcessState& Process();
 
-// Registers the requests sent from now on as `meaning`, for `xid`; the
-// entry is open-ended until EndExpecting. Recorded before the requests go:
-// Xlib may read the server's answers while it sends them.
-void ExpectErrors(Display* display, ExpectedErrors::Meaning meaning, Window xid);
-// Closes the latest entry after the requests sent so far.
-void EndExpecting(Display* display);
+// The requests sent while it lives, as one entry of `meaning` for `xid`:
+// made, it opens the entry at the next request (or at `first`, a request
+// already sent while nothing could read its answer, such as the one that
+// made `xid`); gone, it closes the entry after the requests sent so far. The
+// entry stays, for errors still on their way, until StopExpecting. Made
+// before its requests go: Xlib may read the server's answers while it sends
+// them.
+class ExpectedErrorRange {
+public:
+    ExpectedErrorRange(Display* display, ExpectedErrors::Meaning meaning, Window xid)
+        : ExpectedErrorRange(display, meaning, xid, NextRequest(display)) {}
+    ExpectedErrorRange(Display* display, ExpectedErrors::Meaning meaning, Window xid,
+                       unsigned long first);
+    ~ExpectedErrorRange();
+    ExpectedErrorRange(const ExpectedErrorRange&) = delete;
+    ExpectedErrorRange& operator=(const ExpectedErrorRange&) = delete;
+
+private:
+    Display* display_;
+    unsigned long id_ = 0;
+};
 // Forgets the entries of `meaning` for `xid`; whether one of them saw an
 // error.
 bool StopExpecting(ExpectedErrors::Meaning meaning, Window xid);
+
+// The display as the one line of a failure names it: display ":0".
+std::string DisplayTitle(const std::string& name);
 
 // A visual whose pixels are 0x00RRGGBB in 32 bits, the window manager's
 // format; false if the display has none (x11_pixels.cpp).

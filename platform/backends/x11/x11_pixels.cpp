@@ -126,9 +126,11 @@ void X11Backend::StartSharedSegment() {
     shared_.readOnly = True;
     // An error in the attach request means the server could not attach
     // the segment: pixels then go through the socket.
-    ExpectErrors(display_, ExpectedErrors::kNoSharedSegment, 0);
-    const bool sent = XShmAttach(display_, &shared_);
-    EndExpecting(display_);
+    bool sent = false;
+    {
+        ExpectedErrorRange attach(display_, ExpectedErrors::kNoSharedSegment, 0);
+        sent = XShmAttach(display_, &shared_);
+    }
     if (!sent) {
         StopExpecting(ExpectedErrors::kNoSharedSegment, 0);
         shmdt(address);

@@ -50,15 +50,15 @@ bool X11Backend::CreateNativeWindow(WindowId id, const char* className, const ch
     unsigned width = ClampSide(static_cast<long>(rect.right) - rect.left);
     unsigned height = ClampSide(static_cast<long>(rect.bottom) - rect.top);
     // An error in any of the requests that make the window means the
-    // window will never be.
-    ExpectErrors(display_, ExpectedErrors::kWindowRefused, 0);
+    // window will never be. XCreateWindow only queues its request, so the
+    // range can open after it, from that request on, with the window's id.
+    const unsigned long first = NextRequest(display_);
     Window xid = XCreateWindow(display_, root_, x, y, width, height, 0, depth_, InputOutput,
                                visual_, mask, &attributes);
     if (xid == 0) {
-        StopExpecting(ExpectedErrors::kWindowRefused, 0);
         return false;
     }
-    Process().expected.back().xid = xid;
+    ExpectedErrorRange making(display_, ExpectedErrors::kWindowRefused, xid, first);
 
     // The caption, both as ICCCM's WM_NAME and as EWMH's UTF-8 name.
     XStoreName(display_, xid, title);
@@ -99,7 +99,6 @@ bool X11Backend::CreateNativeWindow(WindowId id, const char* className, const ch
     window.parent = root_;
     window.rect = RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)};
     windows_[id] = window;
-    EndExpecting(display_);
     return true;
 }
 
