@@ -125,8 +125,9 @@ int FinishRun(int result, Backend* backend);
 
 // code_page.cpp
 // The Windows-1252 byte of a Unicode code point, the character an ANSI
-// window receives for it; '?' where the code page has none, as
-// WideCharToMultiByte's default character.
+// window receives for it, best fit included, as Windows converts it; '?'
+// where the code page has neither, as WideCharToMultiByte's default
+// character.
 unsigned char AnsiFromCodePoint(char32_t codePoint);
 
 inline int RectWidth(const RECT& r) { return r.right - r.left; }

@@ -41,11 +41,11 @@ from ostrevane_support import (DEADLINE, SKIP, Closing, Failure, OwnClock, Proce
 
 TITLE = "Ostrevane"
 # Keys and the WM_CHARs a Western Windows gives for them: e-acute, the euro
-# sign and sharp s in Windows-1252, one '?' for omega, which it lacks, and
-# one for a character beyond the Basic Multilingual Plane; a dead acute
+# sign and sharp s in Windows-1252, 'O' for omega, its best fit there, and
+# '?' for a character beyond the Basic Multilingual Plane; a dead acute
 # composed with e.
 TYPED = "\u00e9\u20ac\u00df\u03a9\U0001F600"
-TYPED_CHARS = [0xE9, 0x80, 0xDF, 0x3F, 0x3F]
+TYPED_CHARS = [0xE9, 0x80, 0xDF, 0x4F, 0x3F]
 DEAD_CHARS = [0xE9]
 # A key typed after each of those: once its WM_CHAR is there, so are all
 # before it.

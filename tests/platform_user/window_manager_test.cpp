@@ -615,10 +615,12 @@ TEST_F(WindowManagerTest, NativeWindowDestroyedElsewhereDestroysTheWindow) {
 TEST_F(WindowManagerTest, KeyPressesArePostedAsCharactersOfTheAnsiCodePage) {
     HWND hwnd = Shown();
     // é and ß are the same byte in Windows-1252, € moves into 0x80..0x9F,
-    // U+0081 keeps its unassigned byte, and what the code page lacks (Ω, an
-    // emoji, the C1 control U+0080, code points beyond U+FFFF whose low 16
-    // bits are é and €, one beyond Unicode) becomes '?'.
-    std::u32string typed = U"a\r\u00e9\u20ac\u00df\u0081\u03a9\U0001F600\u0080\U000100E9\U000120AC";
+    // U+0081 keeps its unassigned byte, Ω has its best fit 'O', and what the
+    // code page lacks (an emoji, the C1 control U+0080, code points beyond
+    // U+FFFF whose low 16 bits are é, € and Ω, one beyond Unicode) becomes
+    // '?'.
+    std::u32string typed =
+        U"a\r\u00e9\u20ac\u00df\u0081\u03a9\U0001F600\u0080\U000100E9\U000120AC\U000103A9";
     typed += static_cast<char32_t>(0x1100E9);
     ASSERT_TRUE(headless::InjectChars(hwnd, typed));
     MSG msg;
@@ -630,8 +632,8 @@ TEST_F(WindowManagerTest, KeyPressesArePostedAsCharactersOfTheAnsiCodePage) {
         chars.push_back(msg.wParam);
         DispatchMessageA(&msg);
     }
-    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9, 0x80, 0xDF, 0x81, '?', '?', '?', '?',
-                                          '?', '?'}));
+    EXPECT_EQ(chars, (std::vector<WPARAM>{'a', '\r', 0xE9, 0x80, 0xDF, 0x81, 'O', '?', '?', '?',
+                                          '?', '?', '?'}));
     EXPECT_TRUE(IsWindow(hwnd));
 }
 

@@ -1,11 +1,13 @@
 #!/bin/bash
-# Lines: the line harness, built against platform/ and for Windows (run under
-# Wine), draws the same lines each alone on a cleared canvas and prints the
-# pixels they lit. The two dumps must be identical.
-# Usage: line_conformance.sh NATIVE_HARNESS WINDOWS_HARNESS_EXE
+# A harness built against platform/ and for Windows (run under Wine) prints
+# a dump of what one part of the platform does: the pixels each of a set of
+# lines lit (line_harness), the byte each typed character became
+# (char_harness). The two dumps must be identical.
+# Usage: dump_conformance.sh --what WHAT NATIVE_HARNESS WINDOWS_HARNESS_EXE
 set -u
-[ $# -eq 2 ] || { echo "usage: line_conformance.sh NATIVE_HARNESS WINDOWS_HARNESS_EXE" >&2; exit 2; }
-native=$1 windows=$2
+usage="usage: dump_conformance.sh --what WHAT NATIVE_HARNESS WINDOWS_HARNESS_EXE"
+[ $# -eq 4 ] && [ "$1" = --what ] || { echo "$usage" >&2; exit 2; }
+what=$2 native=$3 windows=$4
 # shellcheck source-path=SCRIPTDIR source=conformance_lib.sh
 source "$(dirname "$0")/conformance_lib.sh"
 native=$(absolute "$native") windows=$(windows_file "$(absolute "$windows")")
@@ -33,9 +35,10 @@ if [ "$lines" -eq 0 ]; then
     exit 1
 fi
 if ! cmp -s "$work/native.txt" "$work/wine.txt"; then
-    echo "FAIL: platform/ and Wine lit different pixels (native < >wine), first differences:"
+    echo "FAIL: platform/ and Wine differ in $what (native < >wine), first differences:"
     diff "$work/native.txt" "$work/wine.txt" | head -n 40
-    echo "native: $lines lines, Wine: $(wc -l <"$work/wine.txt") lines"
+    echo "native: $lines lines, Wine: $(wc -l <"$work/wine.txt") lines," \
+         "$(diff "$work/native.txt" "$work/wine.txt" | grep -c '^<') differing"
     exit 1
 fi
-echo "identical dumps: $lines lines, $(wc -c <"$work/native.txt") bytes"
+echo "identical dumps of $what: $lines lines, $(wc -c <"$work/native.txt") bytes"
