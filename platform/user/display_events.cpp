@@ -19,41 +19,34 @@
 
 #include "platform/user/window_manager.h"
 
-using platform::BackendEvent;
-using platform::WaitResult;
-using platform::user::FindWindowRecord;
-using platform::user::GetState;
-using platform::user::State;
-using platform::user::WindowRecord;
-
+namespace platform {
+namespace user {
 namespace {
 
 // A move or resize reported by the display: the client pixels follow the
 // new size, and the procedure hears of it through WM_WINDOWPOSCHANGED.
 void ApplyConfigure(HWND hwnd, const RECT& rect) {
     WindowRecord* window = FindWindowRecord(hwnd);
-    if (window == nullptr || platform::user::RectEmpty(rect)) {
+    if (window == nullptr || RectEmpty(rect)) {
         return;
     }
     const RECT old = window->rect;
     bool moved = rect.left != old.left || rect.top != old.top;
-    bool sized = platform::user::RectWidth(rect) != platform::user::RectWidth(old) ||
-                 platform::user::RectHeight(rect) != platform::user::RectHeight(old);
+    bool sized = RectWidth(rect) != RectWidth(old) || RectHeight(rect) != RectHeight(old);
     if (!moved && !sized) {
         return;
     }
     window->rect = rect;
     if (sized) {
-        platform::user::ResizeWindowSurface(window, platform::user::RectWidth(rect),
-                                            platform::user::RectHeight(rect));
+        ResizeWindowSurface(window, RectWidth(rect), RectHeight(rect));
     }
     WINDOWPOS pos = {};
     pos.hwnd = hwnd;
     pos.hwndInsertAfter = NULL;
     pos.x = rect.left;
     pos.y = rect.top;
-    pos.cx = platform::user::RectWidth(rect);
-    pos.cy = platform::user::RectHeight(rect);
+    pos.cx = RectWidth(rect);
+    pos.cy = RectHeight(rect);
     pos.flags = SWP_NOZORDER | SWP_NOACTIVATE | (moved ? 0 : SWP_NOMOVE) | (sized ? 0 : SWP_NOSIZE);
     SendMessageA(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
 }
@@ -74,12 +67,12 @@ void HandleEvent(const BackendEvent& event) {
             const int count =
                 std::clamp(event.charCount, 0, static_cast<int>(std::size(event.chars)));
             for (int i = 0; i < count; ++i) {
-                PostMessageA(hwnd, WM_CHAR, platform::user::AnsiFromCodePoint(event.chars[i]), 1);
+                PostMessageA(hwnd, WM_CHAR, AnsiFromCodePoint(event.chars[i]), 1);
             }
             break;
         }
         case BackendEvent::kExpose:
-            platform::user::AddToUpdate(window, event.rect, true);
+            AddToUpdate(window, event.rect, true);
             break;
         case BackendEvent::kConfigure:
             ApplyConfigure(hwnd, event.rect);
@@ -103,7 +96,7 @@ const int kLossPollMilliseconds = 20;
 // True if the display is gone. After a window was taken away the display
 // gets the time it says to show its loss. Events still queued are read and
 // dropped.
-bool DisplayLost(platform::Backend* backend, bool windowTakenAway) {
+bool DisplayLost(Backend* backend, bool windowTakenAway) {
     const int grace = windowTakenAway ? backend->LossGraceMilliseconds() : 0;
     int waited = 0;
     for (;;) {
@@ -127,9 +120,6 @@ bool DisplayLost(platform::Backend* backend, bool windowTakenAway) {
 }
 
 }  // namespace
-
-namespace platform {
-namespace user {
 
 bool PumpDisplay(bool wait) {
     for (int handled = 0; handled < kEventsPerPump; ++handled) {
