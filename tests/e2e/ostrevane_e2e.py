@@ -57,6 +57,57 @@ KEYS = ("Escape", "Return", "space", "BackSpace", "Delete", "Tab", "Up", "Down",
         "ctrl+w", "ctrl+q", "shift+Tab", "super+q")
 
 
+# The one line the program ends with when its display cannot go on, after
+# "ostrevane: ", for each kind of failure on each display that has it:
+# {name} is the display's name, {runtime} XDG_RUNTIME_DIR. A lost Wayland
+# connection gives the error the compositor's end left: a pipe broken as
+# the program writes, or reset as it reads what the compositor never read.
+PROGRAM = "ostrevane"
+FAILURES = {
+    ("unnamed", "x11"): 'cannot open display "" (DISPLAY is not set)',
+    ("unnamed", "wayland"): "no Wayland compositor (WAYLAND_DISPLAY is not set and "
+                            "{runtime}/wayland-0 does not exist)",
+    ("cannot-open", "x11"): 'cannot open display "{name}"',
+    ("cannot-open", "wayland"): 'cannot connect to Wayland compositor "{name}" '
+                                "(No such file or directory)",
+    ("cannot-open", "appkit"): "cannot open the AppKit display (Unable to connect to X Server "
+                               "`{name}')",
+    ("no-shell", "wayland"): 'Wayland compositor "{name}" offers no xdg_wm_base',
+    ("no-module", "wayland"): "cannot load the Wayland display (ostrevane-wayland.so not found)",
+    ("other-module", "wayland"): "cannot load the Wayland display (ostrevane-wayland.so is from "
+                                 "another build)",
+    ("unknown", "backend"): 'OSTREVANE_BACKEND is "{name}"; it must be appkit, wayland or x11',
+    ("lost", "x11"): 'lost the connection to display "{name}"',
+    ("lost", "appkit"): 'lost the connection to display "{name}"',
+    ("lost", "wayland"): ('lost the connection to Wayland compositor "{name}" (Broken pipe)',
+                          'lost the connection to Wayland compositor "{name}" '
+                          "(Connection reset by peer)"),
+    ("refused", "x11"): 'display "{name}" refused a window: X_CreateWindow: BadValue (integer '
+                        "parameter out of range for operation)",
+}
+
+
+def failure_lines(*rows, **fields):
+    """The lines the user may read for the failures `rows`, in the order the
+    displays were tried: (kind, display), or (kind, display, name) where
+    that display's name is not `fields`' own. Every choice of each one's
+    text, joined as the program joins them."""
+    lines = [""]
+    for row in rows:
+        texts = FAILURES[row[:2]]
+        texts = (texts,) if isinstance(texts, str) else texts
+        names = dict(fields, **({"name": row[2]} if len(row) > 2 else {}))
+        lines = [line + ("; " if line else "") + text.format(**names)
+                 for line in lines for text in texts]
+    return ["%s: %s" % (PROGRAM, line) for line in lines]
+
+
+def expect_line(stderr, lines, what):
+    """stderr is one of `lines` (failure_lines), whole and alone."""
+    check(stderr.splitlines() in [[line] for line in lines],
+          "%s: stderr is %r, not %r" % (what, stderr, lines[0]))
+
+
 def expect_exit(process, code, what, stderr_path=None, timeout=DEADLINE, allow_stderr=None,
                 clock=None):
     """Waits for the process to end with `code`; each line of its stderr (the
@@ -80,15 +131,19 @@ def expect_exit(process, code, what, stderr_path=None, timeout=DEADLINE, allow_s
     return stderr, elapsed
 
 
-def expect_lost(process, name, what, stderr_path=None, timeout=1.0, clock=None):
+def expect_lost(process, line, what, stderr_path=None, timeout=1.0, clock=None):
     """The program ends within `timeout` of its display's loss (of its own
     time, where `clock` was started at the loss: a busy machine may keep it
-    waiting for a processor) with exit code 1 and one line on stderr naming
-    the display `name`. Returns the time it took."""
+    waiting for a processor) with exit code 1 and `line` (a name the line
+    must hold, or the lines it may be: failure_lines) alone on stderr.
+    Returns the time it took."""
     stderr, elapsed = expect_exit(process, 1, what, stderr_path, clock=clock)
     lines = stderr.splitlines()
-    check(len(lines) == 1 and name in lines[0],
-          "%s: stderr does not name %s in one line: %r" % (what, name, stderr))
+    if isinstance(line, str):
+        check(len(lines) == 1 and line in lines[0],
+              "%s: stderr does not name %s in one line: %r" % (what, line, stderr))
+    else:
+        expect_line(stderr, line, what)
     check(elapsed < timeout, "%s: took %.2f s to end" % (what, elapsed))
     print("ok - %s: exit 1 after %.3f s: %s" % (what, elapsed, lines[0]))
     return elapsed
@@ -133,6 +188,7 @@ class Driver(Closing):
       close_window()               as a user closes it
       burst()                      configures and key presses sent at once
       kill_display(how), lost_name()   the display lost, and its name
+      lost_line()                  the lines the program may end with then
       check_identity()             what the display says of the window
     """
 
@@ -144,6 +200,8 @@ class Driver(Closing):
     sizes = None
     # Keys the display keeps for itself (a window manager's close binding).
     kept_keys = ()
+    # What the program's line calls its display (FAILURES).
+    display_kind = "x11"
     OWN_CASES = {}
 
     def __init__(self, args, workdir, size):
@@ -174,6 +232,9 @@ class Driver(Closing):
 
     def check_identity(self):
         pass
+
+    def lost_line(self):
+        return failure_lines(("lost", self.display_kind), name=self.lost_name())
 
     # --- shared ---
     def program_path(self, kind):
@@ -351,9 +412,9 @@ def lost_case(d, backlog=False, repeat=1, how=signal.SIGKILL):
         d.expect_picture("first frame", expected)
         if backlog:
             d.burst()
-        name, clock = d.lost_name(), OwnClock(d.process)
+        line, clock = d.lost_line(), OwnClock(d.process)
         d.kill_display(how)
-        expect_lost(d.process, name, "%s lost%s" % (d.name, " with a backlog" if backlog else ""),
+        expect_lost(d.process, line, "%s lost%s" % (d.name, " with a backlog" if backlog else ""),
                     d.err_path, clock=clock)
 
 

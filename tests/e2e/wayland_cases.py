@@ -51,6 +51,7 @@ class CompositorDriver(e2e.Driver):
     self.compositor, which is the display."""
 
     labels = ("wayland",)
+    display_kind = "wayland"
 
     def spawn(self, argv, env, stdout, stderr):
         return self.compositor.spawn_program(argv, env, stdout, stderr)
@@ -127,14 +128,18 @@ def weston_no_xdg_shell_case(d):
     os.makedirs(alone)
     lone = os.path.join(alone, os.path.basename(program))
     shutil.copy(program, lone)
-    x11_drivers.expect_quick_failure(program, env, ["xdg_wm_base", d.compositor.socket],
-                                     "no xdg_wm_base, no X")
-    x11_drivers.expect_quick_failure(lone, env, ["ostrevane-wayland.so"], "no Wayland module, no X")
+    no_x = ("unnamed", "x11")
+    x11_drivers.expect_quick_failure(
+        program, env, e2e.failure_lines(("no-shell", "wayland"), no_x, name=d.compositor.socket),
+        "no xdg_wm_base, no X")
+    x11_drivers.expect_quick_failure(lone, env, e2e.failure_lines(("no-module", "wayland"), no_x),
+                                     "no Wayland module, no X")
     if d.args.other_module is not None:
         module = os.path.join(alone, "ostrevane-wayland.so")
         shutil.copy(d.args.other_module, module)
-        x11_drivers.expect_quick_failure(lone, env, ["from another build"],
-                                         "a Wayland module of another build, no X")
+        x11_drivers.expect_quick_failure(
+            lone, env, e2e.failure_lines(("other-module", "wayland"), no_x),
+            "a Wayland module of another build, no X")
         os.unlink(module)
     with x11_drivers.Xvfb(d.args, d.workdir, (640, 480)) as x:
         x.program_env = lambda: dict(env, DISPLAY=x.display)
@@ -162,7 +167,7 @@ def xwayland_lost_case(d):
         d.launch(env={"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
         clock = OwnClock(d.process)
         d.kill_display(how)
-        expect_lost(d.process, '"%s"' % display, "Xwayland %s, weston got %s" % (display, how.name),
+        expect_lost(d.process, e2e.failure_lines(("lost", "x11"), name=display), "Xwayland %s, weston got %s" % (display, how.name),
                     d.err_path, timeout=1.5, clock=clock)
         d.compositor.close()
 
