@@ -87,11 +87,11 @@ FAILURES = {
 }
 
 
-def failure_lines(*rows, **fields):
+def failure_lines(*rows, program=PROGRAM, **fields):
     """The lines the user may read for the failures `rows`, in the order the
     displays were tried: (kind, display), or (kind, display, name) where
     that display's name is not `fields`' own. Every choice of each one's
-    text, joined as the program joins them."""
+    text, joined as `program` joins them."""
     lines = [""]
     for row in rows:
         texts = FAILURES[row[:2]]
@@ -99,7 +99,7 @@ def failure_lines(*rows, **fields):
         names = dict(fields, **({"name": row[2]} if len(row) > 2 else {}))
         lines = [line + ("; " if line else "") + text.format(**names)
                  for line in lines for text in texts]
-    return ["%s: %s" % (PROGRAM, line) for line in lines]
+    return ["%s: %s" % (program, line) for line in lines]
 
 
 def expect_line(stderr, lines, what):
@@ -133,11 +133,13 @@ def expect_exit(process, code, what, stderr_path=None, timeout=DEADLINE, allow_s
 
 def expect_lost(process, line, what, stderr_path=None, timeout=1.0, clock=None):
     """The program ends within `timeout` of its display's loss (of its own
-    time, where `clock` was started at the loss: a busy machine may keep it
-    waiting for a processor) with exit code 1 and `line` (a name the line
+    time, where `clock` was started at the loss: OwnClock.check_within)
+    with exit code 1 and `line` (a name the line
     must hold, or the lines it may be: failure_lines) alone on stderr.
     Returns the time it took."""
     stderr, elapsed = expect_exit(process, 1, what, stderr_path, clock=clock)
+    if clock is not None:
+        elapsed = clock.check_within(what, timeout)
     lines = stderr.splitlines()
     if isinstance(line, str):
         check(len(lines) == 1 and line in lines[0],
@@ -145,7 +147,7 @@ def expect_lost(process, line, what, stderr_path=None, timeout=1.0, clock=None):
     else:
         expect_line(stderr, line, what)
     check(elapsed < timeout, "%s: took %.2f s to end" % (what, elapsed))
-    print("ok - %s: exit 1 after %.3f s: %s" % (what, elapsed, lines[0]))
+    print("ok - %s: exit 1 after %.3f s of its own: %s" % (what, elapsed, lines[0]))
     return elapsed
 
 

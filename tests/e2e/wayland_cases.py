@@ -167,7 +167,8 @@ def xwayland_lost_case(d):
         d.launch(env={"DISPLAY": display, "OSTREVANE_BACKEND": "x11"})
         clock = OwnClock(d.process)
         d.kill_display(how)
-        expect_lost(d.process, e2e.failure_lines(("lost", "x11"), name=display), "Xwayland %s, weston got %s" % (display, how.name),
+        expect_lost(d.process, e2e.failure_lines(("lost", "x11"), name=display),
+                    "Xwayland %s, weston got %s" % (display, how.name),
                     d.err_path, timeout=1.5, clock=clock)
         d.compositor.close()
 

@@ -166,21 +166,30 @@ def end(process, group=False):
         pass
 
 
-def queued_seconds(pid):
-    """How long the process has waited for a processor (Linux's schedstat),
-    or None once it is gone."""
+def sched_seconds(pid):
+    """The time the process has spent on a processor and waiting for one
+    (Linux's schedstat, readable until it is reaped), or None once it is
+    gone."""
     try:
         with open("/proc/%d/schedstat" % pid) as f:
-            return int(f.read().split()[1]) / 1e9
+            fields = f.read().split()
+        return int(fields[0]) / 1e9, int(fields[1]) / 1e9
     except (OSError, ValueError, IndexError):
         return None
 
 
+# A sanitized build (the tests of one have OSTREVANE_SANITIZED set) takes
+# up to this many times a plain build's processor time for the same work:
+# AddressSanitizer's checks, and its shadow memory taken down at the exit.
+CPU_SCALE = 4.0 if os.environ.get("OSTREVANE_SANITIZED") else 1.0
+
+
 class OwnClock:
     """The time a process (the one a wrapper such as runuser runs, where
-    there is one) takes from now until it ends, less the time it waited for
-    a processor: what it took itself, on a busy machine as on an idle one.
-    Time it spent asleep or waiting for anything else counts."""
+    there is one) takes from now until it ends, split as Linux's scheduler
+    saw it: on a processor (cpu), waiting for one (what a busy machine
+    adds), and neither: asleep, waiting for anything else (a poll, a
+    timer, the disk)."""
 
     # What the tests start programs under.
     WRAPPERS = ("runuser",)
@@ -201,16 +210,27 @@ class OwnClock:
                 break
             self.pid = int(children[0])
         self.started = time.monotonic()
-        self.queued = self.first = queued_seconds(self.pid) or 0.0
+        self.first = self.last = sched_seconds(self.pid) or (0.0, 0.0)
+        self.stopped = None  # when it was seen to have ended
+
+    def sample(self):
+        """Reads the process's times, as long as they can still be read."""
+        self.last = sched_seconds(self.pid) or self.last
+
+    def elapsed(self):
+        return (self.stopped or time.monotonic()) - self.started
 
     def wait(self):
         """Waits (within the DEADLINE) until the process has ended, leaving
-        it to be reaped; returns its own time then, or None."""
+        it to be reaped; returns its own time then (now()), or None."""
         while not self.ended():
-            self.queued = queued_seconds(self.pid) or self.queued
+            self.sample()
             if time.monotonic() - self.started > DEADLINE:
                 return None
             time.sleep(0.005)
+        # Its last times, readable until it is reaped.
+        self.sample()
+        self.stopped = time.monotonic()
         return self.now()
 
     def ended(self):
@@ -224,10 +244,31 @@ class OwnClock:
             return True
 
     def now(self):
-        """Its own time so far."""
-        self.queued = queued_seconds(self.pid) or self.queued
-        # A wait that began before the clock is counted when it ends.
-        return max(0.0, time.monotonic() - self.started - (self.queued - self.first))
+        """Its own time so far: all of it but the waits for a processor."""
+        self.sample()
+        return max(0.0, self.elapsed() - (self.last[1] - self.first[1]))
+
+    def cpu(self):
+        """Its time on a processor so far (as last read)."""
+        return self.last[0] - self.first[0]
+
+    def asleep(self):
+        """Its time asleep so far: neither on a processor nor waiting for
+        one. Time after the last reading counts as asleep."""
+        self.sample()
+        return max(0.0, self.elapsed() - (self.last[0] - self.first[0]) -
+                   (self.last[1] - self.first[1]))
+
+    def check_within(self, what, bound):
+        """It took `bound` seconds at most, as a promise of that time means
+        it on any machine and in any build: asleep (waiting, for whatever)
+        at most `bound`; on a processor at most `bound` times CPU_SCALE.
+        Returns its own time."""
+        asleep, cpu = self.asleep(), self.cpu()
+        check(asleep < bound, "%s: waited %.2f s (%.2f s on a processor)" % (what, asleep, cpu))
+        check(cpu < bound * CPU_SCALE, "%s: %.2f s on a processor (waited %.2f s)"
+              % (what, cpu, asleep))
+        return asleep + cpu
 
 
 def processes_with(variable, names=None):
