@@ -67,7 +67,7 @@ FAULTS = [
      "DisplayLost(backend, GetState().windowTakenAway)) {\n        return result;",
      "a lost display ends the program with WinMain's result"),
     ("no-grace", "platform/user/display_events.cpp",
-     "windowTakenAway ? backend->LossGraceMilliseconds() : 0;", "0;",
+     "windowTakenAway ? backend->LossGraceMilliseconds() : 0;", "windowTakenAway ? 0 : 0;",
      "no time for a display to show its loss after it took the window"),
     ("loss-unseen-at-exit", "platform/user/display_events.cpp",
      "if (result == WaitResult::kBroken) {\n                return true;",
