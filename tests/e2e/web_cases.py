@@ -302,8 +302,10 @@ class Web(e2e.Driver):
               "the figure" % (what, got, want))
 
     def output_lines(self):
-        return re.findall(r'"((?:char|ctype|rect) [^"]*)"', "\n".join(
-            entry["message"] for entry in self.browser.log()))
+        # Chromium quotes what the page wrote on its console; the others
+        # give it as written.
+        return re.findall(r'(?:^|")((?:char|ctype|rect) [^"\n]*)', "\n".join(
+            entry["message"] for entry in self.browser.log()), re.M)
 
     def type(self, text="", keys=()):
         self.typed = getattr(self, "typed", 0) + len(text)
@@ -463,7 +465,13 @@ def dense_case(d):
           "a 2x2 block on screen" % (width, height, client[0], client[1]))
     # Without a mouse: Shift+Tab to the close button, Enter there.
     d.browser.shift_tab()
-    d.browser.session.key("Enter")
+    check(d.browser.focused() == "close", "after Shift+Tab %r has the focus" % d.browser.focused())
+    if d.browser.lacks("keyboard activation"):
+        print("skipped - Enter on the close button: %s; it is clicked instead"
+              % d.browser.lacks("keyboard activation"))
+        d.close_window()
+    else:
+        d.browser.session.key("Enter")
     d.expect_closed("Shift+Tab, Enter")
     print("ok - from a file: URL, Shift+Tab, Enter ends the program with exit code 0")
 

@@ -372,7 +372,9 @@ class FirefoxSession(Session):
     """firefox.js, one command a line each way."""
 
     engine = "firefox"
-    lacks = {"installability": "Firefox has no check of a web app's installability"}
+    lacks = {"installability": "Firefox has no check of a web app's installability",
+             "keyboard activation": "Firefox does not activate a focused button on the keys "
+                                    "WebDriver BiDi sends (Enter, Space), a bare page's neither"}
 
     def __init__(self, workdir, scale=1):
         profile = os.path.join(workdir, "firefox-profile-%d" % len(os.listdir(workdir)))
