@@ -75,7 +75,7 @@ def require(engine):
         missing.append("puppeteer-core (scripts/deps.sh test installs it)")
     if engine != "firefox":
         try:
-            import selenium  # noqa: F401
+            import selenium  # noqa: F401 (only whether it is there)
         except ImportError:
             missing.append("python3-selenium")
     if missing:
@@ -103,15 +103,22 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         path = self.translate_path(self.path)
         if os.path.isdir(path):
             path = os.path.join(path, "index.html")
-        if self.head is None or not path.endswith(".html") or not os.path.isfile(path):
+        body = self.page(path)
+        if body is None:
             return super().send_head()
-        with open(path, "rb") as f:
-            body = f.read().replace(b"<head>", b"<head>" + self.head().encode(), 1)
         self.send_response(200)
         self.send_header("Content-Type", "text/html; charset=utf-8")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         return io.BytesIO(body)
+
+    def page(self, path):
+        """The page at `path` with `head` added, or None (not a page, or
+        nothing to add)."""
+        if self.head is None or not path.endswith(".html") or not os.path.isfile(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read().replace(b"<head>", b"<head>" + self.head().encode(), 1)
 
 
 class StaticServer:
@@ -140,9 +147,11 @@ class Session:
     engine = None
     lacks = {}
 
-    def serve(self, root, host="127.0.0.1"):
-        """A server for the page in `root`, as this browser needs it."""
-        return StaticServer(root, host)
+    def serve(self, root, host="127.0.0.1", server=None, head=None):
+        """A server (`server`: StaticServer or a class of its kind) for the
+        page in `root`, as this browser needs it; with `head`, a callable,
+        what it gives goes first in each page's <head>."""
+        return (server or StaticServer)(root, host, head)
 
     def type_dead_key(self, composed):
         # WebDriver has no dead keys: the events a browser gives for one.
@@ -344,9 +353,10 @@ class WebKitSession(SeleniumSession):
                    lambda: self.js("return [innerWidth, innerHeight];") == [width, height],
                    lambda: "it is %r" % self.js("return [innerWidth, innerHeight];"))
 
-    def serve(self, root, host="127.0.0.1"):
-        return StaticServer(root, host, head=lambda: CONSOLE_RECORDER + "".join(
-            "<script>%s</script>\n" % source for source in self.preloads))
+    def serve(self, root, host="127.0.0.1", server=None, head=None):
+        return (server or StaticServer)(root, host, lambda: CONSOLE_RECORDER + "".join(
+            "<script>%s</script>\n" % source for source in self.preloads) + (
+                head() if head else ""))
 
     def before_load(self, source):
         # Served with the page (serve): a page from elsewhere misses it.
