@@ -109,8 +109,9 @@ class Browser(Closing):
         return wait_until(what, condition, "not within %.0f s" % timeout, timeout)
 
     def state(self):
+        # Not the page at all (a browser's error page): no state, no status.
         return self.js("return [document.documentElement.dataset.state || '',"
-                       " document.getElementById('status').textContent,"
+                       " (document.getElementById('status') || {}).textContent || '',"
                        " document.documentElement.dataset.exitCode];")
 
     def offline(self):
