@@ -13,7 +13,9 @@ Keys are named as KeyboardEvent.key names them ("Enter", "ArrowUp", "a").
 """
 
 import functools
+import glob
 import http.server
+import importlib.util
 import io
 import json
 import os
@@ -33,7 +35,9 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--no-first-run", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--disable-extensions",
                   "--window-size=1600,1200"]
-MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+# WebKitGTK's own browser, where Debian puts it (libwebkit2gtk-4.1-0).
+MINIBROWSER = next(iter(sorted(glob.glob("/usr/lib/*/webkit2gtk-4.*/MiniBrowser"))),
+                   "/usr/lib/webkit2gtk-4.1/MiniBrowser")
 
 # The events a browser gives for a dead key and the key after it: a "Dead"
 # key, then the key that carries what the system composed (arguments[0]),
@@ -73,11 +77,8 @@ def require(engine):
         missing.append(MINIBROWSER)
     if engine == "firefox" and not os.path.isdir(os.path.join(NPM, "puppeteer-core")):
         missing.append("puppeteer-core (scripts/deps.sh test installs it)")
-    if engine != "firefox":
-        try:
-            import selenium  # noqa: F401 (only whether it is there)
-        except ImportError:
-            missing.append("python3-selenium")
+    if engine != "firefox" and importlib.util.find_spec("selenium") is None:
+        missing.append("python3-selenium")
     if missing:
         unavailable("%s: missing %s" % (engine, ", ".join(missing)))
 
