@@ -10,9 +10,11 @@ visit. A load is timed from navigation start to the first animation frame
 whose canvas holds every pure red pixel of the figure's part in the client
 area; a probe that the server puts first in each page counts them.
 
-Each screen size is measured on a fast link (the loopback) and, in
-Chromium, on a link the DevTools protocol throttles to a 40 ms round trip
-and 20 Mbit/s each way (the other engines' drivers cannot throttle). The
+Each screen size is measured on a fast link (the loopback) and on a link
+throttled to a 40 ms round trip and 20 Mbit/s each way: by the DevTools
+protocol in Chromium; for the other engines, whose drivers cannot throttle,
+by the server (each response starts a round trip after its request, and
+its bytes leave no faster than that, each connection on its own). The
 server compresses what a static host would (gzip for text and WebAssembly,
 when the browser accepts it; not the PNG).
 
@@ -41,6 +43,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
@@ -179,8 +182,32 @@ class CompressingHandler(browsers.QuietHandler):
         return io.BytesIO(body)
 
 
+class ThrottlingHandler(CompressingHandler):
+    """A link of `delay` seconds each way and `rate` bytes a second, for
+    each response on its own."""
+    delay, rate = 0.020, 20e6 / 8
+
+    def send_head(self):
+        time.sleep(2 * self.delay)
+        return super().send_head()
+
+    def copyfile(self, source, output):
+        started, sent = time.monotonic(), 0
+        while True:
+            chunk = source.read(16384)
+            if not chunk:
+                return
+            sent += len(chunk)
+            time.sleep(max(0.0, started + sent / self.rate - time.monotonic()))
+            output.write(chunk)
+
+
 class Server(browsers.StaticServer):
     handler_class = CompressingHandler
+
+
+class ThrottlingServer(browsers.StaticServer):
+    handler_class = ThrottlingHandler
 
 
 class Bench:
@@ -212,7 +239,9 @@ class Bench:
     def load(self, root, size, link, expected):
         """The first whole frame of the page in `root`: {time, files}."""
         probe = "<script>%s</script>" % (PROBE % expected)
-        server = self.session.serve(root, self.next_host(), Server, lambda: probe)
+        throttled = link is not None and not self.chromium
+        server = self.session.serve(root, self.next_host(),
+                                    ThrottlingServer if throttled else Server, lambda: probe)
         try:
             if self.chromium:
                 self.fresh_tab()
@@ -292,8 +321,7 @@ def main():
         print("first_frame: nothing to measure with, no %s" % ", no ".join(missing))
         return 77
     sizes = [tuple(int(v) for v in size.split("x")) for size in args.size]
-    links = [entry for entry in LINKS if entry[0] in args.link and
-             (entry[1] is None or args.browser == "chromium")]
+    links = [entry for entry in LINKS if entry[0] in args.link]
 
     with tempfile.TemporaryDirectory(prefix="web-first-frame-") as workdir:
         bench = Bench(args.browser, workdir)
