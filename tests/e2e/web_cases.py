@@ -92,7 +92,6 @@ class Browser(Closing):
     `session`), and what the cases ask of the page in it."""
 
     def __init__(self, workdir, engine, scale=1):
-        browsers.require(engine)
         self.session = browsers.start(engine, workdir, scale)
 
     def set_viewport(self, width, height, scale=1):
