@@ -1,11 +1,14 @@
 #!/bin/bash
 # Installs the Debian packages a task needs, only those missing; for the
-# tests also axe-core, the accessibility checker the browser tests run in
-# the page, from the npm registry into build/npm/ (nothing outside the tree).
+# tests also, from the npm registry into build/npm/ (nothing outside the
+# tree), axe-core, the accessibility checker the browser tests run in the
+# page, and puppeteer-core, which drives Firefox over WebDriver BiDi (the
+# installed Firefox: it downloads no browser).
 # Usage: scripts/deps.sh run|test|harden|package|web|arm64|armhf|arm64-sysroot|armhf-sysroot
 set -euo pipefail
 cd "$(dirname "$0")/.."
 AXE_CORE_VERSION=4.14.1
+PUPPETEER_CORE_VERSION=24.43.1
 
 # The program and the render tool, on X11 and on Wayland.
 build=(cmake g++ make pkg-config libx11-dev libxrandr-dev libxext-dev libxdamage-dev libpng-dev
@@ -25,8 +28,12 @@ test=(xvfb xauth xdotool x11-utils python3 clang-format
       # Microsoft's dialect: clang-cl (clang-tools), llvm-lib and llvm-objdump
       # (llvm), Wine's Windows headers and libc++'s headers.
       clang-tools llvm libwine-dev libc++-dev
-      # The web build and the browser that the web end-to-end tests drive.
-      emscripten chromium chromium-driver python3-selenium
+      # The web build and the browsers that the web end-to-end tests drive:
+      # Chromium (chromedriver), Firefox (WebDriver BiDi, through
+      # puppeteer-core) and WebKitGTK's MiniBrowser (WebKitWebDriver), which
+      # draws with Mesa's OpenGL drivers on Xvfb.
+      emscripten chromium chromium-driver python3-selenium firefox-esr webkit2gtk-driver
+      libgl1-mesa-dri
       # A reparenting window manager and its command-line client.
       openbox wmctrl
       # The render tool's test sees it sync its file before the rename.
@@ -121,15 +128,22 @@ if [ "$1" = test ] && ! command -v npm >/dev/null; then
     wanted+=(npm)
 fi
 
-install_axe_core() {
-    local installed=build/npm/node_modules/axe-core/package.json
-    if [ -f "$installed" ] && grep -q "\"version\": \"$AXE_CORE_VERSION\"" "$installed"; then
-        return 0
-    fi
-    echo "Installing axe-core $AXE_CORE_VERSION into build/npm"
-    mkdir -p build/npm
-    timeout 600 npm install --prefix build/npm --no-save --no-audit --no-fund --loglevel=error \
-        "axe-core@$AXE_CORE_VERSION"
+# The pinned npm packages in build/npm, unless those versions are there; in
+# one install (npm drops the packages an install does not name).
+install_npm_packages() {
+    local name version
+    for name in axe-core puppeteer-core; do
+        version=$AXE_CORE_VERSION
+        [ "$name" = axe-core ] || version=$PUPPETEER_CORE_VERSION
+        if ! grep -qs "\"version\": \"$version\"" "build/npm/node_modules/$name/package.json"; then
+            echo "Installing axe-core $AXE_CORE_VERSION, puppeteer-core $PUPPETEER_CORE_VERSION into build/npm"
+            mkdir -p build/npm
+            PUPPETEER_SKIP_DOWNLOAD=1 timeout 600 npm install --prefix build/npm --no-save \
+                --no-audit --no-fund --loglevel=error "axe-core@$AXE_CORE_VERSION" \
+                "puppeteer-core@$PUPPETEER_CORE_VERSION"
+            return
+        fi
+    done
 }
 
 missing=()
@@ -139,7 +153,7 @@ for package in "${wanted[@]}"; do
     fi
 done
 if [ ${#missing[@]} -eq 0 ]; then
-    [ "$1" != test ] || install_axe_core
+    [ "$1" != test ] || install_npm_packages
     [ -z "$sysroot_arch" ] || make_sysroot "$sysroot_arch"
     exit 0
 fi
@@ -189,5 +203,5 @@ if [ -n "$cross_arch" ]; then
     fi
 fi
 timeout 1800 $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
-[ "$1" != test ] || install_axe_core
+[ "$1" != test ] || install_npm_packages
 [ -z "$sysroot_arch" ] || make_sysroot "$sysroot_arch"

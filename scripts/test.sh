@@ -36,8 +36,8 @@ for arch in arm64 armhf; do
     cmake --build --preset "$arch" -j "$(nproc)"
     cross_packaged+=("$arch")
 done
-# The web version (dist/web/): the browser tests open it in headless
-# Chromium.
+# The web version (dist/web/): the browser tests open it in Chromium,
+# Firefox and WebKit.
 scripts/web.sh -DOSTREVANE_WERROR=ON
 # With the AppKit display, whose e2e tests run under GNUstep.
 cmake --preset ci -DOSTREVANE_WINDOWS_BUILD_DIR="$PWD/build/mingw" -DOSTREVANE_APPKIT=ON

@@ -1,21 +1,27 @@
 #!/usr/bin/python3
-"""First whole frame of the web page (scripts/web.sh, dist/web/) in headless
-Chromium, beside a bare page: a canvas that draws the render tool's PNG of
-the same client area. The pages take turns within one run, each load in a
-fresh tab on an origin of its own (a new loopback address, so a new
-renderer with nothing compiled yet) with the browser's cache off and
-service workers bypassed, as a new user's first visit. A load is timed from
-navigation start to the first animation frame whose canvas holds every pure
-red pixel of the figure's part in the client area; a probe that the
-DevTools protocol adds to each page before its own scripts counts them.
+"""First whole frame of the web page (scripts/web.sh, dist/web/) in a browser
+(headless Chromium, headless Firefox or WebKitGTK's MiniBrowser on Xvfb:
+tests/support/browsers.py), beside a bare page: a canvas that draws the
+render tool's PNG of the same client area. The pages take turns within one
+run, each load on an origin of its own (a new loopback address: nothing
+cached for it, no service worker, and in Chromium a new renderer in a fresh
+tab with the cache off and service workers bypassed), as a new user's first
+visit. A load is timed from navigation start to the first animation frame
+whose canvas holds every pure red pixel of the figure's part in the client
+area; a probe that the server puts first in each page counts them.
 
 Each screen size is measured on a fast link (the loopback) and on a link
-the DevTools protocol throttles to a 40 ms round trip and 20 Mbit/s each
-way. The server compresses what a static host would (gzip for text and
-WebAssembly, when the browser accepts it; not the PNG).
+throttled to a 40 ms round trip and 20 Mbit/s each way: by the DevTools
+protocol in Chromium; for the other engines, whose drivers cannot throttle,
+by the server (each response starts a round trip after its request, and
+its bytes leave no faster than that, each connection on its own). The
+server compresses what a static host would (gzip for text and WebAssembly,
+when the browser accepts it; not the PNG).
 
-Usage: bench/web/first_frame.py [--page DIR] [--before DIR] [--render PATH]
+Usage: bench/web/first_frame.py [--browser chromium|firefox|webkit]
+                                [--page DIR] [--before DIR] [--render PATH]
                                 [--runs N] [--size WxH ...] [--detail]
+  --browser the engine (default: chromium)
   --page    the page to measure (default: dist/web)
   --before  another build's page (an older one, say), measured in the same
             turns
@@ -25,7 +31,7 @@ Usage: bench/web/first_frame.py [--page DIR] [--before DIR] [--render PATH]
 Prints, per link and screen size, the medians and the ratio of the page's to
 the bare page's. Goal: the ratio within 1.1x on both links. Exit status 0
 done, 1 a load failed, 77 nothing to measure with (no page, render tool,
-Chromium or python3-selenium).
+browser or its driver).
 """
 
 import argparse
@@ -33,15 +39,16 @@ import base64
 import gzip
 import io
 import os
-import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import chromium  # noqa: E402
+import browsers  # noqa: E402
+from ostrevane_support import Skip  # noqa: E402
 
 # The frame around the client area, as the page's style draws it.
 BORDER = 4
@@ -146,7 +153,7 @@ if (!document.querySelector('link[rel=manifest]') || root.dataset.offline) {
 """
 
 
-class CompressingHandler(chromium.QuietHandler):
+class CompressingHandler(browsers.QuietHandler):
     """Serves files as a static host does: text and WebAssembly gzipped
     (once, then kept) for a browser that accepts it."""
     COMPRESSED = (".html", ".js", ".css", ".wasm", ".json", ".webmanifest", ".svg")
@@ -159,10 +166,14 @@ class CompressingHandler(chromium.QuietHandler):
         if (not path.endswith(self.COMPRESSED) or not os.path.isfile(path) or
                 "gzip" not in self.headers.get("Accept-Encoding", "")):
             return super().send_head()
-        if path not in self.compressed:
-            with open(path, "rb") as f:
-                self.compressed[path] = gzip.compress(f.read(), 9)
-        body = self.compressed[path]
+        head = self.head() if self.head else ""
+        if (path, head) not in self.compressed:
+            body = self.page(path)
+            if body is None:
+                with open(path, "rb") as f:
+                    body = f.read()
+            self.compressed[path, head] = gzip.compress(body, 9)
+        body = self.compressed[path, head]
         self.send_response(200)
         self.send_header("Content-Type", self.guess_type(path))
         self.send_header("Content-Encoding", "gzip")
@@ -171,32 +182,54 @@ class CompressingHandler(chromium.QuietHandler):
         return io.BytesIO(body)
 
 
-class Server(chromium.StaticServer):
+class ThrottlingHandler(CompressingHandler):
+    """A link of `delay` seconds each way and `rate` bytes a second, for
+    each response on its own."""
+    delay, rate = 0.020, 20e6 / 8
+
+    def send_head(self):
+        time.sleep(2 * self.delay)
+        return super().send_head()
+
+    def copyfile(self, source, output):
+        started, sent = time.monotonic(), 0
+        while True:
+            chunk = source.read(16384)
+            if not chunk:
+                return
+            sent += len(chunk)
+            time.sleep(max(0.0, started + sent / self.rate - time.monotonic()))
+            output.write(chunk)
+
+
+class Server(browsers.StaticServer):
     handler_class = CompressingHandler
 
 
+class ThrottlingServer(browsers.StaticServer):
+    handler_class = ThrottlingHandler
+
+
 class Bench:
-    def __init__(self, workdir):
-        self.driver = chromium.start(os.path.join(workdir, "profile"),
-                                     os.path.join(workdir, "chromedriver.log"))
+    def __init__(self, engine, workdir):
+        self.session = browsers.start(engine, workdir)
+        self.chromium = engine == "chromium"
         self.loads = 0
 
     def close(self):
-        try:
-            self.driver.quit()
-        except Exception:  # the browser may already be gone
-            pass
+        self.session.close()
 
     def cdp(self, command, params=None):
-        return self.driver.execute_cdp_cmd(command, params or {})
+        return self.session.cdp(command, params)
 
     def fresh_tab(self):
-        old = self.driver.current_window_handle
-        self.driver.switch_to.new_window("tab")
-        new = self.driver.current_window_handle
-        self.driver.switch_to.window(old)
-        self.driver.close()
-        self.driver.switch_to.window(new)
+        driver = self.session.driver
+        old = driver.current_window_handle
+        driver.switch_to.new_window("tab")
+        new = driver.current_window_handle
+        driver.switch_to.window(old)
+        driver.close()
+        driver.switch_to.window(new)
 
     def next_host(self):
         """A loopback address not used before in this run: a site of its own."""
@@ -205,30 +238,27 @@ class Bench:
 
     def load(self, root, size, link, expected):
         """The first whole frame of the page in `root`: {time, files}."""
-        server = Server(root, self.next_host())
+        probe = "<script>%s</script>" % (PROBE % expected)
+        throttled = link is not None and not self.chromium
+        server = self.session.serve(root, self.next_host(),
+                                    ThrottlingServer if throttled else Server, lambda: probe)
         try:
-            self.fresh_tab()
-            self.cdp("Network.enable")
-            self.cdp("Network.setCacheDisabled", {"cacheDisabled": True})
-            self.cdp("Network.setBypassServiceWorker", {"bypass": True})
-            if link:
-                self.cdp("Network.emulateNetworkConditions", link)
-            self.cdp("Emulation.setDeviceMetricsOverride", {
-                "width": size[0], "height": size[1], "deviceScaleFactor": 1, "mobile": False})
-            self.cdp("Page.addScriptToEvaluateOnNewDocument", {"source": PROBE % expected})
-            self.cdp("Page.navigate", {"url": server.url})
-            result = None
-            for _ in range(100):
-                reply = self.cdp("Runtime.evaluate", {
-                    "expression": "location.href === %r ? window.benchFirstFrame : 'loading'" %
-                                  server.url, "awaitPromise": True, "returnByValue": True})
-                result = reply.get("result", {}).get("value")
-                if result != "loading":
-                    break
+            if self.chromium:
+                self.fresh_tab()
+                self.cdp("Network.enable")
+                self.cdp("Network.setCacheDisabled", {"cacheDisabled": True})
+                self.cdp("Network.setBypassServiceWorker", {"bypass": True})
+                if link:
+                    self.cdp("Network.emulateNetworkConditions", link)
+            self.session.set_viewport(size[0], size[1])
+            self.session.get(server.url)
+            result = self.session.js_async(
+                "const done = arguments[arguments.length - 1];"
+                " window.benchFirstFrame.then(done, e => done(String(e)));")
             if not isinstance(result, dict):
                 raise SystemExit("first_frame: %s never showed the whole figure (%d red pixels)"
                                  % (root, expected))
-            self.driver.execute_async_script(SETTLE)
+            self.session.js_async(SETTLE)
             return result
         finally:
             server.close()
@@ -242,11 +272,11 @@ class Bench:
         full = os.path.join(workdir, "screen-%dx%d.png" % size)
         subprocess.run([render, "--size", "%dx%d" % size, "--output", full], check=True,
                        timeout=120)
-        server = chromium.StaticServer(workdir)
+        server = self.session.serve(workdir)
         try:
-            self.driver.get(server.url + "bare-%dx%d/" % size)
-            result = self.driver.execute_async_script(CROP, server.url + os.path.basename(full),
-                                                      client[0], client[1])
+            self.session.get(server.url + "bare-%dx%d/" % size)
+            result = self.session.js_async(CROP, server.url + os.path.basename(full),
+                                           client[0], client[1])
         finally:
             server.close()
         if not isinstance(result, list):
@@ -268,6 +298,7 @@ def median_files(results):
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--browser", choices=browsers.ENGINES, default="chromium")
     parser.add_argument("--page", default=os.path.join(ROOT, "dist", "web"))
     parser.add_argument("--before")
     parser.add_argument("--render", default=os.path.join(ROOT, "build", "ci", "tools",
@@ -282,18 +313,18 @@ def main():
                for path in [args.page] + ([args.before] if args.before else [])
                if not os.path.isfile(os.path.join(path, "index.html"))]
     missing += ["the render tool %s" % args.render] if not os.access(args.render, os.X_OK) else []
-    missing += ["%s" % tool for tool in ("chromium", "chromedriver") if not shutil.which(tool)]
     try:
-        import selenium  # noqa: F401
-    except ImportError:
-        missing.append("python3-selenium")
+        browsers.require(args.browser)
+    except Skip as skip:
+        missing.append(str(skip))
     if missing:
         print("first_frame: nothing to measure with, no %s" % ", no ".join(missing))
         return 77
     sizes = [tuple(int(v) for v in size.split("x")) for size in args.size]
+    links = [entry for entry in LINKS if entry[0] in args.link]
 
     with tempfile.TemporaryDirectory(prefix="web-first-frame-") as workdir:
-        bench = Bench(workdir)
+        bench = Bench(args.browser, workdir)
         try:
             bare = {size: bench.bare_page(args.render, size, workdir) for size in sizes}
             pages = [("page", args.page)] + ([("before", args.before)] if args.before else [])
@@ -303,13 +334,13 @@ def main():
             folder, red = bare[sizes[0]]
             for _, root in pages:
                 bench.load(root or folder, sizes[0], None, red)
-            print("First whole frame, median ms from navigation start over %d loads of each "
-                  "(cache off, a fresh tab and origin each)" % args.runs)
+            print("First whole frame in %s, median ms from navigation start over %d loads of "
+                  "each (an origin of its own each)" % (args.browser, args.runs))
             header = "%-12s %-10s %9s %9s %7s" % ("link", "screen", "page", "bare", "ratio")
             if args.before:
                 header += " %9s %7s" % ("before", "ratio")
             print(header)
-            for link_name, link in [entry for entry in LINKS if entry[0] in args.link]:
+            for link_name, link in links:
                 for size in sizes:
                     folder, red = bare[size]
                     results = {name: [] for name, _ in pages}

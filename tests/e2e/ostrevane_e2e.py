@@ -421,13 +421,14 @@ def lost_case(d, backlog=False, repeat=1, how=signal.SIGKILL):
 
 
 X11 = ("xvfb", "openbox", "remote", "qemu", "appkit")
-WINDOW = X11 + ("appkit-openbox", "wine", "sway", "web")
+WEB = ("chromium", "firefox", "webkit")
+WINDOW = X11 + ("appkit-openbox", "wine", "sway") + WEB
 # Each shared case, the drivers it applies to, and the screen sizes it runs
 # at. A new case is a function and a row.
 TABLE = {
     "picture": (picture_case, WINDOW + ("weston",), ("800x600", "1023x767")),
     "keys": (keys_case, WINDOW, ("800x600",)),
-    "chars": (chars_case, ("xvfb", "openbox", "remote", "appkit", "sway", "web"), ("800x600",)),
+    "chars": (chars_case, ("xvfb", "openbox", "remote", "appkit", "sway") + WEB, ("800x600",)),
     "resize": (resize_case, WINDOW, ("800x600",)),
     "uncover": (uncover_case, X11 + ("wine",), ("800x600",)),
     "close": (close_case, WINDOW, ("800x600",)),
