@@ -109,6 +109,7 @@ bool FillTiles(const gdi::Target& target, const Area& area, unsigned code, bool 
     for (int ty = firstY; ty <= lastY; ++ty) {
         for (int tx = firstX; tx <= lastX; ++tx) {
             const TilePart part = PartOfTile(target, area, tx, ty);
+            tiles.Prefetch(tx < lastX ? tx + 1 : firstX, tx < lastX ? ty : ty + 1);
             std::uint32_t result;
             if (tiles.TileMemory(tx, ty) == nullptr || (part.whole && constant)) {
                 if (oneColour(tx, ty, part, &result)) {
@@ -121,6 +122,13 @@ bool FillTiles(const gdi::Target& target, const Area& area, unsigned code, bool 
                 std::uint32_t* row = tiles.Writable(part.left, y);
                 if (constant) {
                     gdi::FillPixels(row, count, value);
+                    continue;
+                }
+                if (pattern.Uniform()) {
+                    const gdi::DestinationRop rop(code, pattern.At(0, 0), 0);
+                    for (std::size_t i = 0; i < count; ++i) {
+                        row[i] = rop(row[i]);
+                    }
                     continue;
                 }
                 for (std::size_t i = 0; i < count; ++i) {
@@ -185,6 +193,17 @@ bool FillArea(const gdi::Dc& dc, const Area& requested, unsigned code) {
             for (std::size_t y = 0; y < rows; ++y) {
                 gdi::FillPixels(first + y * stride + left, static_cast<std::size_t>(right - left),
                                 value);
+            }
+        }
+        gdi::NotifyChanged(target, ToRect(area));
+        return true;
+    }
+    if (pattern.Uniform()) {
+        const gdi::DestinationRop rop(code, pattern.At(0, 0), 0);
+        for (std::int64_t y = area.top; y < area.bottom; ++y) {
+            std::uint32_t* row = target.pixels + static_cast<std::size_t>(y) * stride;
+            for (int x = left; x < right; ++x) {
+                row[x] = rop(row[x]);
             }
         }
         gdi::NotifyChanged(target, ToRect(area));
@@ -279,6 +298,7 @@ void BlitPart(const Blit& blit, const Area& area, bool sameBuffer) {
         row = gdi::Source{scratch.data(), nullptr, static_cast<int>(count), 1, blit.source.mono};
     }
     std::uint32_t buffer[gdi::kTileSide];
+    const bool plainTileCopy = blit.code == 0xCC && !blit.toMono && blit.target.tiles != nullptr;
     for (std::int64_t i = 0; i < area.bottom - area.top; ++i) {
         const int y = static_cast<int>(bottomUp ? area.bottom - 1 - i : area.top + i);
         const int sy = y - blit.offsetY;
@@ -304,8 +324,16 @@ void BlitPart(const Blit& blit, const Area& area, bool sameBuffer) {
             std::uint32_t* dst = gdi::WriteSpan(blit.target, x, y, right, &n);
             const std::uint32_t* src =
                 gdi::ReadSpan(row, x - shift, rowY, x - shift + n, &n, buffer);
-            BlitRow(dst, src, static_cast<std::size_t>(n), blit.toMono, blit.code, blit.pattern, x,
-                    y);
+            if (plainTileCopy) {
+                // At most a tile's row, never overlapping (a copy within one
+                // bitmap reads from the scratch row): no call for it.
+                for (int i = 0; i < n; ++i) {
+                    dst[i] = src[i];
+                }
+            } else {
+                BlitRow(dst, src, static_cast<std::size_t>(n), blit.toMono, blit.code, blit.pattern,
+                        x, y);
+            }
             x += n;
         }
     }
@@ -355,10 +383,27 @@ bool BlitTiles(const Blit& blit, const Area& area) {
             }
         }
     }
+    // A plain copy whose tiles fall on the source's tiles.
+    const bool aligned = blit.code == 0xCC && !blit.toMono && blit.source.tiles != nullptr &&
+                         ((blit.offsetX | blit.offsetY) & gdi::kTileMask) == 0;
     for (int ty = firstY; ty <= lastY; ++ty) {
         for (int tx = firstX; tx <= lastX; ++tx) {
             const TilePart part = PartOfTile(blit.target, area, tx, ty);
+            tiles.Prefetch(tx < lastX ? tx + 1 : firstX, tx < lastX ? ty : ty + 1);
             std::uint32_t result;
+            if (aligned) {
+                const int sourceX = tx - (blit.offsetX >> gdi::kTileShift);
+                const int sourceY = ty - (blit.offsetY >> gdi::kTileShift);
+                blit.source.tiles->Prefetch(tx < lastX ? sourceX + 1 : sourceX - (lastX - firstX),
+                                            tx < lastX ? sourceY : sourceY + 1);
+                const std::uint32_t* from = blit.source.tiles->TileMemory(sourceX, sourceY);
+                if (part.whole && from != nullptr) {
+                    // Tile onto tile, all of it.
+                    std::memcpy(tiles.TileMemory(tx, ty), from,
+                                gdi::kTilePixels * sizeof(std::uint32_t));
+                    continue;
+                }
+            }
             if (oneColour(tx, ty, part, &result)) {
                 tiles.SetUniform(tx, ty, result);
             } else {
@@ -472,9 +517,18 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
         if (!MakeLineWritable(*target.tiles, walk, ends)) {
             return FALSE;
         }
+        // The tile is looked up again only when the line leaves it.
         gdi::TiledPixels& tiles = *target.tiles;
+        int tileX = walk.x >> gdi::kTileShift;
+        int tileY = walk.y >> gdi::kTileShift;
+        std::uint32_t* tile = tiles.TileMemory(tileX, tileY);
         gdi::WalkLine(walk, [&](int px, int py) {
-            *tiles.Writable(px, py) = pixel;
+            if ((px >> gdi::kTileShift) != tileX || (py >> gdi::kTileShift) != tileY) {
+                tileX = px >> gdi::kTileShift;
+                tileY = py >> gdi::kTileShift;
+                tile = tiles.TileMemory(tileX, tileY);
+            }
+            tile[((py & gdi::kTileMask) << gdi::kTileShift) + (px & gdi::kTileMask)] = pixel;
             lastX = px;
             lastY = py;
         });

@@ -56,6 +56,14 @@ std::uint32_t MonoIndexPixel(unsigned index) { return index == 1 ? kWhitePixel :
 }  // namespace
 
 void FillPixels(std::uint32_t* pixels, std::size_t count, std::uint32_t value) {
+    if (count <= kTilePixels / 8) {
+        // A row of a tile, or a few: starting a string store or a call to
+        // memset would cost more than the stores.
+        for (std::size_t i = 0; i < count; ++i) {
+            pixels[i] = value;
+        }
+        return;
+    }
     if (value == (value & 0xFF) * 0x01010101u) {
         std::memset(pixels, static_cast<int>(value & 0xFF), count * sizeof(std::uint32_t));
         return;

@@ -124,6 +124,19 @@ inline std::uint32_t ApplyRop3(unsigned code, std::uint32_t p, std::uint32_t s, 
     return result & 0x00FFFFFF;
 }
 
+// A raster operation with its pattern and source fixed, as a function of the
+// destination alone: each bit of the result is 0, 1, the destination's bit
+// or its inverse, so result = (d & ones) | (~d & zeros).
+struct DestinationRop {
+    DestinationRop(unsigned code, std::uint32_t p, std::uint32_t s)
+        : ones(ApplyRop3(code, p, s, 0x00FFFFFF)), zeros(ApplyRop3(code, p, s, 0)) {}
+    std::uint32_t operator()(std::uint32_t d) const {
+        return ((d & ones) | (~d & zeros)) & 0x00FFFFFF;
+    }
+    std::uint32_t ones;
+    std::uint32_t zeros;
+};
+
 inline bool RopUsesSource(unsigned code) { return ((code >> 2) & 0x33) != (code & 0x33); }
 inline bool RopUsesPattern(unsigned code) { return ((code >> 4) & 0x0F) != (code & 0x0F); }
 

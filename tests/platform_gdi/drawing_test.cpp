@@ -667,7 +667,10 @@ TEST(GdiTiledBitmapTest, RandomDrawingEqualsAFlatSurface) {
             HBRUSH brush = CreateSolidBrush(colours[between(0, 4)]);
             const DWORD fill = fills[between(0, 6)];
             const DWORD copy = copies[between(0, 6)];
-            const int sx = between(-10, 128), sy = between(-10, 96);
+            // Half the copies fall on the tile grid of the whole-bitmap ones.
+            const bool onGrid = between(0, 1) == 0;
+            const int sx = onGrid ? between(0, 3) * 32 - 1 : between(-10, 128);
+            const int sy = onGrid ? between(0, 2) * 32 - 1 : between(-10, 96);
             const bool fromFlat = between(0, 3) == 0;
             const int dx = between(-3, 3), dy = between(-3, 3);
             for (HDC dc : {tiled.dc, flatTarget}) {
@@ -685,7 +688,9 @@ TEST(GdiTiledBitmapTest, RandomDrawingEqualsAFlatSurface) {
                         LineTo(dc, x + cx * 3, y + cy);
                         break;
                     case 3:
-                        BitBlt(dc, x, y, cx, cy, fromFlat ? flatDc : source.dc, sx, sy, copy);
+                        // On the grid: the source's tiles fall on the target's.
+                        BitBlt(dc, onGrid ? sx + (x & ~31) : x, onGrid ? sy + (y & ~31) : y, cx, cy,
+                               fromFlat ? flatDc : source.dc, sx, sy, copy);
                         break;
                     case 4:
                         BitBlt(dc, -1, -1, w + 2, h + 2, fromFlat ? flatDc : source.dc, sx, sy,
