@@ -549,9 +549,9 @@ TEST(GdiSurfaceTest, KnowsWhereAShownBitmapIsStillBlack) {
     DeleteDC(dc);
 }
 
-// A fresh bitmap skips black fills while all its pixels are still zero;
-// every way of writing a pixel must end that, or later black fills would
-// leave colour behind.
+// A fresh bitmap's tiles are black without memory, and black fills of them
+// write nothing; every way of writing a pixel must end that, or later black
+// fills would leave colour behind.
 TEST(GdiBlackFillTest, BlackCoversWhateverDrewBefore) {
     Canvas source(4, 4);
     PatBlt(source.dc, 0, 0, 4, 4, WHITENESS);
@@ -595,8 +595,8 @@ TEST(GdiBlackFillTest, BlackCoversWhateverDrewBefore) {
     DeleteObject(red);
 }
 
-// Bitmaps of several MiB live in memory of their own (2 MiB-aligned, huge
-// pages where the system has them): zeros at first, every pixel writable.
+// Bitmaps of several MiB, in many tiles: zeros at first, every pixel
+// writable, up to the last one of the last partial tile.
 TEST(GdiBlackFillTest, LargeBitmapsStartBlackAndKeepEveryPixel) {
     Canvas c(1500, 1100);  // 6.3 MiB
     std::vector<std::uint32_t> pixels = c.Pixels();
