@@ -324,12 +324,11 @@ void BlitPart(const Blit& blit, const Area& area, bool sameBuffer) {
             std::uint32_t* dst = gdi::WriteSpan(blit.target, x, y, right, &n);
             const std::uint32_t* src =
                 gdi::ReadSpan(row, x - shift, rowY, x - shift + n, &n, buffer);
-            if (plainTileCopy) {
-                // At most a tile's row, never overlapping (a copy within one
-                // bitmap reads from the scratch row): no call for it.
-                for (int i = 0; i < n; ++i) {
-                    dst[i] = src[i];
-                }
+            if (plainTileCopy && n == gdi::kTileSide) {
+                // A whole tile row, never overlapping (a copy within one
+                // bitmap reads from the scratch row): a fixed-size copy,
+                // made in place without a call.
+                std::memcpy(dst, src, gdi::kTileSide * sizeof(std::uint32_t));
             } else {
                 BlitRow(dst, src, static_cast<std::size_t>(n), blit.toMono, blit.code, blit.pattern,
                         x, y);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/gdi/raster.h"
@@ -130,7 +131,10 @@ void TiledPixels::ReadRow(int x, int y, int count, std::uint32_t* out) const {
     while (x < limit) {
         const int n = std::min(limit, (x | kTileMask) + 1) - x;
         const Tile& tile = At(x >> kTileShift, y >> kTileShift);
-        if (tile.pixels != nullptr) {
+        if (tile.pixels != nullptr && n == kTileSide) {
+            // A fixed size: copied in place, without a call.
+            std::memcpy(out, tile.pixels + Offset(x, y), kTileSide * sizeof(std::uint32_t));
+        } else if (tile.pixels != nullptr) {
             std::copy(tile.pixels + Offset(x, y), tile.pixels + Offset(x, y) + n, out);
         } else {
             std::fill(out, out + n, tile.value);
