@@ -1,7 +1,8 @@
 #!/bin/bash
 # The GDI benchmark (bench/gdi_bench.cpp) of this tree against the same
 # benchmark built on an older GDI, the two taking turns within one run: the
-# median time of each case, and now/before.
+# median processor time of each case (less disturbed by other work on a
+# shared machine than wall time), and now/before.
 #
 # Usage: bench/gdi_before.sh [BUILD_DIR] [ROUNDS]
 #   BUILD_DIR  a configured tree with gdi_bench built (default: build/release)
@@ -38,12 +39,12 @@ for ((i = 0; i < rounds; i++)); do
     for side in now before; do
         binary=$now
         [ $side = before ] && binary=$before
-        # name,iterations,real_time,... per case.
+        # name,iterations,real_time,cpu_time,... per case.
         "$binary" --benchmark_format=csv 2>/dev/null | awk -F, -v side=$side \
-            'NR > 1 && $1 ~ /^"BM_/ { gsub(/"/, "", $1); print side, $1, $3 }' >>"$work/times"
+            'NR > 1 && $1 ~ /^"BM_/ { gsub(/"/, "", $1); print side, $1, $4 }' >>"$work/times"
     done
 done
-printf '%-24s %12s %12s %10s\n' case "now ms" "before ms" now/before
+printf '%-24s %12s %12s %10s\n' case "now cpu ms" "before ms" now/before
 awk '{ t[$1 " " $2] = t[$1 " " $2] " " $3; names[$2] = 1; order[++n] = $2 }
      function median(list,   v, k, c) {
          c = split(list, v, " ")

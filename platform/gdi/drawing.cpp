@@ -240,35 +240,34 @@ void BlitRow(std::uint32_t* dst, const std::uint32_t* src, std::size_t count, bo
 }
 
 // Makes every tile the line walks through writable; false when one cannot
-// be. A line's pixels lie within the box of its end points: when that box
-// meets only a few tiles, they are looked at directly, without a walk.
-bool MakeLineWritable(gdi::TiledPixels& tiles, const gdi::LineWalk& walk,
-                      const gdi::LineEnds& ends) {
-    const std::int64_t left = std::max<std::int64_t>(std::min(ends.x0, ends.x1), 0);
-    const std::int64_t top = std::max<std::int64_t>(std::min(ends.y0, ends.y1), 0);
-    const std::int64_t right =
-        std::min<std::int64_t>(std::max(ends.x0, ends.x1), tiles.Width() - 1);
-    const std::int64_t bottom =
-        std::min<std::int64_t>(std::max(ends.y0, ends.y1), tiles.Height() - 1);
-    const std::int64_t across = (right >> gdi::kTileShift) - (left >> gdi::kTileShift) + 1;
-    const std::int64_t down = (bottom >> gdi::kTileShift) - (top >> gdi::kTileShift) + 1;
-    if (across * down <= 4) {
-        return tiles.MakeAreaWritable(static_cast<int>(left), static_cast<int>(top),
-                                      static_cast<int>(right) + 1, static_cast<int>(bottom) + 1);
-    }
-    bool made = true;
-    int lastTileX = -1;
-    int lastTileY = -1;
-    gdi::WalkLine(walk, [&](int px, int py) {
-        const int tx = px >> gdi::kTileShift;
-        const int ty = py >> gdi::kTileShift;
-        if (made && (tx != lastTileX || ty != lastTileY)) {
-            made = tiles.MakeWritable(tx, ty);
-            lastTileX = tx;
-            lastTileY = ty;
+// be. The walk is taken a tile's width of steps at a time: within such a
+// stretch the minor coordinate goes from its value at the first step to its
+// value at the last, both known without walking.
+bool MakeLineWritable(gdi::TiledPixels& tiles, const gdi::LineWalk& walk) {
+    const int majorStart = walk.xMajor ? walk.x : walk.y;
+    const int minorStart = walk.xMajor ? walk.y : walk.x;
+    auto minorAt = [&](std::int64_t step) {
+        return minorStart +
+               walk.minorStep * static_cast<int>((walk.remainder + step * walk.remainderStep) /
+                                                 walk.remainderWrap);
+    };
+    for (std::int64_t first = 0; first < walk.count;) {
+        const int major = majorStart + walk.majorStep * static_cast<int>(first);
+        const int inTile = major & gdi::kTileMask;
+        const std::int64_t last = std::min<std::int64_t>(
+            walk.count - 1, first + (walk.majorStep > 0 ? gdi::kTileMask - inTile : inTile));
+        const int majorTile = major >> gdi::kTileShift;
+        const int a = minorAt(first) >> gdi::kTileShift;
+        const int b = minorAt(last) >> gdi::kTileShift;
+        for (int minorTile = std::min(a, b); minorTile <= std::max(a, b); ++minorTile) {
+            if (!(walk.xMajor ? tiles.MakeWritable(majorTile, minorTile)
+                              : tiles.MakeWritable(minorTile, majorTile))) {
+                return false;
+            }
         }
-    });
-    return made;
+        first = last + 1;
+    }
+    return true;
 }
 
 // A block copy between two device contexts, already clipped: destination
@@ -513,7 +512,7 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
     int lastX = walk.x;
     int lastY = walk.y;
     if (target.tiles != nullptr) {
-        if (!MakeLineWritable(*target.tiles, walk, ends)) {
+        if (!MakeLineWritable(*target.tiles, walk)) {
             return FALSE;
         }
         // The tile is looked up again only when the line leaves it.
