@@ -22,10 +22,76 @@ std::size_t tileByteLimit = 0;
 // Some tile could not be made.
 bool tileFailed = false;
 
+// Tiles are carved, one page each, from blocks of kBlockTiles made as
+// needed, so that tiles made one after the other lie side by side in
+// memory, and a tile no longer needed goes back to a list of spare ones.
+// The blocks go once no tile is in use. Under AddressSanitizer each tile is
+// a block of its own, so that the sanitizer knows its bounds.
+#if defined(__SANITIZE_ADDRESS__)
+const bool kPooled = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+const bool kPooled = false;
+#else
+const bool kPooled = true;
+#endif
+#else
+const bool kPooled = true;
+#endif
+const std::size_t kPage = 4096;
+const std::size_t kBlockTiles = 256;
+static_assert(kTileBytes == kPage, "a tile is one page");
+
+// A block: a page whose start links the blocks, then the tiles.
+void* blocks = nullptr;
+std::size_t blockUsed = kBlockTiles;  // tiles handed out of the newest block
+std::uint32_t* spare = nullptr;       // each spare tile's start links the next
+
+std::uint32_t* TakeTile() {
+    if (!kPooled) {
+        return static_cast<std::uint32_t*>(std::malloc(kTileBytes));
+    }
+    if (spare != nullptr) {
+        std::uint32_t* tile = spare;
+        std::memcpy(&spare, tile, sizeof(spare));
+        return tile;
+    }
+    if (blockUsed == kBlockTiles) {
+        void* block = std::aligned_alloc(kPage, kPage + kBlockTiles * kTileBytes);
+        if (block == nullptr) {
+            return nullptr;
+        }
+        std::memcpy(block, &blocks, sizeof(blocks));
+        blocks = block;
+        blockUsed = 0;
+    }
+    char* tile = static_cast<char*>(blocks) + kPage + blockUsed++ * kTileBytes;
+    return reinterpret_cast<std::uint32_t*>(tile);
+}
+
+void GiveBack(std::uint32_t* tile) {
+    if (!kPooled) {
+        std::free(tile);
+        return;
+    }
+    std::memcpy(tile, &spare, sizeof(spare));
+    spare = tile;
+    if (tileBytes == 0) {
+        while (blocks != nullptr) {
+            void* next;
+            std::memcpy(&next, blocks, sizeof(next));
+            std::free(blocks);
+            blocks = next;
+        }
+        blockUsed = kBlockTiles;
+        spare = nullptr;
+    }
+}
+
 std::uint32_t* NewTile() {
     std::uint32_t* pixels = nullptr;
     if (tileByteLimit == 0 || tileBytes + kTileBytes <= tileByteLimit) {
-        pixels = static_cast<std::uint32_t*>(std::malloc(kTileBytes));
+        pixels = TakeTile();
     }
     if (pixels == nullptr) {
         tileFailed = true;
@@ -37,8 +103,8 @@ std::uint32_t* NewTile() {
 
 void FreeTile(std::uint32_t* pixels) {
     if (pixels != nullptr) {
-        std::free(pixels);
         tileBytes -= kTileBytes;
+        GiveBack(pixels);
     }
 }
 
