@@ -88,9 +88,13 @@ void PaintCanary(HBITMAP handle) {
         Fail("a canary bitmap could not be made");
     }
     const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
-    bitmap->zeroed = false;  // written behind the GDI's back
+    // Written behind the GDI's back.
+    if (!bitmap->tiles.MakeAreaWritable(0, 0, bitmap->width, bitmap->height)) {
+        Fail("a canary bitmap could not be given memory");
+    }
     for (std::size_t i = 0; i < count; ++i) {
-        bitmap->pixels[i] = CanaryPixel(i);
+        *bitmap->tiles.Writable(static_cast<int>(i % bitmap->width),
+                                static_cast<int>(i / bitmap->width)) = CanaryPixel(i);
     }
 }
 
@@ -101,7 +105,8 @@ void CheckCanary(HBITMAP handle) {
     }
     const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
     for (std::size_t i = 0; i < count; ++i) {
-        if (bitmap->pixels[i] != CanaryPixel(i)) {
+        if (bitmap->tiles.Get(static_cast<int>(i % bitmap->width),
+                              static_cast<int>(i / bitmap->width)) != CanaryPixel(i)) {
             Fail("a canary bitmap's pixels changed though nothing was given its handle");
         }
     }
@@ -258,7 +263,7 @@ struct Snapshot {
 
 const gdi::Bitmap* ShadowedBitmap(const void* handle) {
     const gdi::Bitmap* bitmap = gdi::LookupBitmap(handle);
-    if (bitmap == nullptr || bitmap->isDefault || bitmap->pixels == nullptr ||
+    if (bitmap == nullptr || bitmap->isDefault ||
         std::int64_t(bitmap->width) * bitmap->height > kShadowPixels) {
         return nullptr;
     }
@@ -282,7 +287,12 @@ std::vector<Snapshot> TakeSnapshots(const Run& run) {
         snapshot.width = bitmap->width;
         snapshot.height = bitmap->height;
         const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
-        snapshot.pixels.assign(bitmap->pixels.get(), bitmap->pixels.get() + count);
+        snapshot.pixels.resize(count);
+        for (int y = 0; y < bitmap->height; ++y) {
+            bitmap->tiles.ReadRow(
+                0, y, bitmap->width,
+                snapshot.pixels.data() + static_cast<std::size_t>(y) * bitmap->width);
+        }
         snapshots.push_back(std::move(snapshot));
     }
     return snapshots;
@@ -311,8 +321,7 @@ void CheckShadow(const std::vector<Snapshot>& before, HBITMAP target, const Area
         }
         for (int y = 0; y < snapshot.height; ++y) {
             for (int x = 0; x < snapshot.width; ++x) {
-                const std::uint32_t now =
-                    bitmap->pixels[static_cast<std::size_t>(y) * snapshot.width + x];
+                const std::uint32_t now = bitmap->tiles.Get(x, y);
                 if (now == snapshot.At(x, y)) {
                     continue;
                 }
@@ -350,8 +359,7 @@ void CheckConstantFill(const std::vector<Snapshot>& before, HBITMAP target, cons
     const std::uint32_t want = rop == BLACKNESS ? gdi::kBlackPixel : gdi::kWhitePixel;
     for (int y = 0; y < bitmap->height; ++y) {
         for (int x = 0; x < bitmap->width; ++x) {
-            if (area.Contains(x, y) &&
-                bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x] != want) {
+            if (area.Contains(x, y) && bitmap->tiles.Get(x, y) != want) {
                 Fail("a constant fill missed a pixel of its area");
             }
         }
@@ -380,8 +388,7 @@ void CheckCopy(const std::vector<Snapshot>& before, HBITMAP target, HBITMAP sour
             }
             const std::int64_t sx = x - dx;
             const std::int64_t sy = y - dy;
-            const std::uint32_t now =
-                dstBitmap->pixels[static_cast<std::size_t>(y) * dst->width + x];
+            const std::uint32_t now = dstBitmap->tiles.Get(x, y);
             const bool inside = sx >= 0 && sy >= 0 && sx < src->width && sy < src->height;
             const std::uint32_t want =
                 inside ? src->At(static_cast<int>(sx), static_cast<int>(sy)) : dst->At(x, y);
@@ -463,7 +470,8 @@ void DoPatBlt(fuzz::Input& in, Run& run) {
     const HBITMAP target = TargetBitmap(hdc);
     const Area area = BlitArea(x, y, width, height);
     const BOOL done = PatBlt(hdc, x, y, width, height, rop);
-    CheckShadow(before, target, area);
+    // A call that fails changes nothing.
+    CheckShadow(before, target, done ? area : Area());
     if (done) {
         CheckConstantFill(before, target, area, rop);
     }
@@ -480,7 +488,7 @@ void DoBitBlt(fuzz::Input& in, Run& run) {
     const HBITMAP source = TargetBitmap(src);
     const Area area = BlitArea(x, y, width, height);
     const BOOL done = BitBlt(dest, x, y, width, height, src, srcX, srcY, rop);
-    CheckShadow(before, target, area);
+    CheckShadow(before, target, done ? area : Area());
     if (done && rop == SRCCOPY) {
         CheckCopy(before, target, source, area, srcX, srcY, width, height);
     }
@@ -518,10 +526,8 @@ void DoGetPixel(fuzz::Input& in, Run& run) {
         Fail("GetPixel gave a colour with bits above 0x00FFFFFF");
     }
     const gdi::Bitmap* bitmap = gdi::LookupBitmap(TargetBitmap(hdc));
-    if (bitmap != nullptr && bitmap->pixels != nullptr && x >= 0 && y >= 0 && x < bitmap->width &&
-        y < bitmap->height &&
-        colour !=
-            gdi::RgbFromPixel(bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x])) {
+    if (bitmap != nullptr && x >= 0 && y >= 0 && x < bitmap->width && y < bitmap->height &&
+        colour != gdi::RgbFromPixel(bitmap->tiles.Get(x, y))) {
         Fail("GetPixel disagrees with the bitmap");
     }
 }
@@ -751,9 +757,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dcsBefore = CountDcs();
     fuzz::Input in(data, size);
     Run run;
+    // One input in four runs with room for only a few more tiles than the
+    // others left, so that drawing calls run out of memory (the input's
+    // bytes mean the same either way).
+    if (size % 4 == 3) {
+        gdi::TiledPixels::SetMemoryLimit(gdi::TiledPixels::MemoryInUse() +
+                                         (size % 16) * gdi::kTilePixels * sizeof(std::uint32_t));
+    }
     while (!in.Empty()) {
         Step(in, run);
     }
+    gdi::TiledPixels::SetMemoryLimit(0);
     Pump();
     Finish(run);
     if (CountDcs() != dcsBefore) {
