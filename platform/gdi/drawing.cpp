@@ -67,6 +67,9 @@ TilePart PartOfTile(const gdi::Target& target, const Area& area, int tx, int ty)
     return part;
 }
 
+// How far ahead, in tiles, fills and copies load the tiles they will work on.
+const int kTilesAhead = 4;
+
 // Applies a raster operation without source to `area` (inside the bitmap,
 // not empty) of a tiled target. A tile covered whole ends up in one colour
 // whenever the result is one colour, without memory. Every tile that must be
@@ -109,7 +112,12 @@ bool FillTiles(const gdi::Target& target, const Area& area, unsigned code, bool 
     for (int ty = firstY; ty <= lastY; ++ty) {
         for (int tx = firstX; tx <= lastX; ++tx) {
             const TilePart part = PartOfTile(target, area, tx, ty);
-            tiles.Prefetch(tx < lastX ? tx + 1 : firstX, tx < lastX ? ty : ty + 1);
+            // The next tile, loaded a row at a time as this one is worked
+            // on (a store to memory not yet loaded waits for it too).
+            const int across = lastX - firstX + 1;
+            const int next = (ty - firstY) * across + (tx - firstX) + kTilesAhead;
+            const std::uint32_t* ahead =
+                tiles.TileMemoryOrNull(firstX + next % across, firstY + next / across);
             std::uint32_t result;
             if (tiles.TileMemory(tx, ty) == nullptr || (part.whole && constant)) {
                 if (oneColour(tx, ty, part, &result)) {
@@ -118,7 +126,26 @@ bool FillTiles(const gdi::Target& target, const Area& area, unsigned code, bool 
                 }
             }
             const std::size_t count = static_cast<std::size_t>(part.right - part.left);
+            if (count == gdi::kTileSide && (constant || pattern.Uniform())) {
+                // Rows the tile's width across: loops of a fixed length.
+                const gdi::DestinationRop rop(code, pattern.At(0, 0), 0);
+                for (int y = part.top; y < part.bottom; ++y) {
+                    gdi::PrefetchRow(ahead, y & gdi::kTileMask);
+                    std::uint32_t* row = tiles.Writable(part.left, y);
+                    if (constant) {
+                        for (int i = 0; i < gdi::kTileSide; ++i) {
+                            row[i] = value;
+                        }
+                    } else {
+                        for (int i = 0; i < gdi::kTileSide; ++i) {
+                            row[i] = rop(row[i]);
+                        }
+                    }
+                }
+                continue;
+            }
             for (int y = part.top; y < part.bottom; ++y) {
+                gdi::PrefetchRow(ahead, y & gdi::kTileMask);
                 std::uint32_t* row = tiles.Writable(part.left, y);
                 if (constant) {
                     gdi::FillPixels(row, count, value);

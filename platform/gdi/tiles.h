@@ -26,6 +26,22 @@ const int kTileSide = 1 << kTileShift;
 const int kTileMask = kTileSide - 1;
 const std::size_t kTilePixels = std::size_t(kTileSide) * kTileSide;
 
+// Asks the processor to start loading row `row` of a tile's memory (none
+// when `tile` is null): spread over the work on another tile, so that the
+// loads ahead never crowd out the work's own.
+inline void PrefetchRow(const std::uint32_t* tile, int row) {
+#if defined(__GNUC__)
+    if (tile != nullptr) {
+        const std::uint32_t* start = tile + (static_cast<std::size_t>(row) << kTileShift);
+        __builtin_prefetch(start);
+        __builtin_prefetch(start + kTileSide / 2);
+    }
+#else
+    (void)tile;
+    (void)row;
+#endif
+}
+
 class TiledPixels {
 public:
     // A width x height bitmap of one colour, 0. False (and no bitmap) when
@@ -80,6 +96,10 @@ public:
         (void)tx;
         (void)ty;
 #endif
+    }
+    // TileMemory(tx, ty), or null when (tx, ty) is outside the bitmap.
+    std::uint32_t* TileMemoryOrNull(int tx, int ty) const {
+        return tx >= 0 && ty >= 0 && tx < across_ && ty < down_ ? At(tx, ty).pixels : nullptr;
     }
     // Copies `count` pixels of row y from x on to `out`.
     void ReadRow(int x, int y, int count, std::uint32_t* out) const;
