@@ -364,6 +364,131 @@ void BlitPart(const Blit& blit, const Area& area, bool sameBuffer) {
     }
 }
 
+// Copies `count` pixels that do not overlap; inline, as tile rows are short.
+inline void CopyPixels(std::uint32_t* __restrict dst, const std::uint32_t* __restrict src,
+                       int count) {
+    for (int i = 0; i < count; ++i) {
+        dst[i] = src[i];
+    }
+}
+
+// A plain copy within one tiled bitmap, whose tiles meeting `area` are
+// writable, tile by tile. Tiles, and rows within a tile, go in the order that
+// reads every pixel before it is overwritten: from the side the copy moves
+// towards. Each destination tile row takes at most two pieces, one from each
+// source tile it straddles.
+void CopyWithinTiles(const gdi::Target& target, const Area& area, int offsetX, int offsetY) {
+    gdi::TiledPixels& tiles = *target.tiles;
+    const int firstX = static_cast<int>(area.left) >> gdi::kTileShift;
+    const int lastX = static_cast<int>(area.right - 1) >> gdi::kTileShift;
+    const int firstY = static_cast<int>(area.top) >> gdi::kTileShift;
+    const int lastY = static_cast<int>(area.bottom - 1) >> gdi::kTileShift;
+    const bool rightToLeft = offsetX > 0;
+    const bool bottomUp = offsetY > 0;
+    std::uint32_t buffer[gdi::kTileSide];
+    std::uint32_t staged[2 * gdi::kTilePixels];
+    // Pixels [x, end) of row y from the source, x and end in one destination
+    // tile and their source in one source tile.
+    auto piece = [&](int x, int end, int y) {
+        std::uint32_t* dst = tiles.Writable(x, y);
+        const int sx = x - offsetX;
+        const int sy = y - offsetY;
+        const std::uint32_t* from = tiles.TileMemory(sx >> gdi::kTileShift, sy >> gdi::kTileShift);
+        if (from == nullptr) {
+            // Never written by this copy, as it is not part of the area.
+            std::fill(buffer, buffer + (end - x),
+                      tiles.Uniform(sx >> gdi::kTileShift, sy >> gdi::kTileShift));
+            CopyPixels(dst, buffer, end - x);
+            return;
+        }
+        const std::uint32_t* src =
+            from + ((sy & gdi::kTileMask) << gdi::kTileShift) + (sx & gdi::kTileMask);
+        if (offsetY == 0 && src + (end - x) > dst && dst + (end - x) > src) {
+            std::memmove(dst, src, static_cast<std::size_t>(end - x) * sizeof(std::uint32_t));
+        } else {
+            CopyPixels(dst, src, end - x);
+        }
+    };
+    for (int j = 0; j <= lastY - firstY; ++j) {
+        const int ty = bottomUp ? lastY - j : firstY + j;
+        for (int i = 0; i <= lastX - firstX; ++i) {
+            const int tx = rightToLeft ? lastX - i : firstX + i;
+            const TilePart part = PartOfTile(target, area, tx, ty);
+            // The source tiles of a tile a little ahead: by the time it is
+            // reached, loaded.
+            const std::uint32_t* aheadLeft = nullptr;
+            const std::uint32_t* aheadRight = nullptr;
+            const int ahead = j * (lastX - firstX + 1) + i + kTilesAhead;
+            const int nextY = ahead / (lastX - firstX + 1);
+            if (nextY <= lastY - firstY) {
+                const int nextX = ahead % (lastX - firstX + 1);
+                const int sourceX =
+                    (((rightToLeft ? lastX - nextX : firstX + nextX) << gdi::kTileShift) -
+                     offsetX) >>
+                    gdi::kTileShift;
+                const int sourceY =
+                    (((bottomUp ? lastY - nextY : firstY + nextY) << gdi::kTileShift) - offsetY +
+                     gdi::kTileMask) >>
+                    gdi::kTileShift;
+                if (sourceX >= 0 && sourceY >= 0) {
+                    aheadLeft = tiles.TileMemoryOrNull(sourceX, sourceY);
+                    aheadRight = tiles.TileMemoryOrNull(sourceX + 1, sourceY);
+                }
+            }
+            const int sx = part.left - offsetX;
+            const int shift = sx & gdi::kTileMask;
+            if (part.right - part.left == gdi::kTileSide) {
+                // Rows the whole tile across: first the source tile rows each
+                // straddles, side by side, then the rows taken from them; all
+                // copies of a fixed size, so inline. (Reading a row just
+                // written at another alignment would stall the processor.)
+                const int rows = part.bottom - part.top;
+                for (int k = 0; k < rows; ++k) {
+                    const int sy = part.top + k - offsetY;
+                    gdi::PrefetchRow(aheadLeft, k);
+                    gdi::PrefetchRow(aheadRight, k);
+                    for (int half = 0; half < (shift != 0 ? 2 : 1); ++half) {
+                        const int stx = (sx >> gdi::kTileShift) + half;
+                        const std::uint32_t* from = tiles.TileMemory(stx, sy >> gdi::kTileShift);
+                        std::uint32_t* out = staged + (2 * k + half) * gdi::kTileSide;
+                        if (from != nullptr) {
+                            std::memcpy(out, from + ((sy & gdi::kTileMask) << gdi::kTileShift),
+                                        gdi::kTileSide * sizeof(std::uint32_t));
+                        } else {
+                            std::fill(out, out + gdi::kTileSide,
+                                      tiles.Uniform(stx, sy >> gdi::kTileShift));
+                        }
+                    }
+                }
+                for (int k = 0; k < rows; ++k) {
+                    std::memcpy(tiles.Writable(part.left, part.top + k),
+                                staged + 2 * k * gdi::kTileSide + shift,
+                                gdi::kTileSide * sizeof(std::uint32_t));
+                }
+                continue;
+            }
+            for (int k = 0; k < part.bottom - part.top; ++k) {
+                const int y = bottomUp ? part.bottom - 1 - k : part.top + k;
+                if (rightToLeft) {
+                    for (int end = part.right; end > part.left;) {
+                        const int x =
+                            std::max(part.left, ((end - 1 - offsetX) & ~gdi::kTileMask) + offsetX);
+                        piece(x, end, y);
+                        end = x;
+                    }
+                } else {
+                    for (int x = part.left; x < part.right;) {
+                        const int end =
+                            std::min(part.right, ((x - offsetX) | gdi::kTileMask) + 1 + offsetX);
+                        piece(x, end, y);
+                        x = end;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Does `blit` from one bitmap into another, tile by tile: a destination
 // tile whose result is one colour keeps no memory. Every tile written is
 // made writable first: false, with no pixel changed, when one cannot be.
@@ -639,7 +764,11 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
                                         static_cast<int>(area.bottom))) {
         return FALSE;
     }
-    BlitPart(blit, area, sameBuffer);
+    if (target.tiles != nullptr && code == 0xCC) {
+        CopyWithinTiles(target, area, blit.offsetX, blit.offsetY);
+    } else {
+        BlitPart(blit, area, sameBuffer);
+    }
     gdi::NotifyChanged(target, ToRect(area));
     return TRUE;
 }

@@ -672,7 +672,11 @@ TEST(GdiTiledBitmapTest, RandomDrawingEqualsAFlatSurface) {
             const int sx = onGrid ? between(0, 3) * 32 - 1 : between(-10, 128);
             const int sy = onGrid ? between(0, 2) * 32 - 1 : between(-10, 96);
             const bool fromFlat = between(0, 3) == 0;
-            const int dx = between(-3, 3), dy = between(-3, 3);
+            // Copies within the bitmap: by a pixel or a few, or across tiles;
+            // half of them plain copies, wide enough to span tiles.
+            const int reach = between(0, 1) == 0 ? 3 : 40;
+            const int dx = between(-reach, reach), dy = between(-reach, reach);
+            const DWORD within = between(0, 1) == 0 ? SRCCOPY : copy;
             for (HDC dc : {tiled.dc, flatTarget}) {
                 HGDIOBJ oldPen = SelectObject(dc, pen);
                 HGDIOBJ oldBrush = SelectObject(dc, brush);
@@ -697,7 +701,7 @@ TEST(GdiTiledBitmapTest, RandomDrawingEqualsAFlatSurface) {
                                copy);
                         break;
                     default:
-                        BitBlt(dc, x, y, cx, cy, dc, x + dx, y + dy, copy);
+                        BitBlt(dc, x, y, cx * 2, cy * 2, dc, x + dx, y + dy, within);
                         break;
                 }
                 SelectObject(dc, oldPen);
