@@ -586,7 +586,9 @@ void CopyTilesToSurface(const Blit& blit, const Area& area) {
     const RECT clear{std::max(before.left, copied.left), std::max(before.top, copied.top),
                      std::min(before.right, copied.right), std::min(before.bottom, copied.bottom)};
     const std::size_t stride = static_cast<std::size_t>(surface.width);
-    for (LONG y = clear.top; y < clear.bottom; ++y) {
+    // Nothing to clear where the copy and what was drawn before do not meet.
+    const bool clearing = clear.left < clear.right && clear.top < clear.bottom;
+    for (LONG y = clear.top; clearing && y < clear.bottom; ++y) {
         std::uint32_t* row = surface.pixels + static_cast<std::size_t>(y) * stride;
         const bool inked = y >= ink.top && y < ink.bottom;
         const LONG inkLeft = inked ? std::clamp(ink.left, clear.left, clear.right) : clear.right;

@@ -76,7 +76,9 @@ FAILURES = {
     ("no-module", "wayland"): "cannot load the Wayland display (ostrevane-wayland.so not found)",
     ("other-module", "wayland"): "cannot load the Wayland display (ostrevane-wayland.so is from "
                                  "another build)",
-    ("unknown", "backend"): 'OSTREVANE_BACKEND is "{name}"; it must be appkit, wayland or x11',
+    # The displays of the build, with AppKit's or without it.
+    ("unknown", "backend"): ('OSTREVANE_BACKEND is "{name}"; it must be appkit, wayland or x11',
+                             'OSTREVANE_BACKEND is "{name}"; it must be wayland or x11'),
     ("lost", "x11"): 'lost the connection to display "{name}"',
     ("lost", "appkit"): 'lost the connection to display "{name}"',
     ("lost", "wayland"): ('lost the connection to Wayland compositor "{name}" (Broken pipe)',
