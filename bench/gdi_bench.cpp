@@ -1,8 +1,5 @@
 // The software GDI's whole-canvas fills and copies beside memset and memcpy
-// of the same bytes, at 3840x2160 (the largest screen the program expects),
-// and its lines. The canvases are drawn on all over first ("drawn"), so
-// that every part of them holds pixels of its own, or filled with one
-// colour. bench/gdi_before.sh runs these against an older build.
+// of the same bytes, at 3840x2160 (the largest screen the program expects).
 #include <benchmark/benchmark.h>
 
 #include <windows.h>
@@ -29,18 +26,6 @@ struct ScreenCanvas {
         original = SelectObject(dc, bitmap);
         platform::ReleaseScreenDC(screen);
         PatBlt(dc, 0, 0, kWidth, kHeight, WHITENESS);
-    }
-    // Draws a vertical line every 16 pixels, so that no part of the canvas
-    // is of one colour.
-    void Draw() const {
-        HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-        HGDIOBJ old = SelectObject(dc, pen);
-        for (int x = 0; x < kWidth; x += 16) {
-            MoveToEx(dc, x, 0, nullptr);
-            LineTo(dc, x, kHeight);
-        }
-        SelectObject(dc, old);
-        DeleteObject(pen);
     }
     ~ScreenCanvas() {
         SelectObject(dc, original);
@@ -97,89 +82,6 @@ void BM_BitBlt(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
 }
 BENCHMARK(BM_BitBlt)->Unit(benchmark::kMillisecond);
-
-void BM_BitBltDrawn(benchmark::State& state) {
-    ScreenCanvas source, destination;
-    source.Draw();
-    destination.Draw();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            BitBlt(destination.dc, 0, 0, kWidth, kHeight, source.dc, 0, 0, SRCCOPY));
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-}
-BENCHMARK(BM_BitBltDrawn)->Unit(benchmark::kMillisecond);
-
-// A copy within one canvas, one pixel down and right (rows bottom up).
-void BM_BitBltWithin(benchmark::State& state) {
-    ScreenCanvas canvas;
-    canvas.Draw();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            BitBlt(canvas.dc, 1, 1, kWidth - 1, kHeight - 1, canvas.dc, 0, 0, SRCCOPY));
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-}
-BENCHMARK(BM_BitBltWithin)->Unit(benchmark::kMillisecond);
-
-// An inversion: every pixel read and written.
-void BM_PatBltInvertDrawn(benchmark::State& state) {
-    ScreenCanvas canvas;
-    canvas.Draw();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(PatBlt(canvas.dc, 0, 0, kWidth, kHeight, DSTINVERT));
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-}
-BENCHMARK(BM_PatBltInvertDrawn)->Unit(benchmark::kMillisecond);
-
-// A brush fill that leaves a pixel at each tile's edge: no part becomes one
-// colour as a whole.
-void BM_PatBltBrushPartial(benchmark::State& state) {
-    ScreenCanvas canvas;
-    canvas.Draw();
-    HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
-    HGDIOBJ original = SelectObject(canvas.dc, brush);
-    for (auto _ : state) {
-        for (int y = 0; y < kHeight; y += 32) {
-            benchmark::DoNotOptimize(PatBlt(canvas.dc, 1, y + 1, kWidth - 2, 31, PATCOPY));
-        }
-        benchmark::ClobberMemory();
-    }
-    SelectObject(canvas.dc, original);
-    DeleteObject(brush);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-}
-BENCHMARK(BM_PatBltBrushPartial)->Unit(benchmark::kMillisecond);
-
-// The figure's kind of lines: short segments of every slope, and long ones
-// across the canvas, as the line count per second.
-void BM_Lines(benchmark::State& state) {
-    ScreenCanvas canvas;
-    HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-    HGDIOBJ original = SelectObject(canvas.dc, pen);
-    const int kShort = 20000;
-    for (auto _ : state) {
-        for (int i = 0; i < kShort; ++i) {
-            const int x = (i * 7919) % kWidth;
-            const int y = (i * 104729) % kHeight;
-            MoveToEx(canvas.dc, x, y, nullptr);
-            LineTo(canvas.dc, x + (i % 7) - 3, y + (i % 5) - 2);
-        }
-        for (int i = 0; i < 200; ++i) {
-            MoveToEx(canvas.dc, 0, (i * 37) % kHeight, nullptr);
-            LineTo(canvas.dc, kWidth - 1, (i * 53) % kHeight);
-        }
-        benchmark::ClobberMemory();
-    }
-    SelectObject(canvas.dc, original);
-    DeleteObject(pen);
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (kShort + 200)));
-}
-BENCHMARK(BM_Lines)->Unit(benchmark::kMillisecond);
 
 void BM_Memcpy(benchmark::State& state) {
     std::vector<std::uint32_t> source(kBytes / sizeof(std::uint32_t), 1);

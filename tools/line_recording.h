@@ -10,8 +10,4 @@
 // false where the platform cannot observe its lines.
 bool RecordLines(HDC hdc, std::FILE* out);
 
-// Whether some drawing on the canvas failed for want of memory, where the
-// platform says so (false where it cannot).
-bool DrawingFailed();
-
 #endif  // OSTREVANE_TOOLS_LINE_RECORDING_H

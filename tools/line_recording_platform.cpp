@@ -12,5 +12,3 @@ void PrintLine(void* context, int x0, int y0, int x1, int y1) {
 bool RecordLines(HDC hdc, std::FILE* out) {
     return PlatformObserveLines(hdc, PrintLine, out) != FALSE;
 }
-
-bool DrawingFailed() { return PlatformDrawingFailed() != FALSE; }

@@ -79,11 +79,6 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: cannot write the line list\n", kProgram);
             status = 1;
         }
-    } else if (DrawingFailed()) {
-        // The canvas lacks part of the figure: no file rather than a wrong one.
-        std::fprintf(stderr, "%s: out of memory drawing the %dx%d canvas\n", kProgram, screenWidth,
-                     screenHeight);
-        status = 1;
     } else {
         // The canvas goes to the encoder a band of rows at a time.
         auto readRows = [](int first, int count, std::uint32_t* pixels) {

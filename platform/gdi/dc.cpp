@@ -98,6 +98,7 @@ void DetachSurface(Surface* surface) {
     if (surface == nullptr) {
         return;
     }
+    gdi::StopShowing(surface);
     surface->fillPending = false;
     gdi::ForEachDc([surface](HDC, gdi::Dc* dc) {
         if (dc->surface == surface) {
@@ -157,10 +158,12 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height) {
     bitmap->width = width;
     bitmap->height = height;
     bitmap->bitsPerPixel = bitsPerPixel;
-    // All black, in tiles that take no memory until they are drawn on.
-    if (!bitmap->tiles.Reset(width, height)) {
+    // Zeros that take no memory until they are written.
+    bitmap->pixels.reset(platform::AllocatePixelMemory(static_cast<std::size_t>(count)));
+    if (bitmap->pixels == nullptr) {
         return nullptr;
     }
+    bitmap->zeroed = true;
     return static_cast<HBITMAP>(platform::gdi::Register(std::move(bitmap), Kind::Bitmap));
 }
 

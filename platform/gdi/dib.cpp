@@ -128,7 +128,10 @@ int WINAPI GetDIBits(HDC hdc, HBITMAP hbitmap, UINT startScan, UINT scanLines, L
         const std::int64_t bufferRow = topDown ? windowRow : dibHeight - 1 - windowRow;
         std::uint32_t* dst =
             reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(bufferRow) * stride);
-        bitmap->tiles.ReadRow(0, static_cast<int>(row), static_cast<int>(columns), dst);
+        const std::uint32_t* src =
+            bitmap->pixels.get() +
+            static_cast<std::size_t>(row) * static_cast<std::size_t>(bitmap->width);
+        std::memcpy(dst, src, static_cast<std::size_t>(columns) * sizeof(std::uint32_t));
         std::fill(dst + columns, dst + dibWidth, 0u);
     }
     return static_cast<int>(srcBottom - srcTop);

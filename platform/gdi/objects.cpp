@@ -47,7 +47,7 @@ public:
         bitmap->width = 1;
         bitmap->height = 1;
         bitmap->bitsPerPixel = 1;
-        bitmap->tiles.Reset(1, 1);
+        bitmap->pixels.reset(AllocatePixelMemory(1));
         Place(kDefaultBitmapSlot, std::move(bitmap), Kind::Bitmap);
         Publish();
     }
@@ -161,7 +161,14 @@ Kind KindOf(const void* handle) {
     return slot != nullptr ? slot->kind : Kind::None;
 }
 
-void Destroy(const void* handle) { TheTable().Remove(handle); }
+void Destroy(const void* handle) {
+    // Surfaces showing the bitmap in place need their copy while it lasts.
+    Bitmap* bitmap = KindOf(handle) == Kind::Bitmap ? LookupBitmap(handle) : nullptr;
+    if (bitmap != nullptr && !bitmap->stock) {
+        ReleaseViewers(bitmap);
+    }
+    TheTable().Remove(handle);
+}
 
 HGDIOBJ StockObject(int index) {
     if (index < 0 || index >= kStockCount) {

@@ -20,8 +20,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/gdi/pixel_memory.h"
 #include "platform/gdi/surface.h"
-#include "platform/gdi/tiles.h"
 
 namespace platform {
 namespace gdi {
@@ -45,11 +45,23 @@ struct Bitmap : Object {
     // 32 (0x00RRGGBB per pixel) or 1 (monochrome: stored the same way, every
     // pixel 0x000000 or 0xFFFFFF).
     int bitsPerPixel = 32;
-    // The pixels, in tiles that take memory once drawn on.
-    TiledPixels tiles;
+    // Rows top to bottom, `width` pixels per row.
+    PixelMemory pixels;
+    // Every pixel is still 0, as the bitmap was made: filling with black
+    // then writes nothing, and untouched memory takes no space.
+    bool zeroed = false;
+    // Outside this rectangle every pixel is still 0, as the bitmap was made:
+    // the bounds of all that was drawn on it. `writing` is set from a
+    // write's PrepareTarget to its NotifyChanged; a write that never
+    // reports its area makes the bounds the whole bitmap.
+    RECT written = {0, 0, 0, 0};
+    bool writing = false;
     // The 1x1 monochrome bitmap every memory device context starts with. It
     // can be read but is never drawn on, and may be selected anywhere.
     bool isDefault = false;
+    // Surfaces showing part of these pixels in place; they take their own
+    // copy before the bitmap is drawn on or deleted.
+    std::vector<Surface*> viewers;
 };
 
 struct Pen : Object {

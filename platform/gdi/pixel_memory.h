@@ -1,6 +1,6 @@
-// Memory for client pixels (bitmaps keep theirs in tiles: tiles.h).
+// Memory for bitmaps and client pixels.
 //
-// A freshly made client area is written in full at once (filled,
+// A freshly made canvas or client area is written in full at once (filled,
 // erased, copied into). Memory from the usual allocator then faults in one
 // 4 KiB page at a time, which costs more than the writing itself. Large
 // blocks therefore come straight from the kernel, aligned to 2 MiB and

@@ -56,14 +56,6 @@ std::uint32_t MonoIndexPixel(unsigned index) { return index == 1 ? kWhitePixel :
 }  // namespace
 
 void FillPixels(std::uint32_t* pixels, std::size_t count, std::uint32_t value) {
-    if (count <= kTilePixels / 8) {
-        // A row of a tile, or a few: starting a string store or a call to
-        // memset would cost more than the stores.
-        for (std::size_t i = 0; i < count; ++i) {
-            pixels[i] = value;
-        }
-        return;
-    }
     if (value == (value & 0xFF) * 0x01010101u) {
         std::memset(pixels, static_cast<int>(value & 0xFF), count * sizeof(std::uint32_t));
         return;
@@ -90,11 +82,12 @@ Target PeekTarget(const Dc& dc) {
     Target target;
     if (dc.type == DcType::Memory) {
         Bitmap* bitmap = LookupBitmap(dc.bitmap);
-        if (bitmap != nullptr && !bitmap->isDefault) {
-            target.tiles = &bitmap->tiles;
+        if (bitmap != nullptr && !bitmap->isDefault && bitmap->pixels != nullptr) {
+            target.pixels = bitmap->pixels.get();
             target.width = bitmap->width;
             target.height = bitmap->height;
             target.mono = bitmap->bitsPerPixel == 1;
+            target.bitmap = bitmap;
         }
     } else if (dc.type == DcType::Surface) {
         Surface* surface = dc.surface;
@@ -113,47 +106,59 @@ void PrepareTarget(const Target& target) {
     if (target.surface != nullptr) {
         OwnSurfacePixels(target.surface);
     }
+    if (target.bitmap != nullptr) {
+        Bitmap& bitmap = *target.bitmap;
+        if (bitmap.writing) {
+            // The last write's area was never reported.
+            bitmap.written = RECT{0, 0, bitmap.width, bitmap.height};
+        }
+        bitmap.writing = true;
+        target.bitmap->zeroed = false;
+        if (!target.bitmap->viewers.empty()) {
+            ReleaseViewers(target.bitmap);
+        }
+    }
 }
 
 Source ReadSource(const Dc& dc) {
     Source source;
     const Bitmap* bitmap = dc.type == DcType::Memory ? LookupBitmap(dc.bitmap) : nullptr;
     if (bitmap != nullptr && bitmap->isDefault) {
-        source.tiles = &bitmap->tiles;
-        source.width = 1;
-        source.height = 1;
+        source.pixels = bitmap->pixels.get();
+        source.width = source.pixels != nullptr ? 1 : 0;
+        source.height = source.width;
         source.mono = true;
         return source;
     }
+    // Reading a bitmap leaves the surfaces that show it alone.
     const Target target = PeekTarget(dc);
     if (target.surface != nullptr) {
         OwnSurfacePixels(target.surface);
     }
     source.pixels = target.pixels;
-    source.tiles = target.tiles;
     source.width = target.width;
     source.height = target.height;
     source.mono = target.mono;
     return source;
 }
 
-void ReportChanged(const Target& target, const RECT& area) {
+void NotifyChanged(const Target& target, const RECT& area) {
+    if (target.bitmap != nullptr) {
+        Bitmap& bitmap = *target.bitmap;
+        bitmap.writing = false;
+        if (area.left < area.right && area.top < area.bottom) {
+            RECT& written = bitmap.written;
+            written = written.left < written.right && written.top < written.bottom
+                          ? RECT{std::min(written.left, area.left), std::min(written.top, area.top),
+                                 std::max(written.right, area.right),
+                                 std::max(written.bottom, area.bottom)}
+                          : area;
+        }
+    }
     if (target.surface != nullptr && target.surface->changed != nullptr && area.left < area.right &&
         area.top < area.bottom) {
         target.surface->changed(target.surface->context, area);
     }
-}
-
-void NotifyChanged(const Target& target, const RECT& area) {
-    if (target.surface != nullptr && area.left < area.right && area.top < area.bottom) {
-        const RECT inked = SurfaceInk(*target.surface);
-        target.surface->inked =
-            inked.left < inked.right
-                ? RECT{std::min(inked.left, area.left), std::min(inked.top, area.top),
-                       std::max(inked.right, area.right), std::max(inked.bottom, area.bottom)}
-                : area;
-    }
-    ReportChanged(target, area);
 }
 
 std::uint32_t PenPixel(COLORREF colour, bool mono) {

@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/gdi/objects.h"
-#include "platform/gdi/tiles.h"
 
 namespace platform {
 namespace gdi {
@@ -18,74 +16,51 @@ namespace gdi {
 const std::uint32_t kBlackPixel = 0x00000000;
 const std::uint32_t kWhitePixel = 0x00FFFFFF;
 
-// The pixels a device context draws into: a surface's flat rows
-// (`pixels`) or a bitmap's tiles. Neither is set when it has none (screen
-// device contexts, detached surfaces, the default bitmap).
+// The pixels a device context draws into. `pixels` is null when it has none
+// (screen device contexts, detached surfaces, the default bitmap).
 struct Target {
     std::uint32_t* pixels = nullptr;
-    TiledPixels* tiles = nullptr;
     int width = 0;
     int height = 0;
     bool mono = false;
     Surface* surface = nullptr;  // told about changes when set
-    bool Drawable() const { return pixels != nullptr || tiles != nullptr; }
+    Bitmap* bitmap = nullptr;    // the bitmap drawn into, if any
 };
 
 // The pixels a device context can be read from: as its target, plus the
 // default bitmap.
 struct Source {
     const std::uint32_t* pixels = nullptr;
-    const TiledPixels* tiles = nullptr;
     int width = 0;
     int height = 0;
     bool mono = false;
-    bool Readable() const { return pixels != nullptr || tiles != nullptr; }
-    std::uint32_t Get(int x, int y) const {
-        return tiles != nullptr
-                   ? tiles->Get(x, y)
-                   : pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x];
-    }
 };
-
-// Pixels x .. x + n - 1 of row y of `target`, with n at most `limit` - x;
-// the tiles there must have been made writable.
-inline std::uint32_t* WriteSpan(const Target& target, int x, int y, int limit, int* n) {
-    if (target.tiles != nullptr) {
-        *n = std::min(limit, (x | kTileMask) + 1) - x;
-        return target.tiles->Writable(x, y);
-    }
-    *n = limit - x;
-    return target.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(target.width) + x;
-}
-
-// Pixels x .. x + n - 1 of row y of `source`, n at most `limit` - x; a
-// one-colour tile's are put in `buffer` (kTileSide pixels).
-inline const std::uint32_t* ReadSpan(const Source& source, int x, int y, int limit, int* n,
-                                     std::uint32_t* buffer) {
-    if (source.tiles != nullptr) {
-        return source.tiles->ReadSpan(x, y, limit, n, buffer);
-    }
-    *n = limit - x;
-    return source.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(source.width) + x;
-}
 
 // The pixels of `dc` as they stand. Callers look before they decide how to
 // draw; PrepareTarget must follow before anything is written.
 Target PeekTarget(const Dc& dc);
-// Before pixels of `target` are written: a surface writes a pending fill.
+// Before pixels of `target` are written: a surface takes its own pixels
+// back; surfaces showing a bitmap take a copy of it, and the bitmap is no
+// longer all zeros (see Bitmap::zeroed).
 void PrepareTarget(const Target& target);
 Source ReadSource(const Dc& dc);
 
-// The lazy fill of a whole surface (see surface.h): the surface is to be
+// The lazy forms of whole-surface drawing (see surface.h): the surface
+// shows `view` (rows `stride` pixels apart, inside `bitmap`), or is to be
 // filled with `value`.
+void ShowBitmapPart(Surface* surface, HBITMAP handle, Bitmap* bitmap, const std::uint32_t* view,
+                    std::size_t stride);
 void FillSurfaceLater(Surface* surface, std::uint32_t value);
+// Every surface showing part of `bitmap` takes its own copy.
+void ReleaseViewers(Bitmap* bitmap);
+// The surface no longer shows a bitmap, and keeps no copy of it: for a
+// surface going away.
+void StopShowing(Surface* surface);
 
 // Tells the surface of `target`, if any, that `area` (already clipped to it)
-// changed, and that its pixels there may now be other than 0. Every write
+// changed, and adds it to the written bounds of a bitmap target. Every write
 // ends with it. May call out of the graphics layer.
 void NotifyChanged(const Target& target, const RECT& area);
-// The same report, for a change not yet written into the pixels.
-void ReportChanged(const Target& target, const RECT& area);
 
 std::uint32_t PixelFromRgb(COLORREF rgb);
 COLORREF RgbFromPixel(std::uint32_t pixel);
@@ -123,19 +98,6 @@ inline std::uint32_t ApplyRop3(unsigned code, std::uint32_t p, std::uint32_t s, 
     }
     return result & 0x00FFFFFF;
 }
-
-// A raster operation with its pattern and source fixed, as a function of the
-// destination alone: each bit of the result is 0, 1, the destination's bit
-// or its inverse, so result = (d & ones) | (~d & zeros).
-struct DestinationRop {
-    DestinationRop(unsigned code, std::uint32_t p, std::uint32_t s)
-        : ones(ApplyRop3(code, p, s, 0x00FFFFFF)), zeros(ApplyRop3(code, p, s, 0)) {}
-    std::uint32_t operator()(std::uint32_t d) const {
-        return ((d & ones) | (~d & zeros)) & 0x00FFFFFF;
-    }
-    std::uint32_t ones;
-    std::uint32_t zeros;
-};
 
 inline bool RopUsesSource(unsigned code) { return ((code >> 2) & 0x33) != (code & 0x33); }
 inline bool RopUsesPattern(unsigned code) { return ((code >> 4) & 0x0F) != (code & 0x0F); }

@@ -7,15 +7,15 @@
 // surface when the window goes away; device contexts still pointing at it
 // then draw nothing.
 //
-// Two things keep the writing of a surface's pixels to what is needed, since
-// a window's paint usually overwrites them straight away (the background
-// erase before a full copy of a canvas), and writing several megabytes of
-// fresh memory costs more than anything else at start:
+// Two kinds of drawing are not written into the surface's own pixels at
+// once, because a window's paint usually overwrites them straight away (the
+// background erase before a full copy of a canvas), and writing several
+// megabytes of fresh memory costs more than anything else at start:
 //  - a fill of the whole surface with one colour is remembered
 //    (`fillPending`) until something else draws or the surface is read;
-//  - the surface knows where its pixels may be other than 0 (`inked`), so
-//    that a copy from a bitmap writes only the bitmap's drawn tiles and
-//    clears only what was there before, and readers skip the rest.
+//  - a plain copy that covers the whole surface from a bitmap makes the
+//    surface show that part of the bitmap in place (`view`), until either
+//    is drawn on, the bitmap is deleted or the surface is resized.
 // Readers therefore go through SurfaceRow, on a settled surface (no fill
 // pending); the window manager settles a surface as it presents it, the
 // only time a back end reads its pixels.
@@ -24,7 +24,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -39,31 +38,35 @@ struct Surface {
     void (*changed)(void* context, const RECT& area) = nullptr;
     void* context = nullptr;
 
-    // Kept by the GDI; see above.
+    // Kept by the GDI; see above. While `view` is set, row y is at
+    // view + y * viewStride, inside the bitmap `viewOf`.
+    const std::uint32_t* view = nullptr;
+    std::size_t viewStride = 0;
+    HBITMAP viewOf = nullptr;
     bool fillPending = false;
     std::uint32_t fillValue = 0;
-    // Outside this rectangle (clipped to the surface) every pixel in
-    // `pixels` is 0, black. Whoever hands the GDI pixels it knows to be all
-    // 0 may say so by making it empty.
-    RECT inked = {0, 0, 0x7FFFFFFF, 0x7FFFFFFF};
+    // While `view` is set: outside this rectangle (surface coordinates)
+    // every pixel shown is 0, black, and need not be read. Empty when all
+    // of it is.
+    RECT viewWritten = {0, 0, 0, 0};
 };
 
 // Row `y` of what the surface shows, `width` pixels.
 inline const std::uint32_t* SurfaceRow(const Surface& surface, int y) {
-    return surface.pixels + static_cast<std::size_t>(y) * surface.width;
+    return surface.view != nullptr ? surface.view + static_cast<std::size_t>(y) * surface.viewStride
+                                   : surface.pixels + static_cast<std::size_t>(y) * surface.width;
 }
 
-// The part of the surface whose pixels may be other than 0 (black).
+// The part of the surface whose pixels may be other than 0 (black): the
+// whole surface, or less where it shows a bitmap that is black outside it.
 inline RECT SurfaceInk(const Surface& surface) {
-    RECT ink = {std::max<LONG>(surface.inked.left, 0), std::max<LONG>(surface.inked.top, 0),
-                std::min<LONG>(surface.inked.right, surface.width),
-                std::min<LONG>(surface.inked.bottom, surface.height)};
-    return ink.left < ink.right && ink.top < ink.bottom ? ink : RECT{0, 0, 0, 0};
+    return surface.view != nullptr ? surface.viewWritten
+                                   : RECT{0, 0, surface.width, surface.height};
 }
 
 // Pixels from one row to the next in SurfaceRow.
 inline std::size_t SurfaceStride(const Surface& surface) {
-    return static_cast<std::size_t>(surface.width);
+    return surface.view != nullptr ? surface.viewStride : static_cast<std::size_t>(surface.width);
 }
 
 // A device context drawing into `surface`; the surface must stay valid until
@@ -76,8 +79,9 @@ void DetachSurface(Surface* surface);
 // Writes a pending fill into the surface's own pixels.
 void SettleSurface(Surface* surface);
 
-// Makes the surface's own pixels hold what it shows: writes a pending fill.
-// Needed before the pixel buffer is read directly, replaced or resized.
+// Makes the surface's own pixels hold what it shows: writes a pending fill
+// and copies a viewed bitmap's part in. Needed before the pixel buffer is
+// read directly, replaced or resized.
 void OwnSurfacePixels(Surface* surface);
 
 }  // namespace platform

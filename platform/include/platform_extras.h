@@ -15,11 +15,6 @@ extern "C" {
 typedef void (*PlatformLineObserver)(void* context, int x0, int y0, int x1, int y1);
 BOOL PlatformObserveLines(HDC hdc, PlatformLineObserver observer, void* context);
 
-// TRUE once a drawing call has failed because there was no memory for the
-// pixels it would have drawn (the call itself returned FALSE and drew
-// nothing).
-BOOL PlatformDrawingFailed(void);
-
 #ifdef __cplusplus
 }
 #endif

@@ -97,7 +97,6 @@ bool CreateWindowSurface(WindowRecord* window) {
     window->surface->height = height;
     window->surface->changed = OnSurfaceChanged;
     window->surface->context = window->hwnd;
-    window->surface->inked = RECT{0, 0, 0, 0};  // fresh memory reads as zeros
     return true;
 }
 

@@ -88,13 +88,9 @@ void PaintCanary(HBITMAP handle) {
         Fail("a canary bitmap could not be made");
     }
     const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
-    // Written behind the GDI's back.
-    if (!bitmap->tiles.MakeAreaWritable(0, 0, bitmap->width, bitmap->height)) {
-        Fail("a canary bitmap could not be given memory");
-    }
+    bitmap->zeroed = false;  // written behind the GDI's back
     for (std::size_t i = 0; i < count; ++i) {
-        *bitmap->tiles.Writable(static_cast<int>(i % bitmap->width),
-                                static_cast<int>(i / bitmap->width)) = CanaryPixel(i);
+        bitmap->pixels[i] = CanaryPixel(i);
     }
 }
 
@@ -105,8 +101,7 @@ void CheckCanary(HBITMAP handle) {
     }
     const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
     for (std::size_t i = 0; i < count; ++i) {
-        if (bitmap->tiles.Get(static_cast<int>(i % bitmap->width),
-                              static_cast<int>(i / bitmap->width)) != CanaryPixel(i)) {
+        if (bitmap->pixels[i] != CanaryPixel(i)) {
             Fail("a canary bitmap's pixels changed though nothing was given its handle");
         }
     }
@@ -263,7 +258,7 @@ struct Snapshot {
 
 const gdi::Bitmap* ShadowedBitmap(const void* handle) {
     const gdi::Bitmap* bitmap = gdi::LookupBitmap(handle);
-    if (bitmap == nullptr || bitmap->isDefault ||
+    if (bitmap == nullptr || bitmap->isDefault || bitmap->pixels == nullptr ||
         std::int64_t(bitmap->width) * bitmap->height > kShadowPixels) {
         return nullptr;
     }
@@ -287,12 +282,7 @@ std::vector<Snapshot> TakeSnapshots(const Run& run) {
         snapshot.width = bitmap->width;
         snapshot.height = bitmap->height;
         const std::size_t count = static_cast<std::size_t>(bitmap->width) * bitmap->height;
-        snapshot.pixels.resize(count);
-        for (int y = 0; y < bitmap->height; ++y) {
-            bitmap->tiles.ReadRow(
-                0, y, bitmap->width,
-                snapshot.pixels.data() + static_cast<std::size_t>(y) * bitmap->width);
-        }
+        snapshot.pixels.assign(bitmap->pixels.get(), bitmap->pixels.get() + count);
         snapshots.push_back(std::move(snapshot));
     }
     return snapshots;
@@ -321,7 +311,8 @@ void CheckShadow(const std::vector<Snapshot>& before, HBITMAP target, const Area
         }
         for (int y = 0; y < snapshot.height; ++y) {
             for (int x = 0; x < snapshot.width; ++x) {
-                const std::uint32_t now = bitmap->tiles.Get(x, y);
+                const std::uint32_t now =
+                    bitmap->pixels[static_cast<std::size_t>(y) * snapshot.width + x];
                 if (now == snapshot.At(x, y)) {
                     continue;
                 }
@@ -359,7 +350,8 @@ void CheckConstantFill(const std::vector<Snapshot>& before, HBITMAP target, cons
     const std::uint32_t want = rop == BLACKNESS ? gdi::kBlackPixel : gdi::kWhitePixel;
     for (int y = 0; y < bitmap->height; ++y) {
         for (int x = 0; x < bitmap->width; ++x) {
-            if (area.Contains(x, y) && bitmap->tiles.Get(x, y) != want) {
+            if (area.Contains(x, y) &&
+                bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x] != want) {
                 Fail("a constant fill missed a pixel of its area");
             }
         }
@@ -388,7 +380,8 @@ void CheckCopy(const std::vector<Snapshot>& before, HBITMAP target, HBITMAP sour
             }
             const std::int64_t sx = x - dx;
             const std::int64_t sy = y - dy;
-            const std::uint32_t now = dstBitmap->tiles.Get(x, y);
+            const std::uint32_t now =
+                dstBitmap->pixels[static_cast<std::size_t>(y) * dst->width + x];
             const bool inside = sx >= 0 && sy >= 0 && sx < src->width && sy < src->height;
             const std::uint32_t want =
                 inside ? src->At(static_cast<int>(sx), static_cast<int>(sy)) : dst->At(x, y);
@@ -470,8 +463,7 @@ void DoPatBlt(fuzz::Input& in, Run& run) {
     const HBITMAP target = TargetBitmap(hdc);
     const Area area = BlitArea(x, y, width, height);
     const BOOL done = PatBlt(hdc, x, y, width, height, rop);
-    // A call that fails changes nothing.
-    CheckShadow(before, target, done ? area : Area());
+    CheckShadow(before, target, area);
     if (done) {
         CheckConstantFill(before, target, area, rop);
     }
@@ -488,7 +480,7 @@ void DoBitBlt(fuzz::Input& in, Run& run) {
     const HBITMAP source = TargetBitmap(src);
     const Area area = BlitArea(x, y, width, height);
     const BOOL done = BitBlt(dest, x, y, width, height, src, srcX, srcY, rop);
-    CheckShadow(before, target, done ? area : Area());
+    CheckShadow(before, target, area);
     if (done && rop == SRCCOPY) {
         CheckCopy(before, target, source, area, srcX, srcY, width, height);
     }
@@ -526,8 +518,10 @@ void DoGetPixel(fuzz::Input& in, Run& run) {
         Fail("GetPixel gave a colour with bits above 0x00FFFFFF");
     }
     const gdi::Bitmap* bitmap = gdi::LookupBitmap(TargetBitmap(hdc));
-    if (bitmap != nullptr && x >= 0 && y >= 0 && x < bitmap->width && y < bitmap->height &&
-        colour != gdi::RgbFromPixel(bitmap->tiles.Get(x, y))) {
+    if (bitmap != nullptr && bitmap->pixels != nullptr && x >= 0 && y >= 0 && x < bitmap->width &&
+        y < bitmap->height &&
+        colour !=
+            gdi::RgbFromPixel(bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x])) {
         Fail("GetPixel disagrees with the bitmap");
     }
 }
@@ -757,17 +751,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dcsBefore = CountDcs();
     fuzz::Input in(data, size);
     Run run;
-    // One input in four runs with room for only a few more tiles than the
-    // others left, so that drawing calls run out of memory (the input's
-    // bytes mean the same either way).
-    if (size % 4 == 3) {
-        gdi::TiledPixels::SetMemoryLimit(gdi::TiledPixels::MemoryInUse() +
-                                         (size % 16) * gdi::kTilePixels * sizeof(std::uint32_t));
-    }
     while (!in.Empty()) {
         Step(in, run);
     }
-    gdi::TiledPixels::SetMemoryLimit(0);
     Pump();
     Finish(run);
     if (CountDcs() != dcsBefore) {

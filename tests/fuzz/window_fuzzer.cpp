@@ -276,12 +276,9 @@ std::vector<std::uint32_t> ReadCanvas(int* width, int* height) {
     }
     *width = canvas->width;
     *height = canvas->height;
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(*width) *
-                                      static_cast<std::size_t>(*height));
-    for (int y = 0; y < *height; ++y) {
-        canvas->tiles.ReadRow(0, y, *width, pixels.data() + static_cast<std::size_t>(y) * *width);
-    }
-    return pixels;
+    return std::vector<std::uint32_t>(canvas->pixels.get(),
+                                      canvas->pixels.get() + static_cast<std::size_t>(*width) *
+                                                                 static_cast<std::size_t>(*height));
 }
 
 // While the loop is idle, the display shows the canvas at the top left of

@@ -11,11 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "platform/gdi/surface.h"
-#include "platform/gdi/tiles.h"
 #include "tests/platform_gdi/gdi_test_support.h"
 
 namespace {
@@ -421,9 +419,9 @@ std::vector<std::uint32_t> Part(const Canvas& canvas, int left, int top, int wid
 }
 
 // A window's paint erases its whole client area and copies a canvas over
-// all of it. The erase is never written; the copy writes the canvas's drawn
-// tiles and clears the rest, and the two sides stay apart afterwards.
-TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
+// all of it. Neither is written into the client pixels: the surface shows
+// the canvas in place until one of the two is drawn on or the canvas goes.
+TEST(GdiSurfaceTest, WholeFillsAndCopiesAreShownUntilEitherSideChanges) {
     std::vector<std::uint32_t> pixels(6 * 4, 7);
     SurfaceLog log;
     platform::Surface surface;
@@ -437,8 +435,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
     PatBlt(dc, -1, -1, 10, 10, WHITENESS);
     EXPECT_EQ(pixels, std::vector<std::uint32_t>(24, 7));  // not written yet
     BitBlt(dc, 0, 0, 6, 4, canvas->dc, 1, 1, SRCCOPY);
-    EXPECT_FALSE(surface.fillPending);  // the fill was never needed
-    EXPECT_EQ(pixels, part);
+    EXPECT_EQ(pixels, std::vector<std::uint32_t>(24, 7));  // the fill was never needed
     EXPECT_EQ(Shown(surface), part);
     ASSERT_EQ(log.changes.size(), 2u);
     EXPECT_TRUE(Same(log.changes[0], RECT{0, 0, 6, 4}));
@@ -449,6 +446,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
 
     // The canvas drawn on: the surface keeps what it showed.
     BitBlt(dc, 0, 0, 6, 4, canvas->dc, 1, 1, SRCCOPY);
+    std::fill(pixels.begin(), pixels.end(), 7);
     HGDIOBJ old = SelectObject(canvas->dc, red);
     MoveToEx(canvas->dc, 0, 1, nullptr);
     LineTo(canvas->dc, 8, 1);
@@ -482,7 +480,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
     EXPECT_EQ(pixels, last);
     EXPECT_EQ(Shown(surface), last);
 
-    // A surface that goes away after a copy is not written again.
+    // A surface that goes away while showing a bitmap is forgotten by it.
     Canvas other(6, 4);
     auto gone = std::make_unique<platform::Surface>();
     std::vector<std::uint32_t> gonePixels(6 * 4, 7);
@@ -492,7 +490,7 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
     platform::DetachSurface(gone.get());
     gone.reset();
     PatBlt(other.dc, 0, 0, 6, 4, WHITENESS);
-    EXPECT_EQ(gonePixels, std::vector<std::uint32_t>(24, 0));
+    EXPECT_EQ(gonePixels, std::vector<std::uint32_t>(24, 7));
     DeleteDC(goneDc);
 
     platform::DetachSurface(&surface);
@@ -501,57 +499,63 @@ TEST(GdiSurfaceTest, WholeFillsAndCopiesKeepEachSideApart) {
     DeleteDC(dc);
 }
 
-// A surface showing a bitmap knows where it is still all black (the tiles
-// never drawn on), so that a display need not read the pixels there; the
-// pixels outside that part really are black, whatever the surface held.
+// A surface showing a bitmap knows where it is still all black (what was
+// never drawn on), so that a display need not read the pixels there.
 TEST(GdiSurfaceTest, KnowsWhereAShownBitmapIsStillBlack) {
-    const int width = 70, height = 36;
-    std::vector<std::uint32_t> pixels(width * height, 7);
+    std::vector<std::uint32_t> pixels(6 * 4, 7);
     platform::Surface surface;
-    Lend(&surface, pixels, width, height, nullptr);
+    Lend(&surface, pixels, 6, 4, nullptr);
     HDC dc = platform::CreateSurfaceDC(&surface);
     Canvas white(2, 2);
     PatBlt(white.dc, 0, 0, 2, 2, WHITENESS);
     HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-    // Each drawn on a fresh 100x40 canvas, which the surface shows from
-    // (1, 1); its tiles start at 0, 32 and 64 across and 0 and 32 down.
+    // Each drawn on a fresh 8x6 canvas, which the surface shows from (1, 1).
     const struct {
         const char* name;
         std::function<void(HDC)> draw;
-        RECT ink;
     } cases[] = {
-        {"nothing", [](HDC) {}, RECT{}},
-        {"black fill", [](HDC c) { PatBlt(c, 0, 0, 100, 40, BLACKNESS); }, RECT{}},
+        {"nothing", [](HDC) {}},
+        {"black fill", [](HDC c) { PatBlt(c, 0, 0, 8, 6, BLACKNESS); }},
         {"line",
          [&](HDC c) {
              SelectObject(c, red);
              MoveToEx(c, 2, 2, nullptr);
              LineTo(c, 5, 4);
-         },
-         RECT{0, 0, 31, 31}},
-        {"fill, clipped", [](HDC c) { PatBlt(c, 60, 34, 50, 6, WHITENESS); }, RECT{31, 31, 70, 36}},
-        {"copy", [&](HDC c) { BitBlt(c, 40, 4, 2, 2, white.dc, 0, 0, SRCCOPY); },
-         RECT{31, 0, 63, 31}},
-        {"outside the part shown", [](HDC c) { PatBlt(c, 96, 0, 4, 6, WHITENESS); }, RECT{}},
-        {"nothing again", [](HDC) {}, RECT{}},
+         }},
+        {"fill, clipped", [](HDC c) { PatBlt(c, 6, 0, 2, 6, WHITENESS); }},
+        {"copy", [&](HDC c) { BitBlt(c, 0, 4, 2, 2, white.dc, 0, 0, SRCCOPY); }},
+        {"outside the part shown", [](HDC c) { PatBlt(c, 0, 0, 1, 6, WHITENESS); }},
     };
     for (const auto& c : cases) {
-        Canvas canvas(100, 40);
+        Canvas canvas(8, 6);
         HGDIOBJ pen = SelectObject(canvas.dc, GetStockObject(BLACK_PEN));
         c.draw(canvas.dc);
-        BitBlt(dc, 0, 0, width, height, canvas.dc, 1, 1, SRCCOPY);
-        EXPECT_EQ(pixels, Part(canvas, 1, 1, width, height)) << c.name;
-        EXPECT_TRUE(Same(platform::SurfaceInk(surface), c.ink)) << c.name;
+        BitBlt(dc, 0, 0, 6, 4, canvas.dc, 1, 1, SRCCOPY);
+        ASSERT_NE(surface.view, nullptr) << c.name;
+        // Exactly the bounds of what is not black.
+        const std::vector<std::uint32_t> shown = Shown(surface);
+        RECT ink = {6, 4, 0, 0};
+        for (int i = 0; i < 6 * 4; ++i) {
+            if (shown[i] != 0) {
+                ink = RECT{std::min<LONG>(ink.left, i % 6), std::min<LONG>(ink.top, i / 6),
+                           std::max<LONG>(ink.right, i % 6 + 1),
+                           std::max<LONG>(ink.bottom, i / 6 + 1)};
+            }
+        }
+        EXPECT_TRUE(Same(platform::SurfaceInk(surface), ink.left < ink.right ? ink : RECT{}))
+            << c.name;
         SelectObject(canvas.dc, pen);
     }
+    EXPECT_EQ(surface.view, nullptr);  // the last canvas took its view away
+    EXPECT_TRUE(Same(platform::SurfaceInk(surface), RECT{0, 0, 6, 4}));
     platform::DetachSurface(&surface);
     DeleteObject(red);
     DeleteDC(dc);
 }
 
-// A fresh bitmap's tiles are black without memory, and black fills of them
-// write nothing; every way of writing a pixel must end that, or later black
-// fills would leave colour behind.
+// A fresh bitmap skips black fills while all its pixels are still zero;
+// every way of writing a pixel must end that, or later black fills would
+// leave colour behind.
 TEST(GdiBlackFillTest, BlackCoversWhateverDrewBefore) {
     Canvas source(4, 4);
     PatBlt(source.dc, 0, 0, 4, 4, WHITENESS);
@@ -595,8 +599,8 @@ TEST(GdiBlackFillTest, BlackCoversWhateverDrewBefore) {
     DeleteObject(red);
 }
 
-// Bitmaps of several MiB, in many tiles: zeros at first, every pixel
-// writable, up to the last one of the last partial tile.
+// Bitmaps of several MiB live in memory of their own (2 MiB-aligned, huge
+// pages where the system has them): zeros at first, every pixel writable.
 TEST(GdiBlackFillTest, LargeBitmapsStartBlackAndKeepEveryPixel) {
     Canvas c(1500, 1100);  // 6.3 MiB
     std::vector<std::uint32_t> pixels = c.Pixels();
@@ -610,166 +614,6 @@ TEST(GdiBlackFillTest, LargeBitmapsStartBlackAndKeepEveryPixel) {
     pixels = c.Pixels();
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0x00010203u), 1500 * 1100 - 1);
     EXPECT_EQ(pixels.back(), 0x00FFFFFFu);
-}
-
-// A compatible bitmap keeps its pixels in 32x32 tiles; a window's surface in
-// one flat block. The same random drawing on both, at sizes on and off the
-// tile grid, must give the same pixels: fills whole and partial, every
-// raster operation kind, lines in and out of the bitmap, copies from tiled
-// and flat sources and within the bitmap itself.
-TEST(GdiTiledBitmapTest, RandomDrawingEqualsAFlatSurface) {
-    const DWORD fills[] = {PATCOPY,   PATINVERT,  DSTINVERT, BLACKNESS,
-                           WHITENESS, 0x000A0329, 0x00FA0089};
-    // SRCCOPY, SRCINVERT, SRCAND, SRCPAINT, MERGECOPY, NOTSRCCOPY and PSDPxax.
-    const DWORD copies[] = {SRCCOPY,    0x00660046, 0x008800C6, 0x00EE0086,
-                            0x00C000CA, 0x00330008, 0x00B8074A};
-    const COLORREF colours[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(255, 0, 0), RGB(1, 2, 3),
-                                RGB(0, 128, 255)};
-    const struct { int width, height; } sizes[] = {{1, 1}, {31, 33}, {32, 32}, {33, 64}, {100, 70}};
-    for (const auto& size : sizes) {
-        const int w = size.width, h = size.height;
-        std::mt19937 random(static_cast<unsigned>(w * 1000 + h));
-        auto between = [&](int low, int high) {
-            return std::uniform_int_distribution<int>(low, high)(random);
-        };
-        // Sources: a tiled bitmap with drawn and one-colour tiles, and a
-        // flat surface.
-        Canvas source(128, 96);
-        std::vector<std::uint32_t> flatPixels(128 * 96);
-        platform::Surface flat;
-        Lend(&flat, flatPixels, 128, 96, nullptr);
-        HDC flatDc = platform::CreateSurfaceDC(&flat);
-        for (HDC dc : {source.dc, flatDc}) {
-            for (int i = 0; i < 12; ++i) {
-                HBRUSH brush = CreateSolidBrush(colours[between(0, 4)]);
-                HGDIOBJ old = SelectObject(dc, brush);
-                if (i < 6) {
-                    PatBlt(dc, between(0, 3) * 32, between(0, 2) * 32, 32, 32, PATCOPY);
-                } else {
-                    PatBlt(dc, between(-5, 120), between(-5, 90), between(1, 20), between(1, 20),
-                           i % 3 == 0 ? PATINVERT : PATCOPY);
-                }
-                SelectObject(dc, old);
-                DeleteObject(brush);
-            }
-        }
-
-        Canvas tiled(w, h);
-        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h, 0);
-        platform::Surface surface;
-        Lend(&surface, pixels, w, h, nullptr);
-        HDC flatTarget = platform::CreateSurfaceDC(&surface);
-        for (int step = 0; step < 400; ++step) {
-            const int x = between(-8, w + 8), y = between(-8, h + 8);
-            const int cx = between(-40, 40), cy = between(-40, 40);
-            const int kind = between(0, 5);
-            HPEN pen = CreatePen(PS_SOLID, 1, colours[between(0, 4)]);
-            HBRUSH brush = CreateSolidBrush(colours[between(0, 4)]);
-            const DWORD fill = fills[between(0, 6)];
-            const DWORD copy = copies[between(0, 6)];
-            // Half the copies fall on the tile grid of the whole-bitmap ones.
-            const bool onGrid = between(0, 1) == 0;
-            const int sx = onGrid ? between(0, 3) * 32 - 1 : between(-10, 128);
-            const int sy = onGrid ? between(0, 2) * 32 - 1 : between(-10, 96);
-            const bool fromFlat = between(0, 3) == 0;
-            // Copies within the bitmap: by a pixel or a few, or across tiles;
-            // half of them plain copies, wide enough to span tiles.
-            const int reach = between(0, 1) == 0 ? 3 : 40;
-            const int dx = between(-reach, reach), dy = between(-reach, reach);
-            const DWORD within = between(0, 1) == 0 ? SRCCOPY : copy;
-            for (HDC dc : {tiled.dc, flatTarget}) {
-                HGDIOBJ oldPen = SelectObject(dc, pen);
-                HGDIOBJ oldBrush = SelectObject(dc, brush);
-                switch (kind) {
-                    case 0:
-                        PatBlt(dc, x, y, cx, cy, fill);
-                        break;
-                    case 1:  // whole tiles and more
-                        PatBlt(dc, x & ~31, y & ~31, 64, 64, fill);
-                        break;
-                    case 2:
-                        MoveToEx(dc, x, y, nullptr);
-                        LineTo(dc, x + cx * 3, y + cy);
-                        break;
-                    case 3:
-                        // On the grid: the source's tiles fall on the target's.
-                        BitBlt(dc, onGrid ? sx + (x & ~31) : x, onGrid ? sy + (y & ~31) : y, cx, cy,
-                               fromFlat ? flatDc : source.dc, sx, sy, copy);
-                        break;
-                    case 4:
-                        BitBlt(dc, -1, -1, w + 2, h + 2, fromFlat ? flatDc : source.dc, sx, sy,
-                               copy);
-                        break;
-                    default:
-                        BitBlt(dc, x, y, cx * 2, cy * 2, dc, x + dx, y + dy, within);
-                        break;
-                }
-                SelectObject(dc, oldPen);
-                SelectObject(dc, oldBrush);
-            }
-            DeleteObject(pen);
-            DeleteObject(brush);
-            if (step % 16 == 15 || step == 399) {
-                ASSERT_EQ(tiled.Pixels(), Shown(surface))
-                    << w << "x" << h << " after step " << step << " (kind " << kind << ")";
-                const int px = between(0, w - 1), py = between(0, h - 1);
-                EXPECT_EQ(GetPixel(tiled.dc, px, py), GetPixel(flatTarget, px, py));
-            }
-        }
-        platform::DetachSurface(&surface);
-        platform::DetachSurface(&flat);
-        DeleteDC(flatTarget);
-        DeleteDC(flatDc);
-    }
-}
-
-// Out of memory for a tile, a drawing call fails as a whole: it returns
-// FALSE and leaves every pixel as it was. What needs no new tile still
-// draws, and drawing works again once memory is there.
-TEST(GdiTiledBitmapTest, ACallThatFindsNoMemoryFailsAndChangesNothing) {
-    Canvas source(64, 64);
-    PatBlt(source.dc, 3, 3, 50, 40, WHITENESS);
-    Canvas c(100, 70);
-    HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
-    HGDIOBJ oldPen = SelectObject(c.dc, red);
-    HGDIOBJ oldBrush = SelectObject(c.dc, blue);
-    MoveToEx(c.dc, 0, 0, nullptr);
-    LineTo(c.dc, 40, 5);  // tiles (0, 0) and (1, 0) take memory
-    const std::vector<std::uint32_t> before = c.Pixels();
-    using platform::gdi::TiledPixels;
-    TiledPixels::SetMemoryLimit(TiledPixels::MemoryInUse());
-    const struct {
-        const char* what;
-        std::function<BOOL()> draw;
-    } failing[] = {
-        {"a line into new tiles",
-         [&] {
-             MoveToEx(c.dc, 10, 2, nullptr);
-             return LineTo(c.dc, 90, 60);
-         }},
-        {"a short line", [&] { return LineTo(c.dc, 91, 62); }},
-        {"a brush fill", [&] { return PatBlt(c.dc, 20, 2, 40, 40, PATCOPY); }},
-        {"an inversion", [&] { return PatBlt(c.dc, 5, 5, 60, 60, DSTINVERT); }},
-        {"a copy", [&] { return BitBlt(c.dc, 1, 1, 90, 60, source.dc, 0, 0, SRCCOPY); }},
-        {"a copy within", [&] { return BitBlt(c.dc, 30, 30, 40, 20, c.dc, 0, 0, SRCCOPY); }},
-    };
-    for (const auto& f : failing) {
-        EXPECT_FALSE(f.draw()) << f.what;
-        EXPECT_EQ(c.Pixels(), before) << f.what;
-    }
-    // Into tiles that have memory, or whole tiles of one colour: no new
-    // memory needed.
-    EXPECT_TRUE(PatBlt(c.dc, 0, 0, 40, 5, PATCOPY));
-    EXPECT_TRUE(PatBlt(c.dc, 64, 32, 36, 38, WHITENESS));
-    TiledPixels::SetMemoryLimit(0);
-    for (const auto& f : failing) {
-        EXPECT_TRUE(f.draw()) << f.what;
-    }
-    SelectObject(c.dc, oldPen);
-    SelectObject(c.dc, oldBrush);
-    DeleteObject(red);
-    DeleteObject(blue);
 }
 
 }  // namespace
