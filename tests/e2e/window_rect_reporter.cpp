@@ -8,12 +8,35 @@
 // a partial update land in the right columns. Closing the window ends it
 // with exit code 0, after "ctype NAME": its LC_CTYPE locale then, which the
 // display must have left as it was ("C").
+//
+// With REPORTER_HOLD set to "XX PATH", the first WM_CHAR of byte XX is held
+// once it is printed: the reporter reads the FIFO at PATH to its end before
+// it takes its next message, so that a test can change the display while
+// what followed that key waits in the reporter's queues.
 #include <windows.h>
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
+
+void HoldAt(unsigned byte) {
+    static bool held = false;
+    const char* hold = std::getenv("REPORTER_HOLD");
+    unsigned at = 0;
+    int path = 0;
+    if (held || hold == nullptr || std::sscanf(hold, "%x %n", &at, &path) != 1 || at != byte ||
+        path == 0) {
+        return;
+    }
+    held = true;
+    if (std::FILE* fifo = std::fopen(hold + path, "rb")) {
+        while (std::fgetc(fifo) != EOF) {
+        }
+        std::fclose(fifo);
+    }
+}
 
 void Report(HWND hwnd) {
     RECT rect = {};
@@ -33,6 +56,7 @@ LRESULT CALLBACK ReporterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         case WM_CHAR:
             std::printf("char %02x\n", static_cast<unsigned>(wParam));
             std::fflush(stdout);
+            HoldAt(static_cast<unsigned>(wParam));
             return 0;
         case WM_PAINT: {
             PAINTSTRUCT paint;

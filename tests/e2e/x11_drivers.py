@@ -9,6 +9,7 @@ Their own cases follow each driver.
 """
 
 import ctypes
+import functools
 import fcntl
 import json
 import os
@@ -430,17 +431,23 @@ def queued_bytes(pid):
     return total
 
 
-def lost_queued_case(d):
+def lost_queued_case(d, held=False):
     """The server goes while a burst of key presses waits, unread, at the
     program's connection: the program ends with exit code 1 and its line
     within its bound, without handling one of them (the reporter prints no
-    WM_CHAR)."""
-    d.launch("reporter")
+    WM_CHAR). `held`: the burst is read first, while the server still runs,
+    and the reporter holds its first key; the server then goes while the
+    rest waits in Xlib's own queue, which Xlib hands out without looking at
+    the connection. Only the held key may be handled."""
+    hold = os.path.join(d.workdir, "hold")
+    os.mkfifo(hold)
+    d.launch("reporter", env={"REPORTER_HOLD": "%02x %s" % (ord("b"), hold)} if held else None)
     d.type("a")
     wait_until("the first key", lambda: d.chars() == [ord("a")], lambda: d.chars())
     # More than Xlib reads at once (XCB's 4 KiB: 128 events), fewer than the
     # socket holds of the server's writes of one event each (some 270).
     presses, unread = 250, 160 * 32
+    handled = [ord("a")] + [ord("b")] * held
     os.kill(d.process.pid, signal.SIGSTOP)
     try:
         d.xdotool("type", "--delay", "0", "b" * presses)
@@ -449,25 +456,36 @@ def lost_queued_case(d):
             # An event is 32 bytes.
             queued = queued_bytes(d.process.pid)
             return "unseen" if queued is None else queued >= unread and queued
-
         got = wait_until("the burst at the program's connection", burst_queued,
                          lambda: "%s bytes queued" % queued_bytes(d.process.pid))
         if got == "unseen":
             unavailable("pidfd_getfd is not allowed here: the bytes queued cannot be seen")
+        if held:
+            os.kill(d.process.pid, signal.SIGCONT)
+            wait_until("the held key", lambda: d.chars() == handled, lambda: d.chars())
+            left = queued_bytes(d.process.pid)
+            check(left < unread, "the burst was not read: %d bytes wait at the socket" % left)
         d.kill_display()
         clock = OwnClock(d.process)
     finally:
         os.kill(d.process.pid, signal.SIGCONT)
+        if held:
+            try:  # the reporter goes on, if it holds
+                os.close(os.open(hold, os.O_WRONLY | os.O_NONBLOCK))
+            except OSError:
+                pass
     e2e.expect_lost(d.process, e2e.failure_lines(("lost", "x11"), name=d.display,
                                                  program="window_rect_reporter"),
-                    "lost with %d bytes of events unread" % got, d.err_path, clock=clock)
-    check(d.chars() == [ord("a")], "WM_CHARs handled after the server went: %d"
-          % (len(d.chars()) - 1))
+                    "lost with %d bytes of events %s" % (got, "queued" if held else "unread"),
+                    d.err_path, clock=clock)
+    check(d.chars() == handled, "WM_CHARs handled after the server went: %d"
+          % (len(d.chars()) - len(handled)))
 
 
 Xvfb.OWN_CASES = {
     "lost-each-turn": (lost_each_turn_case, ("640x480",)),
     "lost-queued": (lost_queued_case, ("640x480",)),
+    "lost-queued-in-xlib": (functools.partial(lost_queued_case, held=True), ("640x480",)),
     "transport": (transport_case, ("800x600",)),
     "no-shm": (no_shm_case, ("800x600",)),
     "shm-attach-fails": (shm_attach_fails_case, ("800x600",)),
