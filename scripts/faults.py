@@ -62,6 +62,14 @@ FAULTS = [
     ("hang-up-unchecked", "platform/backends/x11/x11_connection.cpp",
      "if (state.lost || state.refused || ServerHungUp()) {", "if (state.lost || state.refused) {",
      "the queued events handled before the server's hang-up is looked at"),
+    ("posted-first", "platform/user/message_queue.cpp",
+     "        if (!PumpDisplay(false)) {\n            return -1;\n        }\n"
+     "        if (TakePosted(filter, msg)) {\n"
+     "            return msg->message == WM_QUIT ? FALSE : TRUE;\n        }\n",
+     "        if (TakePosted(filter, msg)) {\n"
+     "            return msg->message == WM_QUIT ? FALSE : TRUE;\n        }\n"
+     "        if (!PumpDisplay(false)) {\n            return -1;\n        }\n",
+     "messages posted before the display went are handed out after it went"),
     ("loss-exits-0", "platform/user/display_events.cpp",
      "DisplayLost(backend, GetState().windowTakenAway)) {\n        return 1;",
      "DisplayLost(backend, GetState().windowTakenAway)) {\n        return result;",
