@@ -117,8 +117,9 @@ def build(source, build_dir, web, log):
 def failed_tests(build_dir, web, log):
     """The tests that failed, the run stopping at the first."""
     # The layout check sees any change to the sources; it is no test of
-    # what they do.
-    argv = ["ctest", "--test-dir", build_dir, "-j", "2", "--stop-on-failure",
+    # what they do. A failing test's output goes into the log, so that a
+    # catch can be told from a test that failed for another reason.
+    argv = ["ctest", "--test-dir", build_dir, "-j", "2", "--stop-on-failure", "--output-on-failure",
             "-L" if web else "-LE", "web", "-E", "^clang_format$"]
     result = subprocess.run(argv, capture_output=True, text=True)
     with open(log, "a") as out:
